@@ -1,0 +1,95 @@
+#include "host/discovery.hpp"
+
+#include <algorithm>
+#include <cstdlib>
+#include <system_error>
+
+#include "common/child_process.hpp"
+
+namespace cutrelay {
+
+namespace fs = std::filesystem;
+
+fs::path system_path(std::string_view absolute) {
+  const char* root = std::getenv("CUTRELAY_TEST_SYSROOT");
+  if (root == nullptr || *root == '\0') return fs::path(absolute);
+  return fs::path(root) / fs::path(absolute).relative_path();
+}
+
+fs::path home_dir() {
+  if (const char* home = std::getenv("HOME")) return home;
+  if (const char* profile = std::getenv("USERPROFILE")) return profile;
+  std::error_code ec;
+  fs::path tmp = fs::temp_directory_path(ec);
+  return ec ? fs::path("/tmp") : tmp;
+}
+
+std::uint32_t install_year(std::string_view folder_name) {
+  if (folder_name.size() < kAppNamePrefix.size()) return 0;
+  std::uint64_t year = 0;
+  bool any = false;
+  for (char c : folder_name.substr(kAppNamePrefix.size())) {
+    if (c < '0' || c > '9') continue;
+    any = true;
+    year = year * 10 + static_cast<std::uint64_t>(c - '0');
+    if (year > 0xFFFFFFFFu) return 0;
+  }
+  return any ? static_cast<std::uint32_t>(year) : 0;
+}
+
+std::vector<InstallRecord> find_premiere_installs(const fs::path& applications) {
+  std::vector<InstallRecord> installs;
+  std::error_code ec;
+  fs::directory_iterator it(applications, ec);
+  if (ec) return installs;
+  for (; it != fs::directory_iterator(); it.increment(ec)) {
+    if (ec) break;
+    const std::string name = to_valid_utf8(it->path().filename().string());
+    if (!name.starts_with(kAppNamePrefix)) continue;
+    const fs::path bundle = it->path() / (it->path().filename().string() + ".app");
+    std::error_code stat_ec;
+    (void)fs::status(bundle, stat_ec);
+    if (stat_ec) continue;
+    installs.push_back({to_valid_utf8(bundle.string()), install_year(name)});
+  }
+  std::stable_sort(installs.begin(), installs.end(),
+                   [](const InstallRecord& a, const InstallRecord& b) { return a.year > b.year; });
+  return installs;
+}
+
+json installs_to_json(const std::vector<InstallRecord>& installs) {
+  json list = json::array();
+  for (const auto& install : installs) list.push_back({{"app", install.app}, {"year", install.year}});
+  return list;
+}
+
+std::vector<std::string> premiere_process_lines(std::string_view ps_output) {
+  const std::string text = to_valid_utf8(ps_output);
+  std::vector<std::string> lines;
+  std::string_view rest = text;
+  while (!rest.empty()) {
+    const std::size_t eol = rest.find('\n');
+    std::string_view line = rest.substr(0, eol);
+    rest = eol == std::string_view::npos ? std::string_view{} : rest.substr(eol + 1);
+    if (eol != std::string_view::npos && line.ends_with('\r')) line.remove_suffix(1);
+    const std::size_t slash = line.rfind('/');
+    const std::string_view exe = slash == std::string_view::npos ? line : line.substr(slash + 1);
+    if (exe.starts_with(kAppNamePrefix) && line.find(kBundleMarker) != std::string_view::npos) {
+      lines.emplace_back(line);
+    }
+  }
+  return lines;
+}
+
+boost::asio::awaitable<std::vector<std::string>> premiere_processes() {
+  const std::vector<std::string> args{"-axo", "comm="};
+  ToolResult ps = co_await run_tool("ps", args);
+  if (!ps.started) co_return std::vector<std::string>{};
+  co_return premiere_process_lines(ps.out);
+}
+
+boost::asio::awaitable<bool> premiere_running() {
+  co_return !(co_await premiere_processes()).empty();
+}
+
+}  // namespace cutrelay

@@ -1,0 +1,94 @@
+#include "host/readiness.hpp"
+
+#include "common/files.hpp"
+#include "host/discovery.hpp"
+#include "main/plugin_hub.hpp"
+
+namespace cutrelay {
+
+std::string_view readiness_state(const ReadinessFacts& facts) {
+  if (!facts.installed) return "no-app";
+  if (facts.connected) return "ready";
+  if (!facts.plugin_version) return "needs-plugin";
+  if (facts.running) return "waiting-for-plugin";
+  return "app-not-running";
+}
+
+json readiness_report_from(const ReadinessFacts& facts) {
+  return {
+      {"success", true},
+      {"ready", facts.connected},
+      {"state", readiness_state(facts)},
+      {"installing", false},
+      {"premiereInstalled", facts.installed},
+      {"premiereRunning", facts.running},
+      {"pluginInstalled", facts.plugin_version.has_value()},
+      {"pluginConnected", facts.connected},
+      {"lastError", nullptr},
+  };
+}
+
+json not_connected_answer_for(std::string_view state) {
+  std::string_view hint;
+  json next;
+  if (state == "app-not-running") {
+    hint =
+        "Premiere Pro isn't running. Call premiere_launch (optionally with "
+        "{project:\"/path/file.prproj\"}), then premiere_wait_for_plugin.";
+    next = {"premiere_launch", "premiere_wait_for_plugin"};
+  } else if (state == "needs-plugin") {
+    hint =
+        "The Quor UXP plugin isn't installed in Premiere yet. Call premiere_install_plugin (no "
+        "user clicks needed), then premiere_wait_for_plugin.";
+    next = {"premiere_install_plugin", "premiere_wait_for_plugin"};
+  } else if (state == "no-app") {
+    hint =
+        "Premiere Pro isn't installed on this machine. Offer to install it for the user through "
+        "Creative Cloud (Quor Bridge can open the Creative Cloud app); never tell them to go "
+        "download it themselves.";
+    next = {"premiere_wait_for_plugin", "premiere_status"};
+  } else {
+    hint =
+        "Premiere is running and the plugin is installed but hasn't connected yet. Call "
+        "premiere_wait_for_plugin {timeoutSec:60}. If it never connects, the plugin panel may "
+        "need opening once: Window > UXP Plugins > Quor Bridge (after that it auto-starts).";
+    next = {"premiere_wait_for_plugin", "premiere_status"};
+  }
+  return {
+      {"success", false},
+      {"errorCode", "plugin_not_connected"},
+      {"state", state},
+      {"error", "The Quor plugin inside Premiere Pro is not connected, so this verb can't run yet."},
+      {"_hint", hint},
+      {"_next", std::move(next)},
+  };
+}
+
+std::optional<std::string> installed_plugin_version(const std::filesystem::path& data_dir) {
+  const auto text = read_file(data_dir / "plugin-installed.json", 1u << 20);
+  if (!text) return std::nullopt;
+  const JsonParseResult parsed = parse_json(*text);
+  if (!parsed.value || !parsed.value->is_object()) return std::nullopt;
+  const auto version = parsed.value->find("version");
+  if (version == parsed.value->end() || !version->is_string()) return std::nullopt;
+  return version->get<std::string>();
+}
+
+boost::asio::awaitable<ReadinessFacts> gather_readiness_facts(StatePtr state) {
+  ReadinessFacts facts;
+  facts.installed = !find_premiere_installs().empty();
+  facts.running = co_await premiere_running();
+  facts.connected = is_connected(*state, "uxp");
+  facts.plugin_version = installed_plugin_version(state->data_dir);
+  co_return facts;
+}
+
+boost::asio::awaitable<json> readiness_report(StatePtr state) {
+  co_return readiness_report_from(co_await gather_readiness_facts(state));
+}
+
+boost::asio::awaitable<json> not_connected_answer(StatePtr state) {
+  co_return not_connected_answer_for(readiness_state(co_await gather_readiness_facts(state)));
+}
+
+}  // namespace cutrelay

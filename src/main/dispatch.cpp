@@ -1,0 +1,45 @@
+#include "main/dispatch.hpp"
+
+#include "catalog/catalog.hpp"
+#include "catalog/decorate.hpp"
+#include "host/readiness.hpp"
+#include "main/event_feed.hpp"
+#include "main/forwarding.hpp"
+
+namespace cutrelay {
+
+namespace asio = boost::asio;
+
+std::string_view strip_prefix(std::string_view command) {
+  if (command.starts_with(kVerbPrefix)) command.remove_prefix(kVerbPrefix.size());
+  return command;
+}
+
+namespace {
+
+// The bridge's own verbs. Those not listed here are answered by forward_verb, which refuses
+// them, until they are built.
+asio::awaitable<std::optional<json>> run_local(const StatePtr& state, std::string_view verb,
+                                               const json& args) {
+  if (verb == "describe") co_return describe_answer();
+  if (verb == "readiness") co_return co_await readiness_report(state);
+  if (verb == "wait_for_plugin") co_return co_await wait_for_plugin(state, args);
+  if (verb == "events") co_return events_answer(*state, args);
+  co_return std::nullopt;
+}
+
+}  // namespace
+
+asio::awaitable<json> dispatch(StatePtr state, std::string command, json args) {
+  const std::string verb(strip_prefix(command));
+  std::optional<json> answer = co_await run_local(state, verb, args);
+  if (!answer) answer = co_await forward_verb(state, verb, std::move(args));
+  co_return decorate(verb, std::move(*answer));
+}
+
+asio::awaitable<std::string> dispatch_text(StatePtr state, std::string command, json args) {
+  if (strip_prefix(command) == "describe") co_return describe_answer_text();
+  co_return dump_compact(co_await dispatch(std::move(state), std::move(command), std::move(args)));
+}
+
+}  // namespace cutrelay

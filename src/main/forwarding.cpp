@@ -1,0 +1,252 @@
+#include "main/forwarding.hpp"
+
+#include <cmath>
+#include <limits>
+
+#include <boost/asio/as_tuple.hpp>
+#include <boost/asio/experimental/awaitable_operators.hpp>
+#include <boost/asio/steady_timer.hpp>
+#include <boost/asio/this_coro.hpp>
+#include <boost/asio/use_awaitable.hpp>
+
+#include "catalog/catalog.hpp"
+#include "common/args.hpp"
+#include "host/readiness.hpp"
+#include "main/plugin_hub.hpp"
+
+namespace cutrelay {
+
+namespace asio = boost::asio;
+namespace fs = std::filesystem;
+using namespace asio::experimental::awaitable_operators;
+
+namespace {
+constexpr auto nothrow = asio::as_tuple(asio::use_awaitable);
+}
+
+asio::awaitable<CallOutcome> call_plugin(StatePtr state, std::string runtime, std::string verb,
+                                         json args, std::chrono::seconds timeout) {
+  const std::uint64_t id = state->next_call_id.fetch_add(1);
+  auto ex = co_await asio::this_coro::executor;
+  auto slot = std::make_shared<ReplySlot>(ex, 1);
+  // Serialised before any lock is taken: the arguments may be megabytes.
+  std::string call = dump_compact(
+      {{"args", std::move(args)}, {"id", id}, {"type", "call"}, {"verb", std::move(verb)}});
+  {
+    // plugins is held until the call is queued, so neither a newer hello nor the end of the
+    // connection can come between filing the entry and queueing the call.
+    std::lock_guard plugins(state->plugins.mutex);
+    const auto record = state->plugins.records.find(runtime);
+    if (record == state->plugins.records.end()) co_return CallError{CallError::NotConnected};
+    {
+      std::lock_guard pending(state->pending.mutex);
+      state->pending.calls[id] = PendingCall{record->second.conn_id, slot};
+    }
+    if (!record->second.outbox->push(std::move(call))) {
+      std::lock_guard pending(state->pending.mutex);
+      state->pending.calls.erase(id);
+      co_return CallError{CallError::NotConnected};
+    }
+  }
+
+  asio::steady_timer deadline(ex);
+  deadline.expires_after(timeout);
+  auto first = co_await (slot->async_receive(nothrow) || deadline.async_wait(nothrow));
+  if (first.index() == 0) {
+    auto [ec, message] = std::get<0>(std::move(first));
+    if (!ec) co_return std::move(message);
+    co_return CallError{CallError::Disconnected};
+  }
+  {
+    std::lock_guard pending(state->pending.mutex);
+    state->pending.calls.erase(id);
+  }
+  // A result that reached the slot as the deadline passed still wins.
+  std::optional<json> late;
+  slot->try_receive([&late](boost::system::error_code ec, json message) {
+    if (!ec) late = std::move(message);
+  });
+  if (late) co_return std::move(*late);
+  co_return CallError{CallError::TimedOut, static_cast<std::uint64_t>(timeout.count())};
+}
+
+json answer_from_result(const json& message) {
+  const auto ok = message.find("ok");
+  if (ok != message.end() && ok->is_boolean() && ok->get<bool>()) {
+    json answer = {{"success", true}};
+    const auto result = message.find("result");
+    if (result != message.end() && result->is_object()) {
+      for (const auto& [key, value] : result->items()) {
+        if (key != "success") answer[key] = value;
+      }
+    } else if (result != message.end() && !result->is_null()) {
+      answer["result"] = *result;
+    }
+    if (const auto warnings = message.find("warnings"); warnings != message.end()) {
+      answer["warnings"] = *warnings;
+    }
+    return answer;
+  }
+  const auto text_or = [&message](const char* key, const char* fallback) -> json {
+    const auto it = message.find(key);
+    return it != message.end() && it->is_string() ? *it : json(fallback);
+  };
+  const auto stack = message.find("stack");
+  return {
+      {"success", false},
+      {"error", text_or("error", "plugin error")},
+      {"errorCode", text_or("errorCode", "premiere_error")},
+      {"stack", stack != message.end() ? *stack : json(nullptr)},
+  };
+}
+
+json unknown_verb_answer(std::string_view verb) {
+  return {
+      {"success", false},
+      {"errorCode", "unknown_verb"},
+      {"error", "unknown verb premiere_" + std::string(verb)},
+      {"_hint",
+       "Call premiere_describe for the full verb catalog. Anything the catalog doesn't cover can "
+       "be done with premiere_eval (raw JS against the premierepro UXP API)."},
+  };
+}
+
+json cep_not_connected_answer(bool uxp_connected) {
+  return {
+      {"success", false},
+      {"errorCode", "cep_not_connected"},
+      {"error", "This verb runs in the Quor CEP helper (ExtendScript/QE), which isn't connected."},
+      {"_hint",
+       uxp_connected
+           ? "The UXP plugin is up but the CEP helper isn't. Run premiere_install_plugin "
+             "(installs the helper + enables unsigned CEP), then restart Premiere "
+             "(premiere_quit {save:true}, premiere_launch). It starts invisibly with Premiere."
+           : "Neither in-app plugin is connected. premiere_readiness says what's missing."},
+      {"_next", {"premiere_install_plugin", "premiere_quit", "premiere_launch"}},
+  };
+}
+
+json disconnected_answer() {
+  return {
+      {"success", false},
+      {"errorCode", "plugin_disconnected"},
+      {"error",
+       "Premiere's UXP plugin disconnected mid-call (Premiere quit, crashed, or the plugin "
+       "reloaded)."},
+      {"_hint",
+       "Check premiere_status. If Premiere is still up, the plugin reconnects within ~3s — retry "
+       "once. If the verb mutated the timeline, call premiere_get_sequence before retrying so you "
+       "don't apply it twice."},
+  };
+}
+
+json timed_out_answer(std::uint64_t seconds) {
+  return {
+      {"success", false},
+      {"errorCode", "plugin_timeout"},
+      {"stillRunning", true},
+      {"statusVerb", "premiere_status"},
+      {"error", "Premiere didn't answer within " + std::to_string(seconds) +
+                    "s. A modal dialog in Premiere blocks scripting, or the operation is "
+                    "genuinely long."},
+      {"_hint",
+       "Call premiere_status (shows whether Premiere is responsive). For long exports use "
+       "premiere_export_sequence (it returns immediately and you poll premiere_export_status). "
+       "You can pass a bigger timeoutSec."},
+  };
+}
+
+std::uint64_t forward_timeout(const json& args, std::uint64_t default_seconds) {
+  const std::uint64_t seconds = arg_uint(args, "timeoutSec").value_or(default_seconds);
+  return std::clamp<std::uint64_t>(seconds, 1, kMaxForwardTimeout);
+}
+
+fs::path previews_dir(const BridgeState& state) {
+  fs::path dir = state.data_dir / "previews";
+  std::error_code ec;
+  fs::create_directories(dir, ec);
+  return dir;
+}
+
+void add_default_paths(std::string_view verb, json& args, const fs::path& previews) {
+  if (!args.is_object()) return;
+  if ((verb == "export_frames" || verb == "export_frame") && !args.contains("dir")) {
+    args["dir"] = previews.string();
+  } else if (verb == "export_frame_qe" && !args.contains("path")) {
+    const auto time = args.find("time");
+    double seconds = 0;
+    if (time != args.end() && time->is_number()) seconds = time->get<double>();
+    // Saturating conversion toward zero, as a float-to-integer cast is expected to behave.
+    const double ms = std::trunc(seconds * 1000.0);
+    std::int64_t whole = 0;
+    if (std::isnan(ms)) {
+      whole = 0;
+    } else if (ms >= 9223372036854775807.0) {
+      whole = std::numeric_limits<std::int64_t>::max();
+    } else if (ms <= -9223372036854775808.0) {
+      whole = std::numeric_limits<std::int64_t>::min();
+    } else {
+      whole = static_cast<std::int64_t>(ms);
+    }
+    args["path"] = (previews / ("qe_" + std::to_string(whole) + "ms.png")).string();
+  }
+}
+
+asio::awaitable<json> forward_verb(StatePtr state, std::string verb, json args) {
+  const VerbRecord* record = find_verb(verb);
+  if (record == nullptr || record->kind == Runtime::Bridge) co_return unknown_verb_answer(verb);
+
+  const std::uint64_t seconds = forward_timeout(args, record->timeout);
+  if (verb == "export_frames" || verb == "export_frame" || verb == "export_frame_qe") {
+    if (args.is_object()) add_default_paths(verb, args, previews_dir(*state));
+  }
+
+  std::string target;
+  switch (record->kind) {
+    case Runtime::CepHelper:
+      target = "cep";
+      break;
+    case Runtime::CepOrUxp:
+      target = is_connected(*state, "cep") ? "cep" : "uxp";
+      break;
+    default:
+      target = "uxp";
+      break;
+  }
+
+  CallOutcome outcome =
+      co_await call_plugin(state, target, verb, std::move(args), std::chrono::seconds(seconds));
+  if (auto* message = std::get_if<json>(&outcome)) co_return answer_from_result(*message);
+  const CallError error = std::get<CallError>(outcome);
+  switch (error.kind) {
+    case CallError::NotConnected:
+      if (target == "cep") co_return cep_not_connected_answer(is_connected(*state, "uxp"));
+      co_return co_await not_connected_answer(state);
+    case CallError::Disconnected:
+      co_return disconnected_answer();
+    case CallError::TimedOut:
+      break;
+  }
+  co_return timed_out_answer(error.seconds);
+}
+
+asio::awaitable<json> wait_for_plugin(StatePtr state, json args) {
+  const std::uint64_t seconds = std::clamp<std::uint64_t>(
+      arg_uint(args, "timeoutSec").value_or(kDefaultWaitForPlugin), 1, kMaxWaitForPlugin);
+  const auto deadline = Clock::now() + std::chrono::seconds(seconds);
+  asio::steady_timer pause(co_await asio::this_coro::executor);
+  for (;;) {
+    if (auto record = plugin_record(*state, "uxp")) {
+      co_return json{{"success", true}, {"connected", true}, {"plugin", std::move(record->first)}};
+    }
+    if (Clock::now() >= deadline) {
+      json answer = co_await not_connected_answer(state);
+      answer["error"] = "plugin did not connect within " + std::to_string(seconds) + "s";
+      co_return answer;
+    }
+    pause.expires_after(std::chrono::milliseconds(500));
+    co_await pause.async_wait(nothrow);
+  }
+}
+
+}  // namespace cutrelay

@@ -1,0 +1,57 @@
+#pragma once
+// Forwarding a verb to an in-app plug-in as a call, and matching its result by id.
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <variant>
+
+#include <boost/asio/awaitable.hpp>
+
+#include "main/bridge_state.hpp"
+
+namespace cutrelay {
+
+inline constexpr std::uint64_t kMaxForwardTimeout = 3600;
+inline constexpr std::uint64_t kMaxWaitForPlugin = 600;
+inline constexpr std::uint64_t kDefaultWaitForPlugin = 90;
+
+struct CallError {
+  enum Kind { NotConnected, Disconnected, TimedOut } kind;
+  std::uint64_t seconds = 0;  // the time-out, for TimedOut
+};
+
+// The plug-in's result message, or why there is none.
+using CallOutcome = std::variant<json, CallError>;
+
+// Sends {type:"call", id, verb, args} to the plug-in registered under `runtime` and waits
+// up to `timeout` for the result with the same id.
+boost::asio::awaitable<CallOutcome> call_plugin(StatePtr state, std::string runtime,
+                                                std::string verb, json args,
+                                                std::chrono::seconds timeout);
+
+// Runs a catalogued plug-in verb (name without the prefix) and builds its answer.
+boost::asio::awaitable<json> forward_verb(StatePtr state, std::string verb, json args);
+
+// Waits until the UXP plug-in is connected, polling every 500 ms.
+boost::asio::awaitable<json> wait_for_plugin(StatePtr state, json args);
+
+// The answer for a plug-in's result message.
+json answer_from_result(const json& message);
+
+json unknown_verb_answer(std::string_view verb);
+json cep_not_connected_answer(bool uxp_connected);
+json disconnected_answer();
+json timed_out_answer(std::uint64_t seconds);
+
+// The `timeoutSec` of a forwarded call: the request's when it is a non-negative integer,
+// else the verb's default, kept within 1..3600.
+std::uint64_t forward_timeout(const json& args, std::uint64_t default_seconds);
+
+// Fills in the output location of the frame-export verbs when the caller gave none.
+void add_default_paths(std::string_view verb, json& args, const std::filesystem::path& previews);
+
+// <state dir>/previews, created when missing (failures are ignored).
+std::filesystem::path previews_dir(const BridgeState& state);
+
+}  // namespace cutrelay

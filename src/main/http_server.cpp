@@ -1,0 +1,204 @@
+#include "main/http_server.hpp"
+
+#include <cstdio>
+#include <cstdlib>
+
+#include <boost/asio/as_tuple.hpp>
+#include <boost/asio/steady_timer.hpp>
+#include <boost/asio/strand.hpp>
+#include <boost/asio/this_coro.hpp>
+#include <boost/asio/use_awaitable.hpp>
+#include <boost/beast/core/flat_buffer.hpp>
+#include <boost/beast/core/tcp_stream.hpp>
+#include <boost/beast/http/empty_body.hpp>
+#include <boost/beast/http/error.hpp>
+#include <boost/beast/http/parser.hpp>
+#include <boost/beast/http/read.hpp>
+#include <boost/beast/http/string_body.hpp>
+#include <boost/beast/http/write.hpp>
+
+#include "main/command_endpoint.hpp"
+#include "main/log.hpp"
+#include "main/plugin_hub.hpp"
+#include "main/spawn.hpp"
+
+namespace cutrelay {
+
+namespace asio = boost::asio;
+namespace beast = boost::beast;
+namespace http = beast::http;
+using tcp = asio::ip::tcp;
+
+namespace {
+
+constexpr auto nothrow = asio::as_tuple(asio::use_awaitable);
+// How long a client may take to send a request (or stay idle between requests), and to
+// take an answer. Slow clients only ever hold up their own connection.
+constexpr std::chrono::seconds kReadTimeout{300};
+constexpr std::chrono::seconds kWriteTimeout{120};
+constexpr std::uint32_t kMaxHeaderBytes = 64 * 1024;
+
+bool is_http_parse_error(const beast::error_code& ec) {
+  static const beast::error_code probe = http::error::bad_method;
+  return ec.category() == probe.category() && ec != http::error::end_of_stream &&
+         ec != http::error::partial_message;
+}
+
+bool has_body(const http::request_parser<http::empty_body>& parser) {
+  return parser.chunked() || parser.content_length().value_or(0) > 0;
+}
+
+asio::awaitable<bool> send(beast::tcp_stream& stream, const HttpReply& reply, unsigned version,
+                           bool keep_alive) {
+  http::response<http::string_body> response{static_cast<http::status>(reply.status), version};
+  if (!reply.content_type.empty()) response.set(http::field::content_type, reply.content_type);
+  if (!reply.allow.empty()) response.set(http::field::allow, reply.allow);
+  response.body() = reply.body;
+  response.keep_alive(keep_alive);
+  response.prepare_payload();
+  stream.expires_after(kWriteTimeout);
+  auto [ec, n] = co_await http::async_write(stream, response, nothrow);
+  co_return !ec;
+}
+
+// A response with an empty body, such as 404 or a route's 405.
+HttpReply empty_reply(unsigned status, std::string allow = {}) {
+  HttpReply reply;
+  reply.status = status;
+  reply.allow = std::move(allow);
+  return reply;
+}
+
+asio::awaitable<void> serve_connection(StatePtr state, beast::tcp_stream stream) {
+  beast::flat_buffer buffer;
+  for (;;) {
+    http::request_parser<http::empty_body> header;
+    header.header_limit(kMaxHeaderBytes);
+    header.body_limit(boost::none);  // the command endpoint applies its own limit below
+    stream.expires_after(kReadTimeout);
+    auto [ec, n] = co_await http::async_read_header(stream, buffer, header, nothrow);
+    if (ec) {
+      // A request we cannot even parse gets a plain 400; a closed or idle connection ends.
+      if (is_http_parse_error(ec)) {
+        co_await send(stream, empty_reply(400), 11, false);
+      }
+      co_return;
+    }
+
+    const auto& request = header.get();
+    const unsigned version = request.version();
+    const std::string_view target = request.target();
+    const std::size_t question = target.find('?');
+    const std::string_view path = target.substr(0, question);
+    const std::string query(question == std::string_view::npos ? std::string_view{}
+                                                               : target.substr(question + 1));
+    const http::verb method = request.method();
+    bool keep_alive = request.keep_alive();
+
+    if (path == "/" || path == "/command") {
+      // The body is read before anything else is looked at.
+      if (header.content_length() && *header.content_length() > kMaxCommandBody) {
+        co_await send(stream, body_read_failure(true, {}), version, false);
+        co_return;
+      }
+      if (request[http::field::expect] == "100-continue") {
+        http::response<http::empty_body> go_on{http::status::continue_, version};
+        stream.expires_after(kWriteTimeout);
+        auto [wec, wn] = co_await http::async_write(stream, go_on, nothrow);
+        if (wec) co_return;
+      }
+      http::request_parser<http::string_body> full(std::move(header));
+      full.body_limit(kMaxCommandBody);
+      auto [rec, rn] = co_await http::async_read(stream, buffer, full, nothrow);
+      if (rec) {
+        co_await send(stream, body_read_failure(rec == http::error::body_limit, rec.message()),
+                      version, false);
+        co_return;
+      }
+      auto message = full.release();
+      std::optional<std::string_view> content_type;
+      if (auto it = message.find(http::field::content_type); it != message.end()) {
+        content_type = it->value();
+      }
+      // The command may take minutes; the client is not expected to send meanwhile.
+      stream.expires_never();
+      const HttpReply reply =
+          co_await handle_command(state, method, content_type, std::move(message.body()));
+      if (!co_await send(stream, reply, version, keep_alive)) co_return;
+      if (!keep_alive) break;
+      continue;
+    }
+
+    if (path == "/ws" || path == "/health") {
+      if (method != http::verb::get && method != http::verb::head) {
+        co_await send(stream, empty_reply(405, "GET,HEAD"), version, keep_alive && !has_body(header));
+        if (!keep_alive || has_body(header)) break;
+        continue;
+      }
+    }
+
+    if (path == "/ws") {
+      http::request_parser<http::string_body> full(std::move(header));
+      full.body_limit(64 * 1024);
+      auto [rec, rn] = co_await http::async_read(stream, buffer, full, nothrow);
+      if (rec) co_return;
+      auto message = full.release();
+      if (auto refusal = check_upgrade(message, query, state->token)) {
+        if (!co_await send(stream, text_reply(refusal->status, refusal->body), version,
+                           keep_alive)) {
+          co_return;
+        }
+        if (!keep_alive) break;
+        continue;
+      }
+      co_await run_plugin_connection(std::move(state), std::move(stream), std::move(message));
+      co_return;
+    }
+
+    // Unknown paths (and routes not served yet): 404 with an empty body. A body we do not
+    // read would be taken for the next request, so such a connection is closed.
+    const bool reuse = keep_alive && !has_body(header);
+    if (!co_await send(stream, empty_reply(404), version, reuse) || !reuse) break;
+  }
+  beast::error_code ignored;
+  stream.socket().shutdown(tcp::socket::shutdown_send, ignored);
+}
+
+bool transient_accept_error(const boost::system::error_code& ec) {
+  namespace errc = boost::system::errc;
+  return ec == errc::too_many_files_open || ec == errc::too_many_files_open_in_system ||
+         ec == errc::no_buffer_space || ec == errc::not_enough_memory ||
+         ec == errc::connection_aborted || ec == asio::error::connection_aborted ||
+         ec == errc::protocol_error || ec == errc::interrupted;
+}
+
+asio::awaitable<void> accept_loop(StatePtr state, tcp::acceptor acceptor) {
+  auto ex = co_await asio::this_coro::executor;
+  asio::steady_timer backoff(ex);
+  for (;;) {
+    auto [ec, socket] = co_await acceptor.async_accept(asio::make_strand(ex), nothrow);
+    if (ec) {
+      if (transient_accept_error(ec)) {
+        // Out of descriptors or a connection that died in the queue: others finish and free
+        // theirs, so wait a moment and go on rather than stop serving.
+        backoff.expires_after(std::chrono::milliseconds(50));
+        co_await backoff.async_wait(nothrow);
+        continue;
+      }
+      log_line("server: " + ec.message());
+      std::_Exit(101);
+    }
+    socket.set_option(tcp::no_delay(true), ec);
+    auto conn_ex = socket.get_executor();
+    spawn_logged(conn_ex, serve_connection(state, beast::tcp_stream(std::move(socket))));
+  }
+}
+
+}  // namespace
+
+void start_http_server(StatePtr state, tcp::acceptor acceptor) {
+  auto ex = acceptor.get_executor();
+  spawn_logged(ex, accept_loop(std::move(state), std::move(acceptor)));
+}
+
+}  // namespace cutrelay

@@ -1,0 +1,3 @@
+#include "main/startup.hpp"
+
+int main(int argc, char** argv) { return cutrelay::run_bridge(argc, argv); }

@@ -1,0 +1,201 @@
+#include "main/startup.hpp"
+
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <iostream>
+#include <thread>
+#include <vector>
+
+#if defined(__APPLE__)
+#include <stdlib.h>
+#else
+#include <sys/random.h>
+#endif
+
+#include "catalog/catalog.hpp"
+#include "common/files.hpp"
+#include "host/discovery.hpp"
+#include "main/bridge_state.hpp"
+#include "main/command_line.hpp"
+#include "main/http_server.hpp"
+
+namespace cutrelay {
+
+namespace asio = boost::asio;
+namespace fs = std::filesystem;
+using tcp = asio::ip::tcp;
+
+std::string bind_host_from_env() {
+  const char* value = std::getenv("QUOR_BIND_HOST");
+  if (value == nullptr || !is_valid_utf8(value)) return std::string(kDefaultBindHost);
+  return value;
+}
+
+namespace {
+
+std::string os_error_text(const boost::system::error_code& ec) {
+  return ec.message() + " (os error " + std::to_string(ec.value()) + ")";
+}
+
+}  // namespace
+
+BindOutcome bind_listener(asio::io_context& ioc, const std::string& host, std::uint16_t port) {
+  BindOutcome out;
+  std::vector<tcp::endpoint> endpoints;
+  boost::system::error_code ec;
+  const auto literal = asio::ip::make_address(host, ec);
+  if (!ec) {
+    endpoints.emplace_back(literal, port);
+  } else {
+    tcp::resolver resolver(ioc);
+    const auto results = resolver.resolve(host, std::to_string(port), ec);
+    if (ec) {
+      out.error = "failed to lookup address information: " + ec.message();
+      return out;
+    }
+    for (const auto& entry : results) endpoints.push_back(entry.endpoint());
+  }
+  if (endpoints.empty()) {
+    out.error = "could not resolve to any address";
+    return out;
+  }
+  for (const auto& endpoint : endpoints) {
+    tcp::acceptor acceptor(ioc);
+    boost::system::error_code step;
+    acceptor.open(endpoint.protocol(), step);
+    if (!step) acceptor.set_option(asio::socket_base::reuse_address(true), step);
+    if (!step) acceptor.bind(endpoint, step);
+    if (!step) acceptor.listen(128, step);
+    if (!step) {
+      out.acceptor.emplace(std::move(acceptor));
+      out.error.clear();
+      return out;
+    }
+    out.error = os_error_text(step);
+  }
+  return out;
+}
+
+fs::path state_dir_for(const fs::path& home) { return home / ".quor" / "cutrelay"; }
+
+namespace {
+
+std::uint32_t random_u32() {
+  std::uint32_t value = 0;
+#if defined(__APPLE__)
+  arc4random_buf(&value, sizeof value);
+#else
+  auto* p = reinterpret_cast<unsigned char*>(&value);
+  std::size_t got = 0;
+  while (got < sizeof value) {
+    const ssize_t n = ::getrandom(p + got, sizeof value - got, 0);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      // No entropy source means no safe token; refuse to run with a guessable one.
+      std::perror("getrandom");
+      std::abort();
+    }
+    got += static_cast<std::size_t>(n);
+  }
+#endif
+  return value;
+}
+
+std::string_view trim_ascii_space(std::string_view text) {
+  constexpr std::string_view kSpace = " \t\n\v\f\r";
+  const auto first = text.find_first_not_of(kSpace);
+  if (first == std::string_view::npos) return {};
+  const auto last = text.find_last_not_of(kSpace);
+  return text.substr(first, last - first + 1);
+}
+
+}  // namespace
+
+std::string make_token() {
+  constexpr std::string_view kAlphabet =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+  std::string token;
+  token.reserve(kTokenLength);
+  while (token.size() < kTokenLength) {
+    // The top six bits give 0..63; rejecting 62 and 63 keeps every character equally likely.
+    const std::uint32_t pick = random_u32() >> 26;
+    if (pick < kAlphabet.size()) token.push_back(kAlphabet[pick]);
+  }
+  return token;
+}
+
+std::string load_or_create_token(const fs::path& dir) {
+  const fs::path file = dir / "token";
+  if (auto text = read_file(file, 1u << 20); text && is_valid_utf8(*text)) {
+    const std::string_view trimmed = trim_ascii_space(*text);
+    if (trimmed.size() >= kMinTokenLength) return std::string(trimmed);
+  }
+  std::string token = make_token();
+  write_private_file(file, token);
+  return token;
+}
+
+json connection_info(std::uint16_t port, const std::string& token) {
+  return {
+      {"bridgeVersion", kVersion},
+      {"pid", static_cast<std::int64_t>(::getpid())},
+      {"port", port},
+      {"protocol", kProtocol},
+      {"token", token},
+      {"url", "ws://127.0.0.1:" + std::to_string(port) + "/ws?token=" + token},
+  };
+}
+
+void write_connection_file(const fs::path& dir, std::uint16_t port, const std::string& token) {
+  write_private_file(dir / "connection.json", dump_pretty(connection_info(port, token)));
+}
+
+int run_bridge(int argc, char** argv) {
+  std::signal(SIGPIPE, SIG_IGN);
+
+  std::vector<std::string_view> args(argv + (argc > 0 ? 1 : 0), argv + argc);
+  const CommandLine options = parse_command_line(args);
+  if (options.version) {
+    std::cout << "cutrelay " << kVersion << std::endl;
+    return 0;
+  }
+
+  const unsigned threads = std::max(1u, std::thread::hardware_concurrency());
+  asio::io_context ioc(static_cast<int>(threads));
+
+  const std::string host = bind_host_from_env();
+  BindOutcome bound = bind_listener(ioc, host, options.port);
+  if (!bound.acceptor) {
+    std::cerr << "bind " << host << ":" << options.port << ": " << bound.error << std::endl;
+    return 101;
+  }
+  boost::system::error_code ec;
+  const auto local = bound.acceptor->local_endpoint(ec);
+  const std::uint16_t port = ec ? options.port : local.port();
+
+  const fs::path dir = state_dir_for(home_dir());
+  std::error_code fs_ec;
+  fs::create_directories(dir, fs_ec);
+
+  auto state = std::make_shared<BridgeState>();
+  state->token = load_or_create_token(dir);
+  state->data_dir = dir;
+  state->port = port;
+
+  write_connection_file(dir, port, state->token);
+
+  start_http_server(state, std::move(*bound.acceptor));
+  std::cerr << "[cutrelay " << kVersion << "] listening on " << host << ":" << port
+            << " data=" << dir.string() << std::endl;
+
+  std::vector<std::thread> workers;
+  for (unsigned i = 1; i < threads; ++i) workers.emplace_back([&ioc] { ioc.run(); });
+  ioc.run();
+  for (auto& worker : workers) worker.join();
+  return 0;
+}
+
+}  // namespace cutrelay

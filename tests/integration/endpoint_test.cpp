@@ -1,0 +1,233 @@
+#include <gtest/gtest.h>
+
+#include <boost/beast/http/verb.hpp>
+#include <future>
+#include <thread>
+
+#include "bridge_process.hpp"
+#include "http_client.hpp"
+
+namespace cutrelay::testing {
+namespace {
+
+using boost::beast::http::verb;
+
+class Endpoint : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() { bridge = new BridgeProcess(); }
+  static void TearDownTestSuite() {
+    delete bridge;
+    bridge = nullptr;
+  }
+  void TearDown() override {
+    // Whatever a test sent, the bridge is still up and answering.
+    ASSERT_TRUE(bridge->running());
+    EXPECT_EQ(post_command(port(), {{"command", "premiere_describe"}}).at("success"), true);
+  }
+  static std::uint16_t port() { return bridge->port(); }
+  static inline BridgeProcess* bridge = nullptr;
+};
+
+TEST_F(Endpoint, DescribeOnBothPathsWithOrWithoutPrefix) {
+  const HttpResult a = post_json(port(), R"({"command":"premiere_describe"})", "/command");
+  const HttpResult b = post_json(port(), R"({"command":"describe","args":42})", "/");
+  ASSERT_EQ(a.status, 200u);
+  EXPECT_EQ(a.headers.at("content-type"), "application/json");
+  EXPECT_EQ(a.body, b.body);
+  const json answer = json::parse(a.body);
+  EXPECT_EQ(answer.at("success"), true);
+  EXPECT_EQ(answer.at("verb"), "premiere_describe");
+  EXPECT_EQ(answer.at("catalog").at("verbCount"), 91);
+  EXPECT_EQ(a.body, answer.dump());  // compact, members sorted
+}
+
+TEST_F(Endpoint, MethodAndContentTypeChecks) {
+  const HttpResult get = http_request(port(), verb::get, "/command");
+  EXPECT_EQ(get.status, 405u);
+  EXPECT_EQ(get.headers.at("allow"), "POST");
+  EXPECT_EQ(get.body, "POST only");
+
+  // The method is checked before the content type, and the body is ignored for both.
+  const HttpResult put = http_request(port(), verb::put, "/", "{}", {{"Content-Type", "text/plain"}});
+  EXPECT_EQ(put.status, 405u);
+
+  const HttpResult text = http_request(port(), verb::post, "/command", R"({"command":"describe"})",
+                                       {{"Content-Type", "text/plain"}});
+  EXPECT_EQ(text.status, 415u);
+  EXPECT_EQ(text.body, "Expected request with `Content-Type: application/json`");
+  EXPECT_EQ(text.headers.at("content-type"), "text/plain; charset=utf-8");
+  EXPECT_EQ(http_request(port(), verb::post, "/command", "{}").status, 415u);  // no header
+  EXPECT_EQ(http_request(port(), verb::post, "/command", R"({"command":"describe"})",
+                         {{"Content-Type", "Application/JSON; charset=utf-8"}})
+                .status,
+            200u);
+}
+
+TEST_F(Endpoint, BadJsonAnswersInJson) {
+  const HttpResult r = post_json(port(), "{");
+  EXPECT_EQ(r.status, 200u);
+  const json answer = json::parse(r.body);
+  EXPECT_EQ(answer.size(), 3u);  // not decorated
+  EXPECT_EQ(answer.at("success"), false);
+  EXPECT_EQ(answer.at("errorCode"), "bad_request");
+  EXPECT_TRUE(answer.at("error").get<std::string>().starts_with("bad JSON: "));
+  EXPECT_NE(answer.at("error").get<std::string>().find("column"), std::string::npos);
+}
+
+TEST_F(Endpoint, MissingOrOddCommandsAreUnknownVerbs) {
+  for (const char* body : {"{}", R"({"command":5})", "[1,2]", "\"describe\"",
+                                 R"({"command":"premiere_premiere_status"})",
+                                 R"({"command":"PREMIERE_DESCRIBE"})"}) {
+    const json answer = json::parse(post_json(port(), body).body);
+    EXPECT_EQ(answer.at("errorCode"), "unknown_verb") << body;
+    EXPECT_FALSE(answer.contains("verb")) << body;
+  }
+  EXPECT_EQ(json::parse(post_json(port(), "{}").body).at("error"), "unknown verb premiere_");
+  EXPECT_EQ(json::parse(post_json(port(), R"({"command":"premiere_premiere_status"})").body).at("error"),
+            "unknown verb premiere_premiere_status");
+}
+
+TEST_F(Endpoint, PathsAndRouteMethods) {
+  const HttpResult missing = http_request(port(), verb::get, "/nothing");
+  EXPECT_EQ(missing.status, 404u);
+  EXPECT_EQ(missing.body, "");
+  EXPECT_EQ(http_request(port(), verb::post, "/command/").status, 404u);
+  EXPECT_EQ(http_request(port(), verb::post, "/Command").status, 404u);
+  EXPECT_EQ(post_json(port(), R"({"command":"describe"})", "/command?x=1").status, 200u);
+  for (const std::string path : {"/health", "/ws"}) {
+    const HttpResult r = http_request(port(), verb::post, path, "x");
+    EXPECT_EQ(r.status, 405u) << path;
+    EXPECT_EQ(r.headers.at("allow"), "GET,HEAD");
+    EXPECT_EQ(r.body, "");
+  }
+}
+
+TEST_F(Endpoint, BodyLimit) {
+  const std::string at_limit = "\"" + std::string(2'097'150, 'a') + "\"";
+  ASSERT_EQ(at_limit.size(), 2'097'152u);
+  EXPECT_EQ(json::parse(post_json(port(), at_limit).body).at("errorCode"), "unknown_verb");
+
+  const HttpResult over = post_json(port(), at_limit + " ");
+  EXPECT_EQ(over.status, 413u);
+  EXPECT_EQ(over.body, "Failed to buffer the request body: length limit exceeded");
+
+  // The limit applies before the method is looked at, and to chunked bodies too.
+  EXPECT_EQ(http_request(port(), verb::get, "/command", std::string(2'097'153, 'x')).status, 413u);
+  std::string chunked =
+      "POST /command HTTP/1.1\r\nHost: x\r\nContent-Type: application/json\r\n"
+      "Transfer-Encoding: chunked\r\n\r\n";
+  for (int i = 0; i < 33; ++i) chunked += "10000\r\n" + std::string(0x10000, ' ') + "\r\n";
+  chunked += "0\r\n\r\n";
+  EXPECT_TRUE(raw_exchange(port(), chunked).starts_with("HTTP/1.1 413"));
+}
+
+TEST_F(Endpoint, KeepAliveServesManyRequestsOnOneConnection) {
+  HttpConnection connection(port());
+  for (int i = 0; i < 5; ++i) {
+    const HttpResult r = connection.request(verb::post, "/command", R"({"command":"events"})",
+                                            {{"Content-Type", "application/json"}});
+    EXPECT_EQ(r.status, 200u);
+    EXPECT_TRUE(r.keep_alive);
+  }
+  EXPECT_EQ(connection.request(verb::get, "/command").status, 405u);
+  EXPECT_EQ(connection.request(verb::get, "/nothing").status, 404u);
+  EXPECT_EQ(connection.request(verb::post, "/command", "{}", {{"Content-Type", "text/plain"}}).status,
+            415u);
+  EXPECT_EQ(connection.request(verb::post, "/command", "{", {{"Content-Type", "application/json"}}).status,
+            200u);
+}
+
+TEST_F(Endpoint, ExpectContinueIsHonoured) {
+  const std::string body = R"({"command":"describe"})";
+  const std::string request = "POST /command HTTP/1.1\r\nHost: x\r\nContent-Type: application/json\r\n"
+                              "Expect: 100-continue\r\nConnection: close\r\nContent-Length: " +
+                              std::to_string(body.size()) + "\r\n\r\n" + body;
+  const std::string reply = raw_exchange(port(), request);
+  EXPECT_TRUE(reply.starts_with("HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 200 OK")) << reply.substr(0, 80);
+}
+
+TEST_F(Endpoint, MalformedBytesNeverGetANonJsonAnswerWhereJsonIsDue) {
+  // Invalid UTF-8, control bytes and NULs inside a JSON body.
+  for (const std::string& body : {std::string("{\"command\":\"\xFF\xFE\"}"), std::string("\x00\x01{", 3),
+                                 std::string("{\"command\":\"describe\"}\x00", 23),
+                                 std::string("{\"args\":\"\xC3\x28\"}")}) {
+    const HttpResult r = post_json(port(), body);
+    EXPECT_EQ(r.status, 200u);
+    const json answer = json::parse(r.body);  // valid JSON and valid UTF-8
+    EXPECT_EQ(answer.at("success"), false);
+  }
+}
+
+TEST_F(Endpoint, DeepNestingIsRefusedNotRecursedInto) {
+  const HttpResult r = post_json(port(), std::string(2'000'000, '['));
+  EXPECT_EQ(json::parse(r.body).at("errorCode"), "bad_request");
+  const HttpResult objects = post_json(port(), [] {
+    std::string s;
+    for (int i = 0; i < 100000; ++i) s += "{\"a\":";
+    return s;
+  }());
+  EXPECT_EQ(json::parse(objects.body).at("errorCode"), "bad_request");
+  // Deeply nested text inside `args` counts as unparsable args: an empty object.
+  const json nested_args = {{"command", "events"}, {"args", std::string(100000, '[')}};
+  EXPECT_EQ(post_command(port(), nested_args).at("success"), true);
+}
+
+TEST_F(Endpoint, GarbageRequestsGetA400AndOthersCarryOn) {
+  EXPECT_TRUE(raw_exchange(port(), "GARBAGE\r\n\r\n").starts_with("HTTP/1.1 400"));
+  EXPECT_TRUE(raw_exchange(port(), "POST /command HTTP/1.1\r\nContent-Length: -5\r\n\r\n").starts_with("HTTP/1.1 400"));
+  EXPECT_TRUE(raw_exchange(port(), std::string("\0\0\0\0\r\n\r\n", 8)).starts_with("HTTP/1.1 400"));
+  std::string huge_header = "GET / HTTP/1.1\r\nX: " + std::string(200000, 'h') + "\r\n\r\n";
+  EXPECT_TRUE(raw_exchange(port(), huge_header).starts_with("HTTP/1.1 400"));
+  // A request cut off in its body: the connection ends, nothing else does.
+  raw_exchange(port(), "POST /command HTTP/1.1\r\nContent-Type: application/json\r\nContent-Length: 1000\r\n\r\n{",
+               std::chrono::milliseconds(200), true);
+}
+
+TEST_F(Endpoint, HalfClosedClientStillGetsItsAnswer) {
+  const std::string body = R"({"command":"describe"})";
+  const std::string reply = raw_exchange(
+      port(),
+      "POST /command HTTP/1.1\r\nHost: x\r\nContent-Type: application/json\r\nContent-Length: " +
+          std::to_string(body.size()) + "\r\n\r\n" + body,
+      std::chrono::seconds(5), true);
+  EXPECT_TRUE(reply.starts_with("HTTP/1.1 200 OK")) << reply.substr(0, 60);
+  EXPECT_NE(reply.find("premiere_describe"), std::string::npos);
+}
+
+TEST_F(Endpoint, SlowClientsDoNotHoldUpOthers) {
+  // Ten connections that send half a request and then nothing.
+  std::vector<std::future<std::string>> stalled;
+  for (int i = 0; i < 10; ++i) {
+    stalled.push_back(std::async(std::launch::async, [] {
+      return raw_exchange(port(), "POST /command HTTP/1.1\r\nContent-Length: 50\r\n\r\n{\"com",
+                          std::chrono::milliseconds(4000));
+    }));
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  const long long ms = elapsed_ms([] {
+    for (int i = 0; i < 20; ++i) post_command(port(), {{"command", "events"}});
+  });
+  EXPECT_LT(ms, 3000);  // well before any stalled client gives up
+  for (auto& f : stalled) f.get();
+}
+
+TEST_F(Endpoint, CommandsOnTwoConnectionsRunAtTheSameTime) {
+  // Each waits a full second for a plug-in that never comes.
+  const auto wait = [] {
+    return post_command(port(), {{"command", "wait_for_plugin"}, {"args", {{"timeoutSec", 1}}}});
+  };
+  json a, b;
+  const long long ms = elapsed_ms([&] {
+    auto fa = std::async(std::launch::async, wait);
+    auto fb = std::async(std::launch::async, wait);
+    a = fa.get();
+    b = fb.get();
+  });
+  EXPECT_EQ(a.at("error"), "plugin did not connect within 1s");
+  EXPECT_EQ(b.at("errorCode"), "plugin_not_connected");
+  EXPECT_GE(ms, 900);
+  EXPECT_LT(ms, 1900);
+}
+
+}  // namespace
+}  // namespace cutrelay::testing

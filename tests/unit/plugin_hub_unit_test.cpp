@@ -1,0 +1,225 @@
+#include "main/plugin_hub.hpp"
+
+#include <gtest/gtest.h>
+
+#include <boost/asio/io_context.hpp>
+#include <boost/beast/http/field.hpp>
+
+namespace cutrelay {
+namespace {
+
+namespace http = boost::beast::http;
+
+http::request<http::string_body> upgrade_request() {
+  http::request<http::string_body> req{http::verb::get, "/ws", 11};
+  req.set(http::field::connection, "Upgrade");
+  req.set(http::field::upgrade, "websocket");
+  req.set(http::field::sec_websocket_version, "13");
+  req.set(http::field::sec_websocket_key, "dGhlIHNhbXBsZSBub25jZQ==");
+  return req;
+}
+
+std::optional<UpgradeRefusal> check(const http::request<http::string_body>& req,
+                                    std::string_view query) {
+  return check_upgrade(req, query, "secret-token");
+}
+
+TEST(Upgrade, AcceptsAValidRequestWithTheToken) {
+  EXPECT_EQ(check(upgrade_request(), "token=secret-token"), std::nullopt);
+  auto req = upgrade_request();
+  req.set(http::field::connection, "keep-alive, UPGRADE");
+  req.set(http::field::upgrade, "WebSocket");
+  EXPECT_EQ(check(req, "x=1&token=secret%2Dtoken"), std::nullopt);
+  EXPECT_EQ(check(req, "token=wrong&token=secret-token"), std::nullopt);  // last one counts
+}
+
+TEST(Upgrade, ChecksInOrder) {
+  const auto status = [](const std::optional<UpgradeRefusal>& r) { return r ? r->status : 0u; };
+  const auto body = [](const std::optional<UpgradeRefusal>& r) { return r ? r->body : ""; };
+
+  auto r = check(upgrade_request(), "token=%zz");
+  EXPECT_EQ(status(r), 400u);
+  EXPECT_TRUE(body(r).starts_with("Failed to deserialize query string: ")) << body(r);
+
+  auto head = upgrade_request();
+  head.method(http::verb::head);
+  EXPECT_EQ(body(check(head, "")), "Request method must be `GET`");
+  EXPECT_EQ(status(check(head, "")), 405u);
+
+  http::request<http::string_body> plain{http::verb::get, "/ws", 11};
+  EXPECT_EQ(body(check(plain, "token=secret-token")), "Connection header did not include 'upgrade'");
+
+  auto no_upgrade = upgrade_request();
+  no_upgrade.set(http::field::upgrade, "h2c");
+  EXPECT_EQ(body(check(no_upgrade, "")), "`Upgrade` header did not include 'websocket'");
+
+  auto old_version = upgrade_request();
+  old_version.set(http::field::sec_websocket_version, "12");
+  EXPECT_EQ(body(check(old_version, "")), "`Sec-WebSocket-Version` header did not include '13'");
+
+  auto no_key = upgrade_request();
+  no_key.erase(http::field::sec_websocket_key);
+  EXPECT_EQ(body(check(no_key, "")), "`Sec-WebSocket-Key` header missing");
+
+  auto http10 = upgrade_request();
+  http10.version(10);
+  EXPECT_EQ(status(check(http10, "token=secret-token")), 426u);
+
+  // The token is looked at last.
+  EXPECT_EQ(status(check(upgrade_request(), "")), 401u);
+  EXPECT_EQ(body(check(upgrade_request(), "token=secret-tokeN")), "bad token");
+  EXPECT_EQ(body(check(upgrade_request(), "token=SECRET-TOKEN")), "bad token");
+  EXPECT_EQ(body(check(upgrade_request(), "token=secret-token&token=")), "bad token");
+  EXPECT_EQ(body(check(upgrade_request(), "token=secret-token%20")), "bad token");
+}
+
+TEST(Upgrade, QueryDecodingTreatsPlusAsSpace) {
+  const QueryDecode q = decode_query("a=x+y&b=%41&c&a=z");
+  ASSERT_FALSE(q.error);
+  EXPECT_EQ(q.params.at("a"), "z");
+  EXPECT_EQ(q.params.at("b"), "A");
+  EXPECT_EQ(q.params.at("c"), "");
+  EXPECT_EQ(decode_query("t=a+b").params.at("t"), "a b");
+}
+
+TEST(Upgrade, ConstantTimeEquality) {
+  EXPECT_TRUE(constant_time_equal("abc", "abc"));
+  EXPECT_FALSE(constant_time_equal("abc", "abd"));
+  EXPECT_FALSE(constant_time_equal("abc", "abcd"));
+  EXPECT_TRUE(constant_time_equal("", ""));
+}
+
+class Registry : public ::testing::Test {
+ protected:
+  boost::asio::io_context ioc;
+  BridgeState state;
+  std::shared_ptr<Outbox> box1 = std::make_shared<Outbox>(ioc.get_executor());
+  std::shared_ptr<Outbox> box2 = std::make_shared<Outbox>(ioc.get_executor());
+
+  void say(std::uint64_t conn, const std::shared_ptr<Outbox>& box, const json& message) {
+    handle_plugin_message(state, conn, box, message.dump());
+  }
+  std::shared_ptr<ReplySlot> pend(std::uint64_t id, std::uint64_t conn) {
+    auto slot = std::make_shared<ReplySlot>(ioc.get_executor(), 1);
+    state.pending.calls[id] = PendingCall{conn, slot};
+    return slot;
+  }
+  // What a slot holds: a message, "closed", or nothing yet.
+  static std::string slot_state(ReplySlot& slot, json* message = nullptr) {
+    std::string what = "empty";
+    slot.try_receive([&](boost::system::error_code ec, json m) {
+      what = ec ? "closed" : "message";
+      if (message) *message = std::move(m);
+    });
+    if (what == "empty" && !slot.is_open()) what = "closed";
+    return what;
+  }
+};
+
+TEST_F(Registry, HelloFilesUnderItsRuntimeAndIsWelcomed) {
+  say(1, box1, {{"type", "hello"}, {"runtime", "cep"}, {"helperVersion", "0.1.0"}});
+  EXPECT_TRUE(is_connected(state, "cep"));
+  EXPECT_FALSE(is_connected(state, "uxp"));
+  const auto queued = box1->drain();
+  ASSERT_EQ(queued.size(), 1u);
+  EXPECT_EQ(queued[0], R"({"bridgeVersion":"0.1.0","protocol":1,"type":"welcome"})");
+  const auto record = plugin_record(state, "cep");
+  ASSERT_TRUE(record);
+  EXPECT_EQ(record->first.at("helperVersion"), "0.1.0");
+  EXPECT_EQ(record->first.at("type"), "hello");
+  EXPECT_EQ(record->second, 0u);
+}
+
+TEST_F(Registry, AnyOtherRuntimeCountsAsUxp) {
+  for (const json& runtime : {json("CEP"), json("helper"), json(5), json()}) {
+    BridgeState fresh;
+    json hello = {{"type", "hello"}};
+    if (!runtime.is_null()) hello["runtime"] = runtime;
+    handle_plugin_message(fresh, 1, box1, hello.dump());
+    EXPECT_TRUE(is_connected(fresh, "uxp")) << runtime;
+    EXPECT_FALSE(is_connected(fresh, "cep")) << runtime;
+  }
+}
+
+TEST_F(Registry, NewerHelloReplacesAndOldConnectionEndsQuietly) {
+  say(1, box1, {{"type", "hello"}, {"runtime", "uxp"}, {"n", 1}});
+  say(2, box2, {{"type", "hello"}, {"runtime", "uxp"}, {"n", 2}});
+  EXPECT_EQ(plugin_record(state, "uxp")->first.at("n"), 2);
+  auto superseded_call = pend(10, 1);
+  EXPECT_TRUE(end_plugin_connection(state, 1).empty());
+  EXPECT_TRUE(is_connected(state, "uxp"));
+  // The superseded connection's call is left to its time-out.
+  EXPECT_EQ(slot_state(*superseded_call), "empty");
+  EXPECT_TRUE(state.pending.calls.contains(10));
+}
+
+TEST_F(Registry, EndOfRegisteredConnectionFailsItsCallsAtOnce) {
+  say(1, box1, {{"type", "hello"}, {"runtime", "uxp"}});
+  say(2, box2, {{"type", "hello"}, {"runtime", "cep"}});
+  auto mine = pend(10, 1);
+  auto other = pend(11, 2);
+  EXPECT_EQ(end_plugin_connection(state, 1), std::vector<std::string>{"uxp"});
+  EXPECT_EQ(slot_state(*mine), "closed");
+  EXPECT_EQ(slot_state(*other), "empty");
+  EXPECT_FALSE(state.pending.calls.contains(10));
+  EXPECT_TRUE(state.pending.calls.contains(11));
+  EXPECT_TRUE(is_connected(state, "cep"));
+}
+
+TEST_F(Registry, OneConnectionMayHoldBothRuntimes) {
+  say(1, box1, {{"type", "hello"}, {"runtime", "uxp"}});
+  say(1, box1, {{"type", "hello"}, {"runtime", "cep"}});
+  auto removed = end_plugin_connection(state, 1);
+  std::sort(removed.begin(), removed.end());
+  EXPECT_EQ(removed, (std::vector<std::string>{"cep", "uxp"}));
+}
+
+TEST_F(Registry, HelloUpdateMergesOnlyAfterTheHello) {
+  say(1, box1, {{"type", "hello_update"}, {"fields", {{"project", "A"}}}});
+  say(1, box1, {{"type", "hello"}, {"runtime", "uxp"}, {"project", "P"}, {"os", "mac"},
+                {"nested", {{"a", 1}, {"b", 2}}}});
+  EXPECT_EQ(plugin_record(state, "uxp")->first.at("project"), "P");
+  say(1, box1, {{"type", "hello_update"}, {"fields", {{"project", "B"}, {"nested", {{"c", 3}}}}}});
+  say(1, box1, {{"type", "hello_update"}, {"fields", "not an object"}});
+  say(2, box2, {{"type", "hello_update"}, {"fields", {{"os", "other conn"}}}});
+  const json hello = plugin_record(state, "uxp")->first;
+  EXPECT_EQ(hello.at("project"), "B");
+  EXPECT_EQ(hello.at("os"), "mac");
+  EXPECT_EQ(hello.at("nested"), (json{{"c", 3}}));
+}
+
+TEST_F(Registry, ResultsGoToTheirCallerByIdOnly) {
+  auto slot = pend(7, 99);
+  say(1, box1, {{"type", "result"}, {"id", 7}, {"ok", true}, {"result", 1}});
+  json message;
+  EXPECT_EQ(slot_state(*slot, &message), "message");
+  EXPECT_EQ(message.at("result"), 1);
+  EXPECT_TRUE(state.pending.calls.empty());
+  // A second result for the same id finds nobody and is dropped.
+  say(1, box1, {{"type", "result"}, {"id", 7}, {"ok", true}});
+  EXPECT_EQ(slot_state(*slot), "empty");
+}
+
+TEST_F(Registry, UnusableMessagesAreIgnored) {
+  auto slot = pend(7, 1);
+  for (const std::string& text :
+       {std::string("not json"), std::string("[1,2]"), std::string("{\"type\":5}"),
+        std::string("{\"id\":7,\"ok\":true}"), std::string("{\"type\":\"result\",\"id\":-1}"),
+        std::string("{\"type\":\"result\",\"id\":7.5}"), std::string("{\"type\":\"result\",\"id\":\"7\"}"),
+        std::string("{\"type\":\"RESULT\",\"id\":7}"), std::string("{\"type\":\"pong\"}"),
+        std::string(100000, '[')}) {
+    handle_plugin_message(state, 1, box1, text);
+  }
+  EXPECT_EQ(slot_state(*slot), "empty");
+  EXPECT_TRUE(state.plugins.records.empty());
+  EXPECT_TRUE(box1->drain().empty());
+}
+
+TEST_F(Registry, EventsAreNumbered) {
+  say(1, box1, {{"type", "event"}, {"kind", "project_dirty"}});
+  EXPECT_EQ(state.event_seq.load(), 1u);
+  EXPECT_EQ(state.events.log.front().at("seq"), 1);
+}
+
+}  // namespace
+}  // namespace cutrelay
