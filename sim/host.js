@@ -1,0 +1,115 @@
+'use strict';
+// Loads the real uxp-plugin/index.js, unmodified, into its own vm context with what UXP
+// gives a panel script: require("premierepro" | "uxp" | "fs" | "os"), WebSocket, timers,
+// console and the panel document. Node's own globals (process, Buffer, …) are absent, as
+// they are in UXP.
+
+const fs = require('fs');
+const path = require('path');
+const vm = require('vm');
+const { createFs, createOs, createUxp } = require('./uxp');
+const { createWebSocketClass } = require('./websocket');
+const { createDocument } = require('./dom');
+
+const DEFAULT_PLUGIN_DIR = path.join(__dirname, '..', 'uxp-plugin');
+
+/** Timers that can all be cancelled when the simulated panel is unloaded. */
+function createTimers() {
+  const live = new Set();
+  return {
+    live,
+    setTimeout(fn, ms, ...args) {
+      const h = setTimeout(() => { live.delete(h); fn(...args); }, ms);
+      live.add(h);
+      return h;
+    },
+    clearTimeout(h) { live.delete(h); clearTimeout(h); },
+    setInterval(fn, ms, ...args) {
+      const h = setInterval(fn, ms, ...args);
+      live.add(h);
+      return h;
+    },
+    clearInterval(h) { live.delete(h); clearInterval(h); },
+    clearAll() {
+      for (const h of live) { clearTimeout(h); clearInterval(h); }
+      live.clear();
+    },
+  };
+}
+
+/**
+ * @param {object} options
+ * @param {object} options.ppro the simulated premierepro module
+ * @param {string} options.home the home directory the plug-in sees
+ * @param {string} [options.pluginDir] folder holding index.js, index.html, manifest.json
+ * @param {string} [options.version] host version reported by uxp.host.version
+ * @param {string} [options.platform] what os.platform() answers
+ * @param {(line: string) => void} [options.onConsole] receives each console line
+ */
+function loadPlugin(options) {
+  const pluginDir = path.resolve(options.pluginDir || DEFAULT_PLUGIN_DIR);
+  const file = path.join(pluginDir, 'index.js');
+  const source = fs.readFileSync(file, 'utf8');
+  const document = createDocument(fs.readFileSync(path.join(pluginDir, 'index.html'), 'utf8'));
+  let pluginVersion = '0.0.0';
+  try {
+    pluginVersion = JSON.parse(fs.readFileSync(path.join(pluginDir, 'manifest.json'), 'utf8')).version;
+  } catch (e) { /* no manifest */ }
+
+  const dataDir = options.dataDir || path.join(options.home, '.quor', 'cutrelay', 'sim-plugin-data');
+  const dirs = { plugin: pluginDir, data: dataDir, temp: path.join(dataDir, 'tmp') };
+  const modules = {
+    premierepro: options.ppro,
+    uxp: createUxp({ version: options.version || '26.3.0', pluginVersion }),
+    fs: createFs(dirs),
+    os: createOs({ home: options.home, platform: options.platform }),
+  };
+  const timers = createTimers();
+  const sockets = new Set();
+  const consoleLines = [];
+  const say = (args) => {
+    const line = args.map((a) => (typeof a === 'string' ? a : String(a))).join(' ');
+    consoleLines.push(line);
+    if (consoleLines.length > 1000) consoleLines.shift();
+    if (options.onConsole) options.onConsole(line);
+  };
+  const module = { exports: {} };
+  const sandbox = {
+    console: { log: (...a) => say(a), error: (...a) => say(a), warn: (...a) => say(a), info: (...a) => say(a) },
+    setTimeout: timers.setTimeout,
+    clearTimeout: timers.clearTimeout,
+    setInterval: timers.setInterval,
+    clearInterval: timers.clearInterval,
+    WebSocket: createWebSocketClass(sockets),
+    document,
+    module,
+    exports: module.exports,
+    require(id) {
+      if (Object.prototype.hasOwnProperty.call(modules, id)) return modules[id];
+      throw new Error(`Cannot find module '${id}'`);
+    },
+  };
+  sandbox.window = sandbox;
+  const context = vm.createContext(sandbox, { name: 'uxp-plugin' });
+  vm.runInContext(source, context, { filename: file });
+
+  return {
+    exports: module.exports,
+    document,
+    consoleLines,
+    sockets,
+    unload() {
+      timers.clearAll();
+      for (const s of sockets) {
+        s.onclose = null;
+        s.onmessage = null;
+        try { s._ws.terminate(); } catch (e) { /* already gone */ }
+      }
+      sockets.clear();
+      // A reconnect may have been scheduled by a close handler that ran just now.
+      timers.clearAll();
+    },
+  };
+}
+
+module.exports = { loadPlugin, DEFAULT_PLUGIN_DIR };

@@ -1,0 +1,60 @@
+'use strict';
+// UXP's global WebSocket (client only), on top of the `ws` package: numeric readyState,
+// handler properties onopen / onmessage / onerror / onclose, send and close.
+
+const WS = require('ws');
+
+function createWebSocketClass(sockets) {
+  class WebSocket {
+    constructor(url, protocols = undefined) {
+      const socket = protocols === undefined ? new WS(String(url)) : new WS(String(url), protocols);
+      this._ws = socket;
+      this.onopen = null;
+      this.onmessage = null;
+      this.onerror = null;
+      this.onclose = null;
+      this.binaryType = 'arraybuffer';
+      sockets.add(this);
+      const fire = (name, event) => {
+        const h = this[name];
+        if (typeof h === 'function') h.call(this, event);
+      };
+      socket.on('open', () => fire('onopen', { type: 'open' }));
+      socket.on('message', (data, isBinary) => {
+        let payload;
+        if (!isBinary) payload = data.toString('utf8');
+        else {
+          const buf = Array.isArray(data) ? Buffer.concat(data) : Buffer.from(data);
+          payload = buf.buffer.slice(buf.byteOffset, buf.byteOffset + buf.byteLength);
+        }
+        fire('onmessage', { type: 'message', data: payload });
+      });
+      socket.on('error', (err) => fire('onerror', { type: 'error', message: err && err.message }));
+      socket.on('close', (code, reason) => {
+        sockets.delete(this);
+        fire('onclose', { type: 'close', code, reason: reason ? reason.toString() : '' });
+      });
+    }
+
+    get readyState() { return this._ws.readyState; }
+    get url() { return this._ws.url; }
+    get protocol() { return this._ws.protocol; }
+    get bufferedAmount() { return this._ws.bufferedAmount; }
+
+    send(data) {
+      if (this._ws.readyState !== 1) throw new Error('WebSocket is not open');
+      this._ws.send(data);
+    }
+
+    close(code = 1000, reason = '') {
+      this._ws.close(code, reason);
+    }
+  }
+  WebSocket.CONNECTING = 0;
+  WebSocket.OPEN = 1;
+  WebSocket.CLOSING = 2;
+  WebSocket.CLOSED = 3;
+  return WebSocket;
+}
+
+module.exports = { createWebSocketClass };

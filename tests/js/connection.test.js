@@ -1,0 +1,177 @@
+'use strict';
+// The plug-in's side of the bridge protocol, against a stand-in bridge: finding the
+// connection file, hello, ping/pong, calls and results, events, and reconnecting.
+
+const test = require('node:test');
+const assert = require('node:assert/strict');
+const fs = require('fs');
+const path = require('path');
+const { WebSocketServer } = require('ws');
+const { createSim, PLUGIN_DIR } = require('../../sim');
+const { tempDir } = require('./helpers');
+
+const sleep = (ms) => new Promise((r) => setTimeout(r, ms));
+
+async function until(what, fn, ms = 3000) {
+  const end = Date.now() + ms;
+  while (Date.now() < end) {
+    const v = fn();
+    if (v) return v;
+    await sleep(10);
+  }
+  throw new Error(`timed out waiting for ${what}`);
+}
+
+/** A stand-in bridge: accepts one token, records every message it receives. */
+async function fakeBridge(t, token = 'secret') {
+  const wss = new WebSocketServer({ host: '127.0.0.1', port: 0 });
+  await new Promise((r) => wss.once('listening', r));
+  const bridge = { port: wss.address().port, token, received: [], sockets: [], urls: [] };
+  wss.on('connection', (ws, req) => {
+    bridge.urls.push(req.url);
+    if (!req.url.endsWith('token=' + encodeURIComponent(token))) { ws.close(); return; }
+    bridge.sockets.push(ws);
+    ws.on('message', (data) => {
+      const text = data.toString();
+      try { bridge.received.push(JSON.parse(text)); } catch (e) { bridge.received.push(text); }
+    });
+  });
+  bridge.send = (msg) => bridge.sockets.at(-1).send(typeof msg === 'string' ? msg : JSON.stringify(msg));
+  bridge.close = () => new Promise((r) => { for (const s of wss.clients) s.terminate(); wss.close(() => r()); });
+  bridge.of = (type) => bridge.received.filter((m) => m && m.type === type);
+  t.after(() => bridge.close());
+  return bridge;
+}
+
+function writeConnection(home, data) {
+  const dir = path.join(home, '.quor', 'cutrelay');
+  fs.mkdirSync(dir, { recursive: true });
+  fs.writeFileSync(path.join(dir, 'connection.json'), typeof data === 'string' ? data : JSON.stringify(data));
+}
+
+function startSim(t, options) {
+  const sim = createSim(Object.assign({ transcribeMs: 5 }, options));
+  t.after(() => sim.dispose());
+  return sim;
+}
+
+test('finding the connection file', async (t) => {
+  await t.test('home, then file:, then the copy packaged with the plug-in; entries without a token are skipped', async (t) => {
+    const bridge = await fakeBridge(t, 'packaged');
+    const home = tempDir();
+    const pluginDir = tempDir('cutrelay-plugin-');
+    t.after(() => { fs.rmSync(home, { recursive: true, force: true }); fs.rmSync(pluginDir, { recursive: true, force: true }); });
+    for (const f of ['index.js', 'index.html', 'manifest.json']) fs.copyFileSync(path.join(PLUGIN_DIR, f), path.join(pluginDir, f));
+    writeConnection(home, { port: bridge.port, token: '' });
+    fs.writeFileSync(path.join(pluginDir, 'connection.json'), JSON.stringify({ port: bridge.port, token: 'packaged' }));
+    const sim = startSim(t, { home, pluginDir });
+    assert.deepEqual([...sim.plugin.connectionFileCandidates()], [
+      path.join(home, '.quor/cutrelay/connection.json'), 'file:' + path.join(home, '.quor/cutrelay/connection.json'), 'plugin:/connection.json',
+    ]);
+    await until('hello', () => bridge.of('hello').length === 1);
+    assert.equal(bridge.urls[0], '/ws?token=packaged');
+  });
+
+  await t.test('a Windows-style home directory is joined with backslashes', async (t) => {
+    const sim = startSim(t, { home: 'C:\\Users\\ed' });
+    assert.equal(sim.plugin.connectionFileCandidates()[0], 'C:\\Users\\ed\\.quor\\cutrelay\\connection.json');
+  });
+
+  await t.test('without a file the panel waits and the back-off grows 1, 2, 4, 5, 5 seconds', async (t) => {
+    const home = tempDir();
+    t.after(() => fs.rmSync(home, { recursive: true, force: true }));
+    const sim = startSim(t, { home });
+    assert.deepEqual(sim.panel().status, 'Waiting for Quor Bridge (no connection file yet)…');
+    assert.equal(sim.panel().led, 'led wait');
+    const delays = [];
+    const conn = sim.plugin.conn;
+    // The load already scheduled the first retry (1 s); replay the retries by hand.
+    delays.push(conn.backoff / 2);
+    for (let i = 0; i < 4; i++) {
+      delays.push(conn.backoff);
+      conn.timer = null;
+      sim.plugin.connect();
+    }
+    assert.deepEqual(delays, [1000, 2000, 4000, 5000, 5000]);
+  });
+});
+
+test('talking to the bridge', async (t) => {
+  const bridge = await fakeBridge(t);
+  const home = tempDir();
+  t.after(() => fs.rmSync(home, { recursive: true, force: true }));
+  writeConnection(home, { port: bridge.port, token: 'secret', pid: 1 });
+  const sim = startSim(t, { home, platform: 'darwin' });
+  await until('hello', () => bridge.of('hello').length === 1);
+
+  await t.test('hello on connect, and the panel shows the connection', () => {
+    assert.deepEqual(bridge.of('hello')[0], {
+      type: 'hello', runtime: 'uxp', pluginVersion: '0.1.0', protocol: 1, premiereVersion: '26.3.0',
+      project: null, sequence: null, os: 'darwin',
+    });
+    assert.equal(sim.panel().status, `Connected (port ${bridge.port})`);
+    assert.equal(sim.panel().led, 'led ok');
+    assert.ok(sim.panel().log.some((l) => / connected$/.test(l)));
+    assert.ok(sim.host.consoleLines.includes('[quor] connected'));
+  });
+
+  await t.test('ping gets a pong; other messages and non-JSON are ignored', async () => {
+    bridge.send('not json');
+    bridge.send({ type: 'welcome', bridgeVersion: '0.1.0', protocol: 1 });
+    bridge.send({ type: 'ping' });
+    await until('pong', () => bridge.of('pong').length === 1);
+    assert.deepEqual(bridge.of('pong')[0], { type: 'pong' });
+    assert.equal(bridge.received.filter((m) => m.type !== 'hello' && m.type !== 'pong').length, 0);
+  });
+
+  await t.test('calls are answered with their id; unknown verbs with not_in_uxp', async () => {
+    bridge.send({ type: 'call', id: 7, verb: 'ping', args: {} });
+    bridge.send({ type: 'call', id: 8, verb: 'no_such_verb' });
+    bridge.send({ type: 'call', id: 9, verb: 'get_project' });
+    await until('three results', () => bridge.of('result').length === 3);
+    const byId = Object.fromEntries(bridge.of('result').map((r) => [r.id, r]));
+    assert.equal(byId[7].ok, true);
+    assert.equal(byId[7].result.pong, true);
+    assert.deepEqual(byId[8], { type: 'result', id: 8, ok: false, errorCode: 'not_in_uxp', error: "UXP plugin has no verb 'no_such_verb'" });
+    assert.deepEqual([byId[9].ok, byId[9].errorCode], [false, 'no_project']);
+    assert.equal(typeof byId[9].stack, 'string');
+    assert.equal(sim.panel().last, 'Last: get_project');
+  });
+
+  await t.test('calls are not queued: each answers with its own id', async () => {
+    const before = bridge.of('result').length;
+    for (let i = 0; i < 20; i++) bridge.send({ type: 'call', id: 100 + i, verb: i % 2 ? 'ping' : 'list_sequences' });
+    await until('20 results', () => bridge.of('result').length === before + 20);
+    const ids = bridge.of('result').slice(before).map((r) => r.id).sort((a, b) => a - b);
+    assert.deepEqual(ids, Array.from({ length: 20 }, (_, i) => 100 + i));
+  });
+
+  await t.test('project events are pushed with a refreshed hello', async () => {
+    const media = tempDir('cutrelay-media-');
+    t.after(() => fs.rmSync(media, { recursive: true, force: true }));
+    await sim.ok('new_project', { path: path.join(media, 'Evented') });
+    await until('events', () => bridge.of('event').length >= 2 && bridge.of('hello_update').length >= 2);
+    const kinds = bridge.of('event').map((e) => e.kind);
+    assert.ok(kinds.includes('project_opened') && kinds.includes('project_activated'), kinds.join());
+    assert.equal(typeof bridge.of('event')[0].at, 'number');
+    assert.equal(bridge.of('hello_update').at(-1).fields.project, 'Evented.prproj');
+  });
+
+  await t.test('when the bridge goes away the panel says so and the plug-in retries', async () => {
+    await bridge.close();
+    await until('disconnect', () => sim.panel().status === 'Disconnected — retrying…');
+    assert.equal(sim.panel().led, 'led wait');
+    assert.notEqual(sim.plugin.conn.timer, null);
+  });
+});
+
+test('the panel keeps the last 40 log lines', async (t) => {
+  const home = tempDir();
+  t.after(() => fs.rmSync(home, { recursive: true, force: true }));
+  const sim = startSim(t, { home });
+  for (let i = 0; i < 45; i++) await sim.call('get_project', {});
+  const log = sim.panel().log;
+  assert.equal(log.length, 40);
+  assert.match(log.at(-1), /get_project failed: No project is open/);
+  assert.equal(sim.host.consoleLines.filter((l) => l.startsWith('[quor] get_project failed')).length, 45);
+});

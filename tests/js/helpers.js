@@ -1,0 +1,51 @@
+'use strict';
+// Shared fixtures for the plug-in and simulator tests.
+
+const fs = require('fs');
+const os = require('os');
+const path = require('path');
+const { createSim } = require('../../sim');
+
+const ROOT = path.resolve(__dirname, '..', '..');
+
+/** A fresh temporary folder, removed by the returned cleanup. */
+function tempDir(prefix = 'cutrelay-js-') {
+  return fs.mkdtempSync(path.join(os.tmpdir(), prefix));
+}
+
+/** Writes small media files whose names carry duration and frame rate (see sim/README.md). */
+function makeMedia(dir, names) {
+  return names.map((n) => {
+    const p = path.join(dir, n);
+    fs.writeFileSync(p, 'simulated media');
+    return p;
+  });
+}
+
+/**
+ * A simulator with its own home folder (no connection file, so the plug-in stays
+ * disconnected) and a media folder; disposed after the test.
+ */
+function simFixture(t, options = {}) {
+  const home = tempDir('cutrelay-home-');
+  const media = tempDir('cutrelay-media-');
+  const sim = createSim(Object.assign({ home, transcribeMs: 5 }, options));
+  t.after(() => {
+    sim.dispose();
+    fs.rmSync(home, { recursive: true, force: true });
+    fs.rmSync(media, { recursive: true, force: true });
+  });
+  return { sim, home, media, plugin: sim.plugin };
+}
+
+/** A project with two imported clips (12 s at 25 fps with audio, 3.5 s of audio) and a sequence of both. */
+async function editFixture(t, options = {}) {
+  const f = simFixture(t, options);
+  const [video, audio] = makeMedia(f.media, ['interview_12s_25fps.mp4', 'music_3.5s.wav']);
+  await f.sim.ok('new_project', { path: path.join(f.media, 'Edit') });
+  const imported = await f.sim.ok('import_media', { paths: [video, audio] });
+  await f.sim.ok('create_sequence', { name: 'Cut', fromItems: imported.items.map((i) => i.id) });
+  return Object.assign(f, { video, audio, items: imported.items });
+}
+
+module.exports = { ROOT, tempDir, makeMedia, simFixture, editFixture };
