@@ -1,5 +1,5 @@
 # Thin wrappers over scripts/ (what the README and CI call).
-.PHONY: run test build clean
+.PHONY: run test build bench clean
 
 run:
 	@scripts/run $(ARGS)
@@ -9,6 +9,9 @@ test:
 
 build:
 	@scripts/build
+
+bench:
+	@scripts/build && build/bench_ping_roundtrip 5000
 
 clean:
 	rm -rf build

@@ -61,6 +61,24 @@ asio::awaitable<bool> send(beast::tcp_stream& stream, const HttpReply& reply, un
   co_return !ec;
 }
 
+// Ends a connection whose client may still be sending (a body we refused to read). Closing
+// at once would make the kernel answer the unread bytes with a reset, which can destroy
+// the response before the client reads it; so stop sending, then read and discard what
+// still comes for a short while.
+asio::awaitable<void> lingering_close(beast::tcp_stream& stream) {
+  beast::error_code ec;
+  stream.socket().shutdown(tcp::socket::shutdown_send, ec);
+  stream.expires_after(std::chrono::seconds(3));
+  char sink[16384];
+  std::size_t total = 0;
+  while (total < (64u << 20)) {
+    auto [rec, n] = co_await stream.async_read_some(asio::buffer(sink), nothrow);
+    if (rec) break;
+    total += n;
+  }
+  stream.socket().close(ec);
+}
+
 // A response with an empty body, such as 404 or a route's 405.
 HttpReply empty_reply(unsigned status, std::string allow = {}) {
   HttpReply reply;
@@ -79,8 +97,8 @@ asio::awaitable<void> serve_connection(StatePtr state, beast::tcp_stream stream)
     auto [ec, n] = co_await http::async_read_header(stream, buffer, header, nothrow);
     if (ec) {
       // A request we cannot even parse gets a plain 400; a closed or idle connection ends.
-      if (is_http_parse_error(ec)) {
-        co_await send(stream, empty_reply(400), 11, false);
+      if (is_http_parse_error(ec) && co_await send(stream, empty_reply(400), 11, false)) {
+        co_await lingering_close(stream);
       }
       co_return;
     }
@@ -98,7 +116,9 @@ asio::awaitable<void> serve_connection(StatePtr state, beast::tcp_stream stream)
     if (path == "/" || path == "/command") {
       // The body is read before anything else is looked at.
       if (header.content_length() && *header.content_length() > kMaxCommandBody) {
-        co_await send(stream, body_read_failure(true, {}), version, false);
+        if (co_await send(stream, body_read_failure(true, {}), version, false)) {
+          co_await lingering_close(stream);
+        }
         co_return;
       }
       if (request[http::field::expect] == "100-continue") {
@@ -111,8 +131,10 @@ asio::awaitable<void> serve_connection(StatePtr state, beast::tcp_stream stream)
       full.body_limit(kMaxCommandBody);
       auto [rec, rn] = co_await http::async_read(stream, buffer, full, nothrow);
       if (rec) {
-        co_await send(stream, body_read_failure(rec == http::error::body_limit, rec.message()),
-                      version, false);
+        if (co_await send(stream, body_read_failure(rec == http::error::body_limit, rec.message()),
+                          version, false)) {
+          co_await lingering_close(stream);
+        }
         co_return;
       }
       auto message = full.release();
@@ -131,8 +153,9 @@ asio::awaitable<void> serve_connection(StatePtr state, beast::tcp_stream stream)
 
     if (path == "/ws" || path == "/health") {
       if (method != http::verb::get && method != http::verb::head) {
-        co_await send(stream, empty_reply(405, "GET,HEAD"), version, keep_alive && !has_body(header));
-        if (!keep_alive || has_body(header)) break;
+        const bool reuse = keep_alive && !has_body(header);
+        if (!co_await send(stream, empty_reply(405, "GET,HEAD"), version, reuse)) co_return;
+        if (!reuse) break;
         continue;
       }
     }
@@ -158,10 +181,10 @@ asio::awaitable<void> serve_connection(StatePtr state, beast::tcp_stream stream)
     // Unknown paths (and routes not served yet): 404 with an empty body. A body we do not
     // read would be taken for the next request, so such a connection is closed.
     const bool reuse = keep_alive && !has_body(header);
-    if (!co_await send(stream, empty_reply(404), version, reuse) || !reuse) break;
+    if (!co_await send(stream, empty_reply(404), version, reuse)) co_return;
+    if (!reuse) break;
   }
-  beast::error_code ignored;
-  stream.socket().shutdown(tcp::socket::shutdown_send, ignored);
+  co_await lingering_close(stream);
 }
 
 bool transient_accept_error(const boost::system::error_code& ec) {
