@@ -70,33 +70,34 @@ asio::awaitable<CallOutcome> call_plugin(StatePtr state, std::string runtime, st
   co_return CallError{CallError::TimedOut, static_cast<std::uint64_t>(timeout.count())};
 }
 
-json answer_from_result(const json& message) {
+json answer_from_result(json message) {
   const auto ok = message.find("ok");
   if (ok != message.end() && ok->is_boolean() && ok->get<bool>()) {
     json answer = {{"success", true}};
+    // Results can be megabytes: members are moved, not copied.
     const auto result = message.find("result");
     if (result != message.end() && result->is_object()) {
-      for (const auto& [key, value] : result->items()) {
-        if (key != "success") answer[key] = value;
+      for (auto& [key, value] : result->items()) {
+        if (key != "success") answer[key] = std::move(value);
       }
     } else if (result != message.end() && !result->is_null()) {
-      answer["result"] = *result;
+      answer["result"] = std::move(*result);
     }
     if (const auto warnings = message.find("warnings"); warnings != message.end()) {
-      answer["warnings"] = *warnings;
+      answer["warnings"] = std::move(*warnings);
     }
     return answer;
   }
   const auto text_or = [&message](const char* key, const char* fallback) -> json {
     const auto it = message.find(key);
-    return it != message.end() && it->is_string() ? *it : json(fallback);
+    return it != message.end() && it->is_string() ? std::move(*it) : json(fallback);
   };
   const auto stack = message.find("stack");
   return {
       {"success", false},
       {"error", text_or("error", "plugin error")},
       {"errorCode", text_or("errorCode", "premiere_error")},
-      {"stack", stack != message.end() ? *stack : json(nullptr)},
+      {"stack", stack != message.end() ? std::move(*stack) : json(nullptr)},
   };
 }
 
@@ -168,6 +169,10 @@ fs::path previews_dir(const BridgeState& state) {
   return dir;
 }
 
+bool has_default_paths(std::string_view verb) {
+  return verb == "export_frames" || verb == "export_frame" || verb == "export_frame_qe";
+}
+
 void add_default_paths(std::string_view verb, json& args, const fs::path& previews) {
   if (!args.is_object()) return;
   if ((verb == "export_frames" || verb == "export_frame") && !args.contains("dir")) {
@@ -197,9 +202,8 @@ asio::awaitable<json> forward_verb(StatePtr state, std::string verb, json args) 
   if (record == nullptr || record->kind == Runtime::Bridge) co_return unknown_verb_answer(verb);
 
   const std::uint64_t seconds = forward_timeout(args, record->timeout);
-  if (verb == "export_frames" || verb == "export_frame" || verb == "export_frame_qe") {
-    if (args.is_object()) add_default_paths(verb, args, previews_dir(*state));
-  }
+  // The previews folder is made only when a verb may write into it.
+  if (has_default_paths(verb) && args.is_object()) add_default_paths(verb, args, previews_dir(*state));
 
   std::string target;
   switch (record->kind) {
@@ -216,7 +220,7 @@ asio::awaitable<json> forward_verb(StatePtr state, std::string verb, json args) 
 
   CallOutcome outcome =
       co_await call_plugin(state, target, verb, std::move(args), std::chrono::seconds(seconds));
-  if (auto* message = std::get_if<json>(&outcome)) co_return answer_from_result(*message);
+  if (auto* message = std::get_if<json>(&outcome)) co_return answer_from_result(std::move(*message));
   const CallError error = std::get<CallError>(outcome);
   switch (error.kind) {
     case CallError::NotConnected:

@@ -37,7 +37,7 @@ boost::asio::awaitable<json> forward_verb(StatePtr state, std::string verb, json
 boost::asio::awaitable<json> wait_for_plugin(StatePtr state, json args);
 
 // The answer for a plug-in's result message.
-json answer_from_result(const json& message);
+json answer_from_result(json message);
 
 json unknown_verb_answer(std::string_view verb);
 json cep_not_connected_answer(bool uxp_connected);
@@ -47,6 +47,9 @@ json timed_out_answer(std::uint64_t seconds);
 // The `timeoutSec` of a forwarded call: the request's when it is a non-negative integer,
 // else the verb's default, kept within 1..3600.
 std::uint64_t forward_timeout(const json& args, std::uint64_t default_seconds);
+
+// Whether `verb` writes frames and so gets a default output location.
+bool has_default_paths(std::string_view verb);
 
 // Fills in the output location of the frame-export verbs when the caller gave none.
 void add_default_paths(std::string_view verb, json& args, const std::filesystem::path& previews);

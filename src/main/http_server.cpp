@@ -48,12 +48,12 @@ bool has_body(const http::request_parser<http::empty_body>& parser) {
   return parser.chunked() || parser.content_length().value_or(0) > 0;
 }
 
-asio::awaitable<bool> send(beast::tcp_stream& stream, const HttpReply& reply, unsigned version,
+asio::awaitable<bool> send(beast::tcp_stream& stream, HttpReply reply, unsigned version,
                            bool keep_alive) {
   http::response<http::string_body> response{static_cast<http::status>(reply.status), version};
   if (!reply.content_type.empty()) response.set(http::field::content_type, reply.content_type);
   if (!reply.allow.empty()) response.set(http::field::allow, reply.allow);
-  response.body() = reply.body;
+  response.body() = std::move(reply.body);
   response.keep_alive(keep_alive);
   response.prepare_payload();
   stream.expires_after(kWriteTimeout);
@@ -144,9 +144,9 @@ asio::awaitable<void> serve_connection(StatePtr state, beast::tcp_stream stream)
       }
       // The command may take minutes; the client is not expected to send meanwhile.
       stream.expires_never();
-      const HttpReply reply =
+      HttpReply reply =
           co_await handle_command(state, method, content_type, std::move(message.body()));
-      if (!co_await send(stream, reply, version, keep_alive)) co_return;
+      if (!co_await send(stream, std::move(reply), version, keep_alive)) co_return;
       if (!keep_alive) break;
       continue;
     }
