@@ -94,6 +94,11 @@ function refText(value) {
 // ---------------------------------------------------------------------------------------
 // JSON safety
 
+/** Absent for an argument or reference: undefined or null. @param {any} v @returns {v is null | undefined} */
+function isMissing(v) {
+  return v === undefined || v === null;
+}
+
 /** @param {number} x */
 function round3(x) {
   return Math.round(x * 1000) / 1000;
@@ -165,7 +170,7 @@ function rateFromValue(fps) {
  * @param {any} x @returns {Rate | null}
  */
 function rateOf(x) {
-  if (x === undefined || x === null) return null;
+  if (isMissing(x)) return null;
   if (typeof x === "number") return x > 0 && isFinite(x) ? rateFromValue(x) : null;
   if (typeof x !== "object") return null;
   if ("rate" in x) return rateOf(x.rate);
@@ -271,7 +276,7 @@ function needRate(value, sequence) {
  * @returns {string | null}
  */
 function toTick(value, sequence) {
-  if (value === undefined || value === null) return null;
+  if (isMissing(value)) return null;
   if (typeof value === "object" && !Array.isArray(value)) {
     if ("ticks" in value) {
       const t = typeof value.ticks === "number" && Number.isInteger(value.ticks)
@@ -319,7 +324,7 @@ function tickTime(ticks) {
  * @param {any} [sequence]
  */
 function timeOut(time, sequence) {
-  if (time === undefined || time === null) return null;
+  if (isMissing(time)) return null;
   const ticks = typeof time === "object" ? String(time.ticks) : String(time);
   const seconds = Number(ticks) / TICKS_PER_SECOND;
   /** @type {{seconds: number, ticks: string, timecode?: string, frame?: number}} */
@@ -338,7 +343,7 @@ function timeOut(time, sequence) {
 
 /** Seconds of a TickTime, rounded; null when missing. @param {any} t */
 function secondsOf(t) {
-  if (t === undefined || t === null) return null;
+  if (isMissing(t)) return null;
   return round3(Number(t.ticks) / TICKS_PER_SECOND);
 }
 
@@ -393,7 +398,7 @@ async function project() {
 
 /** @param {Project} proj @param {any} ref @returns {Promise<Sequence>} */
 async function findSequence(proj, ref) {
-  if (ref === undefined || ref === null || ref === "") {
+  if (isMissing(ref) || ref === "") {
     const active = await proj.getActiveSequence();
     if (!active) throw fail("no_sequence", "No active sequence. Use premiere_create_sequence or premiere_set_active_sequence.");
     return active;
@@ -510,7 +515,7 @@ async function mediaPathOf(item) {
  * @returns {Promise<ItemRecord>}
  */
 async function findItem(proj, ref, records) {
-  if (ref === undefined || ref === null) {
+  if (isMissing(ref)) {
     throw fail("bad_args", "item is required (project item id, name, 'Bin/name', or {mediaPath})");
   }
   const recs = records || await allItems(proj);
@@ -523,7 +528,7 @@ async function findItem(proj, ref, records) {
   }
   /** @type {any} */
   let path = null;
-  if (isObject) path = ref.mediaPath !== undefined && ref.mediaPath !== null ? ref.mediaPath : ref.path;
+  if (isObject) path = !isMissing(ref.mediaPath) ? ref.mediaPath : ref.path;
   else if (key !== null && (key.indexOf("/") >= 0 || key.indexOf("\\") >= 0)) path = key;
   if (typeof path === "string" && path !== "") {
     const want = normPath(path);
@@ -538,7 +543,7 @@ async function findItem(proj, ref, records) {
 
 /** The bin named by `ref`; the root for none or "/". @param {Project} proj @param {any} ref @returns {Promise<FolderItem>} */
 async function binFor(proj, ref) {
-  if (ref === undefined || ref === null || ref === "/") return await proj.getRootItem();
+  if (isMissing(ref) || ref === "/") return await proj.getRootItem();
   const rec = await findItem(proj, ref);
   const folder = rec.type === "bin" || rec.type === "root" ? ppro.FolderItem.cast(rec.item) : null;
   if (!folder) throw fail("not_a_bin", "'" + refText(ref) + "' is not a bin");
@@ -602,7 +607,7 @@ function badTrack(ref) {
  * @param {any} ref @returns {TrackRef}
  */
 function parseTrack(ref) {
-  if (ref === undefined || ref === null) return { kind: "video", index: 0 };
+  if (isMissing(ref)) return { kind: "video", index: 0 };
   if (typeof ref === "string") {
     const m = /^([vVaA])(\d+)$/.exec(ref.trim());
     if (!m || parseInt(m[2], 10) < 1) throw badTrack(ref);
@@ -610,7 +615,7 @@ function parseTrack(ref) {
   }
   if (typeof ref === "object" && !Array.isArray(ref) && (ref.type !== undefined || ref.kind !== undefined)) {
     const kindText = String(ref.type !== undefined ? ref.type : ref.kind).toLowerCase();
-    const index = ref.index === undefined || ref.index === null ? 0 : ref.index;
+    const index = isMissing(ref.index) ? 0 : ref.index;
     if (typeof index !== "number" || !Number.isInteger(index) || index < 0) throw badTrack(ref);
     return { kind: kindText.charAt(0) === "a" ? "audio" : "video", index };
   }
@@ -654,7 +659,7 @@ function badClip(ref) {
  * @param {any} ref @returns {{ track: TrackRef, index?: number, at?: any }}
  */
 function parseClipRef(ref) {
-  if (ref === undefined || ref === null) throw fail("bad_clip", "clip is required, e.g. \"V1:0\"");
+  if (isMissing(ref)) throw fail("bad_clip", "clip is required, e.g. \"V1:0\"");
   if (typeof ref === "string") {
     const m = /^([vVaA]\d+):(\d+)$/.exec(ref.trim());
     if (!m) throw badClip(ref);
@@ -662,10 +667,10 @@ function parseClipRef(ref) {
     try { track = parseTrack(m[1]); } catch (e) { throw badClip(ref); }
     return { track, index: parseInt(m[2], 10) };
   }
-  if (typeof ref === "object" && !Array.isArray(ref) && ref.track !== undefined && ref.track !== null) {
+  if (typeof ref === "object" && !Array.isArray(ref) && !isMissing(ref.track)) {
     const track = parseTrack(ref.track);
-    if (ref.at !== undefined && ref.at !== null) return { track, at: ref.at };
-    const index = ref.index === undefined || ref.index === null ? 0 : ref.index;
+    if (!isMissing(ref.at)) return { track, at: ref.at };
+    const index = isMissing(ref.index) ? 0 : ref.index;
     if (typeof index !== "number" || !Number.isInteger(index) || index < 0) throw badClip(ref);
     return { track, index };
   }
@@ -897,7 +902,7 @@ handlers.create_bin = async (args) => {
   const proj = await project();
   const parent = await binFor(proj, a.parent);
   tx(proj, "Create Bin", () => parent.createBinAction(a.name, a.makeUnique !== false));
-  return { created: a.name, parent: a.parent === undefined || a.parent === null ? "/" : a.parent };
+  return { created: a.name, parent: isMissing(a.parent) ? "/" : a.parent };
 };
 
 handlers.move_item = async (args) => {
@@ -907,7 +912,7 @@ handlers.move_item = async (args) => {
   const target = await binFor(proj, a.bin);
   const parent = rec.item.getParentBin();
   tx(proj, "Move Item", () => parent.createMoveItemAction(rec.item, target));
-  return { moved: rec.name, to: a.bin === undefined || a.bin === null ? "/" : a.bin };
+  return { moved: rec.name, to: isMissing(a.bin) ? "/" : a.bin };
 };
 
 handlers.rename_item = async (args) => {
@@ -1020,7 +1025,7 @@ handlers.get_transcript = async (args) => {
   const none = () => fail("no_transcript", "No transcript yet — premiere_transcribe first (takes a while).");
   if (typeof ppro.Transcript.hasTranscript === "function" && !ppro.Transcript.hasTranscript(clip)) throw none();
   const text = await ppro.Transcript.exportToJSON(clip);
-  if (text === undefined || text === null || text === "") throw none();
+  if (isMissing(text) || text === "") throw none();
   try {
     return { transcript: JSON.parse(text) };
   } catch (e) {
@@ -1046,13 +1051,18 @@ handlers.list_sequences = async () => {
   return { sequences: out };
 };
 
-handlers.set_active_sequence = async (args) => {
+/** The sequence named by a verb that needs one (no default to the active sequence). @param {any} args */
+async function requiredSequence(args) {
   const a = argsOf(args);
-  if (a.sequence === undefined || a.sequence === null || a.sequence === "") {
+  if (isMissing(a.sequence) || a.sequence === "") {
     throw fail("bad_args", "sequence is required (name or GUID)");
   }
   const proj = await project();
-  const seq = await findSequence(proj, a.sequence);
+  return { proj, seq: await findSequence(proj, a.sequence) };
+}
+
+handlers.set_active_sequence = async (args) => {
+  const { proj, seq } = await requiredSequence(args);
   try { await proj.openSequence(seq); } catch (e) { /* opening is best effort */ }
   await proj.setActiveSequence(seq);
   return { active: seq.name };
@@ -1063,7 +1073,7 @@ handlers.create_sequence = async (args) => {
   const proj = await project();
   const name = isText(a.name) ? a.name : "Sequence";
   const from = Array.isArray(a.fromItems) ? a.fromItems
-    : a.fromItems !== undefined && a.fromItems !== null && a.fromItems !== "" ? [a.fromItems] : [];
+    : !isMissing(a.fromItems) && a.fromItems !== "" ? [a.fromItems] : [];
   /** @type {Sequence | null} */
   let seq = null;
   if (from.length > 0) {
@@ -1071,7 +1081,7 @@ handlers.create_sequence = async (args) => {
     /** @type {ClipProjectItem[]} */
     const clips = [];
     for (const ref of from) clips.push(clipOf((await findItem(proj, ref, records)).item));
-    if (a.bin !== undefined && a.bin !== null) {
+    if (!isMissing(a.bin)) {
       const bin = await binFor(proj, a.bin);
       seq = await proj.createSequenceFromMedia(name, clips, ppro.ProjectItem.cast(bin));
     } else {
@@ -1096,12 +1106,7 @@ handlers.duplicate_sequence = async (args) => {
 };
 
 handlers.delete_sequence = async (args) => {
-  const a = argsOf(args);
-  if (a.sequence === undefined || a.sequence === null || a.sequence === "") {
-    throw fail("bad_args", "sequence is required (name or GUID)");
-  }
-  const proj = await project();
-  const seq = await findSequence(proj, a.sequence);
+  const { proj, seq } = await requiredSequence(args);
   const name = seq.name;
   const deleted = await proj.deleteSequence(seq);
   return { deleted, name };
@@ -1249,7 +1254,7 @@ const conn = {
 
 /** @param {any} v */
 function nonEmpty(v) {
-  return v !== undefined && v !== null && String(v) !== "";
+  return !isMissing(v) && String(v) !== "";
 }
 
 /** The candidate places of connection.json, in the order they are tried. */
@@ -1363,7 +1368,7 @@ async function runVerb(verb, args) {
   const warnings = [];
   const ctx = { warn: (/** @type {any} */ text) => { warnings.push(String(text)); } };
   try {
-    const result = await handler(args === undefined || args === null ? {} : args, ctx);
+    const result = await handler(isMissing(args) ? {} : args, ctx);
     /** @type {Record<string, any>} */
     const out = { ok: true, result: result === undefined ? null : result };
     if (warnings.length > 0) out.warnings = warnings;

@@ -53,7 +53,7 @@ function install(api, app) {
     constructor() { super({ showConvertProjectDialog: true, showLocateFileDialog: true, showWarningDialog: true, addToMRUList: true }); }
     setShowConvertProjectDialog(showConvertProjectDialog) { this._o.showConvertProjectDialog = !!showConvertProjectDialog; return this; }
     setShowLocateFileDialog(showLocateFileDialog) { this._o.showLocateFileDialog = !!showLocateFileDialog; return this; }
-    setShowWarningDialog(showConvertProjectDialog) { this._o.showWarningDialog = !!showConvertProjectDialog; return this; }
+    setShowWarningDialog(showWarningDialog) { this._o.showWarningDialog = !!showWarningDialog; return this; }
     setAddToMRUList(addToMRUList) { this._o.addToMRUList = !!addToMRUList; return this; }
     get showConvertProjectDialog() { return this._o.showConvertProjectDialog; }
     get showLocateFileDialog() { return this._o.showLocateFileDialog; }
@@ -66,7 +66,7 @@ function install(api, app) {
     setPromptIfDirty(promptIfDirty) { this._o.promptIfDirty = !!promptIfDirty; return this; }
     setShowCancelButton(showCancelButton) { this._o.showCancelButton = !!showCancelButton; return this; }
     setIsAppBeingPreparedToQuit(isAppBeingPreparedToQuit) { this._o.isAppBeingPreparedToQuit = !!isAppBeingPreparedToQuit; return this; }
-    setSaveWorkspace(isAppBeingPreparedToQuit) { this._o.saveWorkspace = !!isAppBeingPreparedToQuit; return this; }
+    setSaveWorkspace(saveWorkspace) { this._o.saveWorkspace = !!saveWorkspace; return this; }
     get promptIfDirty() { return this._o.promptIfDirty; }
     get showCancelButton() { return this._o.showCancelButton; }
     get isAppBeingPreparedToQuit() { return this._o.isAppBeingPreparedToQuit; }

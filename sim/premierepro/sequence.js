@@ -501,6 +501,20 @@ function install(api, app) {
     return v;
   };
 
+  // Insert and overwrite: arguments are checked when the action is made, the edit happens
+  // when the transaction commits.
+  function placeAction(editor, name, projectItem, time, videoTrackIndex, audioTrackIndex, insert, limitShift) {
+    const s = editorOf(editor);
+    const item = clipItem(projectItem);
+    const at = bigOf(time);
+    const v = trackIndex(videoTrackIndex, 'videoTrackIndex');
+    const a = trackIndex(audioTrackIndex, 'audioTrackIndex');
+    return api.action(s.project, name, () => {
+      if (!item.attached || item._project !== s.project) throw new SimReject('The item is not in this project');
+      placeItem(s, item, at, v, a, insert, limitShift);
+    });
+  }
+
   api.SequenceEditor = class SequenceEditor {
     constructor() { illegalConstructor(); }
     static getEditor(sequenceObject) { return view(api.SequenceEditor, seqOf(sequenceObject)); }
@@ -518,27 +532,13 @@ function install(api, app) {
     }
 
     createInsertProjectItemAction(projectItem, time, videoTrackIndex, audioTrackIndex, limitShift) {
-      const s = editorOf(this);
-      const item = clipItem(projectItem);
-      const at = bigOf(time);
-      const v = trackIndex(videoTrackIndex, 'videoTrackIndex');
-      const a = trackIndex(audioTrackIndex, 'audioTrackIndex');
-      return api.action(s.project, 'SequenceEditor.createInsertProjectItemAction', () => {
-        if (!item.attached || item._project !== s.project) throw new SimReject('The item is not in this project');
-        placeItem(s, item, at, v, a, true, !!limitShift);
-      });
+      return placeAction(this, 'SequenceEditor.createInsertProjectItemAction', projectItem, time,
+        videoTrackIndex, audioTrackIndex, true, !!limitShift);
     }
 
     createOverwriteItemAction(projectItem, time, videoTrackIndex, audioTrackIndex) {
-      const s = editorOf(this);
-      const item = clipItem(projectItem);
-      const at = bigOf(time);
-      const v = trackIndex(videoTrackIndex, 'videoTrackIndex');
-      const a = trackIndex(audioTrackIndex, 'audioTrackIndex');
-      return api.action(s.project, 'SequenceEditor.createOverwriteItemAction', () => {
-        if (!item.attached || item._project !== s.project) throw new SimReject('The item is not in this project');
-        placeItem(s, item, at, v, a, false, false);
-      });
+      return placeAction(this, 'SequenceEditor.createOverwriteItemAction', projectItem, time,
+        videoTrackIndex, audioTrackIndex, false, false);
     }
 
     createCloneTrackItemAction(trackItem, timeOffset, videoTrackVerticalOffset, audioTrackVerticalOffset, alignToVideo, isInsert) {

@@ -1,4 +1,5 @@
 #include "common/child_process.hpp"
+#include "common/async.hpp"
 
 #include <boost/asio/as_tuple.hpp>
 #include <boost/asio/experimental/awaitable_operators.hpp>
@@ -17,7 +18,6 @@ using namespace asio::experimental::awaitable_operators;
 
 namespace {
 
-constexpr auto nothrow = asio::as_tuple(asio::use_awaitable);
 // Output beyond this is read and dropped, so a chatty child can neither block on a full
 // pipe nor make the bridge hold unbounded memory.
 constexpr std::size_t kMaxCapture = 16u << 20;

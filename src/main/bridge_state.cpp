@@ -1,7 +1,6 @@
 #include "main/bridge_state.hpp"
 
-#include <boost/asio/as_tuple.hpp>
-#include <boost/asio/use_awaitable.hpp>
+#include "common/async.hpp"
 
 namespace cutrelay {
 
@@ -47,7 +46,7 @@ boost::asio::awaitable<std::deque<std::string>> Outbox::take() {
       }
       if (closed_) co_return std::deque<std::string>{};
     }
-    auto [ec] = co_await doorbell_.async_receive(boost::asio::as_tuple(boost::asio::use_awaitable));
+    auto [ec] = co_await doorbell_.async_receive(nothrow);
     if (ec) {
       // Only cancellation gets here; treat it as the end of the writer.
       close();

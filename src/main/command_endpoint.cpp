@@ -2,6 +2,7 @@
 
 #include <boost/beast/core/string.hpp>
 
+#include "common/text.hpp"
 #include "main/dispatch.hpp"
 
 namespace cutrelay {
@@ -25,10 +26,7 @@ bool is_json_content_type(std::optional<std::string_view> value) {
     const auto u = static_cast<unsigned char>(c);
     if (!(u == ' ' || u == '\t' || (u >= 0x21 && u <= 0x7E))) return false;
   }
-  std::string_view type = value->substr(0, value->find(';'));
-  while (!type.empty() && (type.front() == ' ' || type.front() == '\t')) type.remove_prefix(1);
-  while (!type.empty() && (type.back() == ' ' || type.back() == '\t')) type.remove_suffix(1);
-  return boost::beast::iequals(type, "application/json");
+  return boost::beast::iequals(trim(value->substr(0, value->find(';'))), "application/json");
 }
 
 json normalize_args(const json* args) {

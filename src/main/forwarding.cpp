@@ -1,4 +1,5 @@
 #include "main/forwarding.hpp"
+#include "common/async.hpp"
 
 #include <cmath>
 #include <limits>
@@ -20,9 +21,6 @@ namespace asio = boost::asio;
 namespace fs = std::filesystem;
 using namespace asio::experimental::awaitable_operators;
 
-namespace {
-constexpr auto nothrow = asio::as_tuple(asio::use_awaitable);
-}
 
 asio::awaitable<CallOutcome> call_plugin(StatePtr state, std::string runtime, std::string verb,
                                          json args, std::chrono::seconds timeout) {

@@ -18,9 +18,9 @@
 #include <boost/beast/http/write.hpp>
 
 #include "main/command_endpoint.hpp"
-#include "main/log.hpp"
+#include "common/log.hpp"
 #include "main/plugin_hub.hpp"
-#include "main/spawn.hpp"
+#include "common/async.hpp"
 
 namespace cutrelay {
 
@@ -31,7 +31,6 @@ using tcp = asio::ip::tcp;
 
 namespace {
 
-constexpr auto nothrow = asio::as_tuple(asio::use_awaitable);
 // How long a client may take to send a request (or stay idle between requests), and to
 // take an answer. Slow clients only ever hold up their own connection.
 constexpr std::chrono::seconds kReadTimeout{300};

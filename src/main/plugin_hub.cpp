@@ -14,8 +14,9 @@
 #include "catalog/catalog.hpp"
 #include "common/args.hpp"
 #include "main/event_feed.hpp"
-#include "main/log.hpp"
-#include "main/spawn.hpp"
+#include "common/log.hpp"
+#include "common/async.hpp"
+#include "common/text.hpp"
 
 namespace cutrelay {
 
@@ -26,16 +27,13 @@ namespace websocket = beast::websocket;
 
 namespace {
 
-constexpr auto nothrow = asio::as_tuple(asio::use_awaitable);
 
 // Whether a comma-separated header value lists `token` (ASCII case ignored).
 bool header_lists(std::string_view value, std::string_view token) {
   while (!value.empty()) {
     const std::size_t comma = value.find(',');
-    std::string_view item = value.substr(0, comma);
+    const std::string_view item = trim(value.substr(0, comma));
     value = comma == std::string_view::npos ? std::string_view{} : value.substr(comma + 1);
-    while (!item.empty() && (item.front() == ' ' || item.front() == '\t')) item.remove_prefix(1);
-    while (!item.empty() && (item.back() == ' ' || item.back() == '\t')) item.remove_suffix(1);
     if (beast::iequals(item, token)) return true;
   }
   return false;

@@ -17,6 +17,7 @@
 
 #include "catalog/catalog.hpp"
 #include "common/files.hpp"
+#include "common/text.hpp"
 #include "host/discovery.hpp"
 #include "main/bridge_state.hpp"
 #include "main/command_line.hpp"
@@ -104,14 +105,6 @@ std::uint32_t random_u32() {
   return value;
 }
 
-std::string_view trim_ascii_space(std::string_view text) {
-  constexpr std::string_view kSpace = " \t\n\v\f\r";
-  const auto first = text.find_first_not_of(kSpace);
-  if (first == std::string_view::npos) return {};
-  const auto last = text.find_last_not_of(kSpace);
-  return text.substr(first, last - first + 1);
-}
-
 }  // namespace
 
 std::string make_token() {
@@ -130,7 +123,7 @@ std::string make_token() {
 std::string load_or_create_token(const fs::path& dir) {
   const fs::path file = dir / "token";
   if (auto text = read_file(file, 1u << 20); text && is_valid_utf8(*text)) {
-    const std::string_view trimmed = trim_ascii_space(*text);
+    const std::string_view trimmed = trim(*text, kAsciiSpace);
     if (trimmed.size() >= kMinTokenLength) return std::string(trimmed);
   }
   std::string token = make_token();

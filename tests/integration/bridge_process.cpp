@@ -14,6 +14,7 @@
 #include <stdexcept>
 #include <thread>
 
+#include "common/files.hpp"
 #include "http_client.hpp"
 
 extern char** environ;
@@ -34,22 +35,13 @@ TempDir::~TempDir() {
   fs::remove_all(path_, ec);
 }
 
+std::string read_text(const fs::path& path) { return read_file(path).value_or(""); }
+
 void write_script(const fs::path& path, const std::string& body) {
   fs::create_directories(path.parent_path());
   std::ofstream(path) << "#!/bin/sh\n" << body;
   fs::permissions(path, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec);
 }
-
-namespace {
-
-std::string slurp(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-}  // namespace
 
 BridgeProcess::BridgeProcess(BridgeOptions options) {
   if (options.home) {
@@ -122,11 +114,11 @@ BridgeProcess::BridgeProcess(BridgeOptions options) {
 BridgeProcess::~BridgeProcess() { kill(); }
 
 std::string BridgeProcess::token() const {
-  return json::parse(slurp(data_dir() / "connection.json")).at("token").get<std::string>();
+  return json::parse(read_text(data_dir() / "connection.json")).at("token").get<std::string>();
 }
 
-std::string BridgeProcess::stderr_text() const { return slurp(logs_.path() / "stderr"); }
-std::string BridgeProcess::stdout_text() const { return slurp(logs_.path() / "stdout"); }
+std::string BridgeProcess::stderr_text() const { return read_text(logs_.path() / "stderr"); }
+std::string BridgeProcess::stdout_text() const { return read_text(logs_.path() / "stdout"); }
 
 bool BridgeProcess::running() {
   if (exited_) return false;

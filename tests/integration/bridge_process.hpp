@@ -28,6 +28,9 @@ class TempDir {
   std::filesystem::path path_;
 };
 
+// The whole file, or an empty text when it cannot be read.
+std::string read_text(const std::filesystem::path& path);
+
 // Writes an executable shell script (for fake `ps` and friends).
 void write_script(const std::filesystem::path& path, const std::string& body);
 

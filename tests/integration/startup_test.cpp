@@ -13,11 +13,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string slurp(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
 unsigned mode_of(const fs::path& path) {
   struct stat st {};
   ::stat(path.c_str(), &st);
@@ -33,12 +28,12 @@ TEST(Startup, AnnouncesItselfAndWritesTheConnectionFile) {
   EXPECT_EQ(bridge.stdout_text(), "");
 
   const fs::path file = bridge.data_dir() / "connection.json";
-  const std::string text = slurp(file);
+  const std::string text = read_text(file);
   const json info = json::parse(text);
   EXPECT_EQ(info.at("port"), bridge.port());
   EXPECT_EQ(info.at("pid"), bridge.pid());
   EXPECT_EQ(info.at("token").get<std::string>().size(), 48u);
-  EXPECT_EQ(info.at("token"), slurp(bridge.data_dir() / "token"));
+  EXPECT_EQ(info.at("token"), read_text(bridge.data_dir() / "token"));
   EXPECT_EQ(info.at("url"), "ws://127.0.0.1:" + std::to_string(bridge.port()) +
                                 "/ws?token=" + info.at("token").get<std::string>());
   EXPECT_EQ(text, info.dump(2));  // sorted, two spaces, no line end after the brace
@@ -65,7 +60,7 @@ TEST(Startup, PortOptions) {
   {
     BridgeProcess bridge({.args = {"--port=+" + std::to_string(wanted)}});
     EXPECT_EQ(bridge.port(), wanted);
-    EXPECT_EQ(json::parse(slurp(bridge.data_dir() / "connection.json")).at("port"), wanted);
+    EXPECT_EQ(json::parse(read_text(bridge.data_dir() / "connection.json")).at("port"), wanted);
   }
   {
     BridgeProcess bridge({.args = {"--port", "9", "--port=" + std::to_string(wanted)}});
@@ -100,7 +95,7 @@ TEST(Startup, TokenKeptAcrossRestartsWhenLongEnough) {
 
 TEST(Startup, BindFailureStopsWith101AndLeavesTheConnectionFile) {
   BridgeProcess first;
-  const std::string before = slurp(first.data_dir() / "connection.json");
+  const std::string before = read_text(first.data_dir() / "connection.json");
   BridgeProcess second({.args = {"--port", std::to_string(first.port())},
                         .wait_for_start = false,
                         .home = first.home()});
@@ -110,7 +105,7 @@ TEST(Startup, BindFailureStopsWith101AndLeavesTheConnectionFile) {
       err, std::regex("bind 127\\.0\\.0\\.1:" + std::to_string(first.port()) +
                       ": Address already in use \\(os error \\d+\\)\n")))
       << err;
-  EXPECT_EQ(slurp(first.data_dir() / "connection.json"), before);
+  EXPECT_EQ(read_text(first.data_dir() / "connection.json"), before);
 }
 
 TEST(Startup, UnresolvableHostStopsWith101) {
@@ -123,7 +118,7 @@ TEST(Startup, UnresolvableHostStopsWith101) {
 TEST(Startup, BindHostShownAsConfiguredButUrlStaysLoopback) {
   BridgeProcess bridge({.env = {{"QUOR_BIND_HOST", "0.0.0.0"}}});
   EXPECT_NE(bridge.stderr_text().find("listening on 0.0.0.0:"), std::string::npos);
-  const json info = json::parse(slurp(bridge.data_dir() / "connection.json"));
+  const json info = json::parse(read_text(bridge.data_dir() / "connection.json"));
   EXPECT_TRUE(info.at("url").get<std::string>().starts_with("ws://127.0.0.1:"));
   EXPECT_EQ(post_command(bridge.port(), {{"command", "describe"}}).at("success"), true);
 }

@@ -1,4 +1,4 @@
-#include "main/log.hpp"
+#include "common/log.hpp"
 
 #include <cstdio>
 #include <mutex>

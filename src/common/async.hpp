@@ -2,11 +2,17 @@
 #include <exception>
 #include <string>
 
+#include <boost/asio/as_tuple.hpp>
 #include <boost/asio/co_spawn.hpp>
+#include <boost/asio/use_awaitable.hpp>
 
-#include "main/log.hpp"
+#include "common/log.hpp"
 
 namespace cutrelay {
+
+// The completion token of every co_await on I/O: errors come back as values
+// (`auto [ec, n] = co_await op(nothrow)`), never as exceptions.
+inline constexpr auto nothrow = boost::asio::as_tuple(boost::asio::use_awaitable);
 
 // co_spawn for tasks nobody waits for. `detached` would swallow an escaping exception
 // silently; this logs it, and the task (only that task) ends.
