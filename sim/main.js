@@ -3,7 +3,10 @@
 // Runs the Premiere simulator with the real UXP plug-in loaded. The plug-in finds the
 // bridge through $HOME/.quor/cutrelay/connection.json by itself and keeps reconnecting.
 //
-//   node sim/main.js [--verbose] [--platform darwin]
+//   node sim/main.js [--verbose] [--platform darwin] [--only uxp]
+//
+// --only names the in-app plug-in to start; the UXP plug-in is the only one so far, so
+// scripts that pass `--only uxp` keep working once others exist.
 
 const { createSim } = require('./index');
 
@@ -11,6 +14,14 @@ function main(argv) {
   const verbose = argv.includes('--verbose') || argv.includes('-v');
   const pi = argv.indexOf('--platform');
   const platform = pi >= 0 ? argv[pi + 1] : undefined;
+  const oi = argv.findIndex((a) => a === '--only' || a.startsWith('--only='));
+  if (oi >= 0) {
+    const only = argv[oi].startsWith('--only=') ? argv[oi].slice(7) : argv[oi + 1];
+    if (only !== 'uxp') {
+      process.stderr.write(`[cutrelay-sim] --only takes "uxp" (the plug-ins this simulator runs), not ${JSON.stringify(only === undefined ? '' : only)}\n`);
+      process.exit(2);
+    }
+  }
   const home = process.env.HOME || process.env.USERPROFILE || '';
   const sim = createSim({
     home,
