@@ -1571,13 +1571,17 @@ handlers.razor = async (args, ctx) => {
         : clipItem.createClearInOutPointsAction());
     }
     if (!video || !audio) {
-      // The overwrite laid the source's other half on track 1 of the missing kind.
+      // The overwrite laid the source's other half on track 1 of the missing kind. Only a
+      // piece of the same project item is that half: another clip that happens to start
+      // at the cut (the other half of an earlier cut, say) is the user's and stays.
       const stray = { kind: /** @type {"video" | "audio"} */ (video ? "audio" : "video"), index: 0 };
       /** @type {TimedClip | undefined} */
       let piece;
       try {
-        const clips = await trackClips(await getTrack(sc, stray));
-        piece = clips.find((c) => { const d = BigInt(c.start.ticks) - t; return d >= -1000n && d <= 1000n; });
+        for (const c of await trackClips(await getTrack(sc, stray))) {
+          const d = BigInt(c.start.ticks) - t;
+          if (d >= -1000n && d <= 1000n && (await projectItemIdOf(c.clip)) === first.itemId) { piece = c; break; }
+        }
       } catch (e) {
         piece = undefined;
       }
