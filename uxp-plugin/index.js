@@ -1548,9 +1548,24 @@ handlers.razor = async (args, ctx) => {
     const clipItem = source;
     const video = group.find((m) => m.kind === "video");
     const audio = group.find((m) => m.kind === "audio");
-    const videoIndex = video ? video.track : -1;
-    const audioIndex = audio ? audio.track : -1;
     const start = BigInt(first.start.ticks);
+    // A group without one kind still gets that kind laid down by the overwrite (when the
+    // source has it). Aim it at the first track of that kind that is free over the right
+    // half, or one past the last (Premiere then adds a track), so the stray piece never
+    // overwrites anything of the user's before it is removed again.
+    const missing = !video ? "video" : !audio ? "audio" : null;
+    let strayIndex = 0;
+    if (missing) {
+      const count = missing === "video" ? await sc.sequence.getVideoTrackCount() : await sc.sequence.getAudioTrackCount();
+      const end = BigInt(first.end.ticks);
+      strayIndex = count;
+      for (let i = 0; i < count; i++) {
+        const clips = await trackClips(await getTrack(sc, { kind: missing, index: i }));
+        if (clips.every((c) => BigInt(c.end.ticks) <= t || BigInt(c.start.ticks) >= end)) { strayIndex = i; break; }
+      }
+    }
+    const videoIndex = video ? video.track : strayIndex;
+    const audioIndex = audio ? audio.track : strayIndex;
     const newIn = (BigInt(first.inPoint) + (t - start)).toString();
     const newOut = (BigInt(first.inPoint) + (BigInt(first.end.ticks) - start)).toString();
     /** @type {string | null} */
@@ -1563,18 +1578,17 @@ handlers.razor = async (args, ctx) => {
     tx(sc.project, "Razor (trim)", () => group.map((m) => m.clip.createSetEndAction(tickTime(at))));
     try {
       tx(sc.project, "Razor (source range)", () => clipItem.createSetInOutPointsAction(tickTime(newIn), tickTime(newOut)));
-      tx(sc.project, "Razor (overwrite)", () => editor.createOverwriteItemAction(item, tickTime(at), Math.max(videoIndex, 0), Math.max(audioIndex, 0)));
+      tx(sc.project, "Razor (overwrite)", () => editor.createOverwriteItemAction(item, tickTime(at), videoIndex, audioIndex));
     } finally {
       const noted = oldIn !== null && oldOut !== null ? { in: oldIn, out: oldOut } : null;
       tx(sc.project, "Razor (restore source)", () => noted
         ? clipItem.createSetInOutPointsAction(tickTime(noted.in), tickTime(noted.out))
         : clipItem.createClearInOutPointsAction());
     }
-    if (!video || !audio) {
-      // The overwrite laid the source's other half on track 1 of the missing kind. Only a
-      // piece of the same project item is that half: another clip that happens to start
-      // at the cut (the other half of an earlier cut, say) is the user's and stays.
-      const stray = { kind: /** @type {"video" | "audio"} */ (video ? "audio" : "video"), index: 0 };
+    if (missing) {
+      // Only a piece of the same project item is the stray half: another clip that
+      // happens to start at the cut is the user's and stays.
+      const stray = { kind: missing, index: strayIndex };
       /** @type {TimedClip | undefined} */
       let piece;
       try {

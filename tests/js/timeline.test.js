@@ -258,14 +258,25 @@ test('razor without the CEP helper', async (t) => {
     assert.deepEqual(await refused(sim, 'razor', {}), { ok: false, errorCode: 'bad_args', error: 'time is required' });
   });
 
-  await t.test('cutting one half of a linked pair removes the stray piece and warns', async () => {
+  await t.test('cutting one half of a linked pair lays the stray half where it harms nothing, removes it and warns', async () => {
     const r = await sim.call('razor', { time: 7, tracks: ['v1'] });
     assert.deepEqual(r.result.cutTracks, ['V1']);
-    assert.deepEqual(r.warnings, ['Overwrite also touched A1 at the cut; that piece was removed. Razor linked V+A together to avoid this.']);
+    assert.deepEqual(r.warnings, ['Overwrite also touched A2 at the cut; that piece was removed. Razor linked V+A together to avoid this.']);
     assert.equal(sim.undoHistory().at(-1), 'Razor (cleanup)');
     const l = await layout(sim);
     assert.deepEqual(l.V1, [[0, 4, 0, 4], [4, 7, 4, 7], [7, 10, 7, 10]]);
-    assert.deepEqual(l.A1, [[0, 4, 0, 4], [4, 7, 4, 7]], 'the overwrite cleared A1 after the cut; the stray piece is gone');
+    assert.deepEqual(l.A1, [[0, 4, 0, 4], [4, 10, 4, 10]], 'the audio under the cut is untouched');
+    assert.equal(l.A2, undefined, 'the stray piece is gone');
+  });
+
+  await t.test('with no free track of the missing kind the stray half goes on a new one', async () => {
+    await sim.ok('overwrite_clip', { item: f.a, time: 0, track: 'V3', audioTrack: 'A2' });
+    await sim.ok('overwrite_clip', { item: f.a, time: 0, track: 'V2', audioTrack: 'A3' });
+    const r = await sim.call('razor', { time: 5, tracks: ['V3'] });
+    assert.deepEqual(r.warnings, ['Overwrite also touched A4 at the cut; that piece was removed. Razor linked V+A together to avoid this.']);
+    const s = await sim.ok('get_sequence', { detail: false });
+    assert.deepEqual(s.audioTracks.map((tr) => tr.clips.length), [2, 1, 1, 0]);
+    for (let i = 0; i < 7; i++) sim.undo();
   });
 
   await t.test('a clip with a speed change cannot be cut in UXP', async () => {
