@@ -1553,7 +1553,7 @@ handlers.razor = async (args, ctx) => {
     // source has it). Aim it at the first track of that kind that is free over the right
     // half, or one past the last (Premiere then adds a track), so the stray piece never
     // overwrites anything of the user's before it is removed again.
-    const missing = !video ? "video" : !audio ? "audio" : null;
+    const missing = /** @type {"video" | "audio" | null} */ (!video ? "video" : !audio ? "audio" : null);
     let strayIndex = 0;
     if (missing) {
       const count = missing === "video" ? await sc.sequence.getVideoTrackCount() : await sc.sequence.getAudioTrackCount();

@@ -44,6 +44,8 @@ function install(api, app) {
     if (!seq) throw new Error('The track item is no longer on a sequence');
     return { ti, seq };
   };
+  // Source ticks to timeline ticks at a clip speed, floored so the source range is not exceeded.
+  const atSpeed = (source, speed) => (speed === 1 ? source : BigInt(Math.floor(Number(source) / speed)));
   const tiView = (ti) => view(ti.kind === 'video' ? api.VideoClipTrackItem : api.AudioClipTrackItem, ti);
   const T = (b) => fromBig(b);
 
@@ -386,15 +388,15 @@ function install(api, app) {
     createSetInPointAction(tickTime) {
       const t = bigOf(tickTime);
       return tiAction(this, 'TrackItem.createSetInPointAction', (ti) => {
-        // The source out point stays; the clip's end follows.
+        // The source out point stays; the clip's end follows (at the clip's speed).
         const out = ti.outPoint;
         ti.inPoint = t;
-        ti.end = ti.start + (out - t);
+        ti.end = ti.start + atSpeed(out - t, ti.speed);
       });
     },
     createSetOutPointAction(tickTime) {
       const t = bigOf(tickTime);
-      return tiAction(this, 'TrackItem.createSetOutPointAction', (ti) => { ti.end = ti.start + (t - ti.inPoint); });
+      return tiAction(this, 'TrackItem.createSetOutPointAction', (ti) => { ti.end = ti.start + atSpeed(t - ti.inPoint, ti.speed); });
     },
     async getStartTime() { return T(tiOf(this).start); },
     async getEndTime() { return T(tiOf(this).end); },
