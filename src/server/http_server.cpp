@@ -1,4 +1,4 @@
-#include "main/http_server.hpp"
+#include "server/http_server.hpp"
 
 #include <cstdio>
 #include <cstdlib>
@@ -17,9 +17,9 @@
 #include <boost/beast/http/string_body.hpp>
 #include <boost/beast/http/write.hpp>
 
-#include "main/command_endpoint.hpp"
+#include "server/command_endpoint.hpp"
 #include "common/log.hpp"
-#include "main/plugin_hub.hpp"
+#include "hub/plugin_hub.hpp"
 #include "common/async.hpp"
 
 namespace cutrelay {
