@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
-# Dependencies between the bridge's folders run one way: server -> host, installer,
-# direct_api -> hub -> catalog, common. Fails when a header or source includes a folder
-# above its own.
+# Dependencies between the bridge's folders run one way: server -> installer, direct_api
+# -> host -> hub -> catalog -> common (the installer and the window snapshot may ask host
+# control whether Premiere runs; host control never needs them). Fails when a header or
+# source includes a folder that is not below its own.
 set -euo pipefail
 src=${1:-$(dirname "$0")/../src}
 rank() {
   case "$1" in
     common) echo 0 ;; catalog) echo 1 ;; hub) echo 2 ;;
-    host|installer|direct_api) echo 3 ;; server) echo 4 ;; *) echo 9 ;;
+    host) echo 3 ;; installer|direct_api) echo 4 ;; server) echo 5 ;; *) echo 9 ;;
   esac
 }
 bad=0
