@@ -1576,14 +1576,29 @@ handlers.razor = async (args, ctx) => {
     try { oldIn = (await clipItem.getInPoint(mediaType)).ticks; } catch (e) { oldIn = null; }
     try { oldOut = (await clipItem.getOutPoint(mediaType)).ticks; } catch (e) { oldOut = null; }
     tx(sc.project, "Razor (trim)", () => group.map((m) => m.clip.createSetEndAction(tickTime(at))));
+    let laid = false;
     try {
       tx(sc.project, "Razor (source range)", () => clipItem.createSetInOutPointsAction(tickTime(newIn), tickTime(newOut)));
       tx(sc.project, "Razor (overwrite)", () => editor.createOverwriteItemAction(item, tickTime(at), videoIndex, audioIndex));
+      laid = true;
     } finally {
       const noted = oldIn !== null && oldOut !== null ? { in: oldIn, out: oldOut } : null;
-      tx(sc.project, "Razor (restore source)", () => noted
-        ? clipItem.createSetInOutPointsAction(tickTime(noted.in), tickTime(noted.out))
-        : clipItem.createClearInOutPointsAction());
+      try {
+        tx(sc.project, "Razor (restore source)", () => noted
+          ? clipItem.createSetInOutPointsAction(tickTime(noted.in), tickTime(noted.out))
+          : clipItem.createClearInOutPointsAction());
+      } catch (e) {
+        if (laid) throw e; // otherwise the failure being reported is the one that matters
+      }
+      if (!laid) {
+        // The right half never came back: give the trimmed clips their tails again, so a
+        // failed cut costs nothing but undo steps.
+        try {
+          tx(sc.project, "Razor (revert trim)", () => group.map((m) => m.clip.createSetEndAction(tickTime(m.end.ticks))));
+        } catch (e) {
+          // keep reporting the original failure
+        }
+      }
     }
     if (missing) {
       // Only a piece of the same project item is the stray half: another clip that

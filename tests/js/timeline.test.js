@@ -279,6 +279,23 @@ test('razor without the CEP helper', async (t) => {
     for (let i = 0; i < 7; i++) sim.undo();
   });
 
+  await t.test('when the overwrite fails the cut clips get their tails back and the source its marks', async () => {
+    const Editor = sim.ppro.SequenceEditor.prototype;
+    const original = Editor.createOverwriteItemAction;
+    Editor.createOverwriteItemAction = function () { throw new Error('track is locked'); };
+    const before = await layout(sim);
+    try {
+      const r = await sim.call('razor', { time: 9 });
+      assert.deepEqual([r.ok, r.errorCode, r.error], [false, 'premiere_error', 'track is locked']);
+    } finally {
+      Editor.createOverwriteItemAction = original;
+    }
+    assert.deepEqual(await layout(sim), before);
+    assert.deepEqual(sim.undoHistory().slice(-4), ['Razor (trim)', 'Razor (source range)', 'Razor (restore source)', 'Razor (revert trim)']);
+    const source = sim.project().items().find((i) => i.name === 'a_10s_25fps.mp4');
+    assert.deepEqual([source.inPoint, source.outPoint].map((x) => Number(x) / TPS), [0, 10]);
+  });
+
   await t.test('a clip with a speed change cannot be cut in UXP', async () => {
     const placed = await sim.ok('overwrite_clip', { item: f.b, time: 20 });
     assert.deepEqual([placed.placed.start.seconds, placed.placed.end.seconds, placed.placed.inPoint, placed.placed.outPoint], [20, 23, 0, 6]);
