@@ -1503,7 +1503,16 @@ handlers.razor = async (args, ctx) => {
   let at = parsed;
   const probe = tickTime(at);
   if (sc.rate && typeof probe.alignToNearestFrame === "function") {
-    try { at = probe.alignToNearestFrame(ppro.FrameRate.createWithValue(sc.rate.value)).ticks; } catch (e) { at = parsed; }
+    try {
+      // The sequence's own FrameRate carries its exact ticks per frame (29.97 is 30000/1001).
+      /** @type {any} */
+      let rate = null;
+      try { rate = (await sc.sequence.getSettings()).getVideoFrameRate(); } catch (e) { rate = null; }
+      if (!rate || !(rate.ticksPerFrame > 0)) rate = ppro.FrameRate.createWithValue(sc.rate.value);
+      at = probe.alignToNearestFrame(rate).ticks;
+    } catch (e) {
+      at = parsed;
+    }
   }
   const t = BigInt(at);
   const wanted = Array.isArray(a.tracks) ? a.tracks.map((x) => String(x).toUpperCase()) : null;
@@ -1533,8 +1542,9 @@ handlers.razor = async (args, ctx) => {
     const g = s.itemId === null ? undefined : groups.find((x) => x[0].itemId === s.itemId && x[0].start.ticks === s.start.ticks && x[0].end.ticks === s.end.ticks);
     if (g) g.push(s); else groups.push([s]);
   }
-  const editor = ppro.SequenceEditor.getEditor(sc.sequence);
-  const MT = ppro.Constants.MediaType;
+  // Every group is checked before any is cut, so a razor that cannot be done changes nothing.
+  /** @type {{ group: RazorSpan[], item: ProjectItem, clipItem: ClipProjectItem }[]} */
+  const plans = [];
   for (const group of groups) {
     const first = group[0];
     if (Math.abs(first.speed - 1) > 0.000001) {
@@ -1544,8 +1554,12 @@ handlers.razor = async (args, ctx) => {
     let source = null;
     try { source = first.projectItem ? ppro.ClipProjectItem.cast(first.projectItem) || null : null; } catch (e) { source = null; }
     if (!source || !first.projectItem) throw fail("razor_failed", "Can't razor a clip without a source project item (e.g. a graphic) in UXP mode.");
-    const item = first.projectItem;
-    const clipItem = source;
+    plans.push({ group, item: first.projectItem, clipItem: source });
+  }
+  const editor = ppro.SequenceEditor.getEditor(sc.sequence);
+  const MT = ppro.Constants.MediaType;
+  for (const { group, item, clipItem } of plans) {
+    const first = group[0];
     const video = group.find((m) => m.kind === "video");
     const audio = group.find((m) => m.kind === "audio");
     const start = BigInt(first.start.ticks);

@@ -305,6 +305,12 @@ test('razor without the CEP helper', async (t) => {
       error: 'This clip has a speed change; the UXP razor fallback can\'t keep sync. Connect the CEP helper (premiere_install_plugin + restart Premiere) for a true razor.',
     });
   });
+
+  await t.test('a speed change anywhere under the cut refuses the whole razor before cutting', async () => {
+    await sim.ok('overwrite_clip', { item: f.a, time: 39 });
+    await sim.ok('overwrite_clip', { item: f.b, time: 40, track: 'V2' });
+    assert.equal((await refused(sim, 'razor', { time: 41 })).errorCode, 'razor_speed', 'V1/A1 are not cut although they come first');
+  });
 });
 
 test('selection, clip and track attributes, scene detection', async (t) => {
