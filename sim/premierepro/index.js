@@ -4,6 +4,29 @@
 const { AppModel } = require('./model');
 const values = require('./values');
 const { Constants } = require('./constants');
+const since = require('./since');
+
+// Value classes are shared by every simulated application, so no version may take a
+// member away from them; a row of since.js that tried to would be a bug here.
+const SHARED = new Set(['Color', 'FrameRate', 'Guid', 'PointF', 'RectF', 'TickTime', 'TimeDisplay', 'Constants']);
+
+/**
+ * Removes what the simulated version does not have yet, as the since.js table says: whole
+ * classes (member "*") and single members, static or on the prototype.
+ */
+function gate(ppro, version) {
+  for (const row of since.SINCE) {
+    if (since.compareVersions(version, row.since) >= 0 || !(row.class in ppro)) continue;
+    if (SHARED.has(row.class)) throw new Error(`since.js: ${row.class} is shared by all versions and cannot be gated`);
+    if (row.member === '*') {
+      delete ppro[row.class];
+      continue;
+    }
+    const owner = row.static ? ppro[row.class] : ppro[row.class].prototype;
+    if (Object.prototype.hasOwnProperty.call(owner, row.member)) delete owner[row.member];
+  }
+  return ppro;
+}
 
 /**
  * Builds the module object that `require("premierepro")` returns inside the simulator.
@@ -55,7 +78,7 @@ function createPremiere(app) {
     VideoTrack: api.VideoTrack,
     Constants,
   };
-  return Object.freeze(ppro);
+  return Object.freeze(gate(ppro, app.version));
 }
 
-module.exports = { createPremiere, AppModel };
+module.exports = { createPremiere, AppModel, since };
