@@ -203,7 +203,10 @@ function rateOf(x) {
   if (typeof x.value === "number" && x.value > 0) {
     const tpf = typeof x.ticksPerFrame === "number" && x.ticksPerFrame > 0
       ? x.ticksPerFrame : TICKS_PER_SECOND / x.value;
-    return { value: x.value, ticksPerFrame: tpf };
+    /** @type {Rate} */
+    const rate = { value: x.value, ticksPerFrame: tpf };
+    if (typeof x.drop === "boolean") rate.drop = x.drop;
+    return rate;
   }
   return null;
 }
@@ -999,7 +1002,7 @@ handlers.import_media = async (args, ctx) => {
   // partial import is not silent.
   const got = new Set(items.map((it) => (typeof it.mediaPath === "string" ? normPath(it.mediaPath) : "")));
   for (const p of paths) {
-    if (!got.has(normPath(p))) ctx.warn("No new project item from " + p + " (missing, unsupported, or already in the project).");
+    if (!got.has(normPath(p))) ctx.warn("No new project item from " + p + " (Premiere refused or skipped the file; check that it exists on this machine and is media).");
   }
   return { imported: items.length, items };
 };
