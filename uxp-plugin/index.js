@@ -1449,11 +1449,13 @@ handlers.set_in_out = async (args, ctx) => {
     if (!workArea) {
       ctx.warn("This Premiere doesn't expose the work area to UXP; only the sequence in/out points were set.");
     } else {
+      let set = /** @type {boolean} */ (true);
       sc.project.lockedAccess(() => {
-        if (inTicks !== null && outTicks !== null) workArea.setWorkAreaInOutPoints(seq, tickTime(inTicks), tickTime(outTicks));
-        else if (inTicks !== null) workArea.setWorkAreaInPoint(seq, tickTime(inTicks));
-        else if (outTicks !== null) workArea.setWorkAreaOutPoint(seq, tickTime(outTicks));
+        if (inTicks !== null && outTicks !== null) set = workArea.setWorkAreaInOutPoints(seq, tickTime(inTicks), tickTime(outTicks));
+        else if (inTicks !== null) set = workArea.setWorkAreaInPoint(seq, tickTime(inTicks));
+        else if (outTicks !== null) set = workArea.setWorkAreaOutPoint(seq, tickTime(outTicks));
       });
+      if (set === false) ctx.warn("Premiere refused the work area; only the sequence in/out points were set.");
     }
   }
   /** @param {() => Promise<TickTime>} read */

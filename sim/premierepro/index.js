@@ -25,6 +25,16 @@ function gate(ppro, version) {
     const owner = row.static ? ppro[row.class] : ppro[row.class].prototype;
     if (Object.prototype.hasOwnProperty.call(owner, row.member)) delete owner[row.member];
   }
+  for (const row of since.PROMISE_UNTIL) {
+    if (since.compareVersions(version, row.until) >= 0 || !(row.class in ppro)) continue;
+    const owner = row.static ? ppro[row.class] : ppro[row.class].prototype;
+    const sync = owner[row.member];
+    if (typeof sync !== 'function') continue;
+    // Same parameters, same errors (as rejections), the old Promise-returning shape.
+    const older = { [row.member](...args) { return new Promise((resolve) => { resolve(sync.apply(this, args)); }); } }[row.member];
+    Object.defineProperty(older, 'length', { value: sync.length });
+    Object.defineProperty(owner, row.member, { value: older, writable: true, configurable: true, enumerable: false });
+  }
   return ppro;
 }
 
@@ -76,6 +86,7 @@ function createPremiere(app) {
     VideoClipTrackItem: api.VideoClipTrackItem,
     VideoComponentChain: api.VideoComponentChain,
     VideoTrack: api.VideoTrack,
+    WorkAreaUtils: api.WorkAreaUtils,
     Constants,
   };
   return Object.freeze(gate(ppro, app.version));

@@ -170,6 +170,8 @@ class SequenceModel extends Model {
     this.inPoint = null;
     this.outPoint = null;
     this.zeroPoint = 0n;
+    this.workAreaIn = null; // null: the sequence start
+    this.workAreaOut = null; // null: the sequence end
     this.workIn = null;
     this.workOut = null;
     this.markers = [];

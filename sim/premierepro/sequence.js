@@ -588,6 +588,32 @@ function install(api, app) {
 
   // -- SequenceUtils -------------------------------------------------------------------
 
+  // The work area bar, from Adobe's sample (workAreaUtils.ts, 26.5 beta declarations):
+  // synchronous getters and setters answering true or false. Direct calls, not undoable
+  // actions; the sample calls them without a lock, so none is required. A setter that
+  // would put the in point at or after the out point answers false (inferred).
+  api.WorkAreaUtils = class WorkAreaUtils {
+    constructor() { illegalConstructor(); }
+    static getWorkAreaInPoint(sequence) { const s = liveSeq(sequence); return T(s.workAreaIn === null ? 0n : s.workAreaIn); }
+    static getWorkAreaOutPoint(sequence) { const s = liveSeq(sequence); return T(workOut(s)); }
+    static setWorkAreaInPoint(sequence, inPoint) { return setWorkArea(liveSeq(sequence), bigOf(inPoint), null); }
+    static setWorkAreaOutPoint(sequence, outPoint) { return setWorkArea(liveSeq(sequence), null, bigOf(outPoint)); }
+    static setWorkAreaInOutPoints(sequence, inPoint, outPoint) { return setWorkArea(liveSeq(sequence), bigOf(inPoint), bigOf(outPoint)); }
+  };
+
+  function workOut(s) {
+    return s.workAreaOut === null ? s.endTime() : s.workAreaOut;
+  }
+
+  function setWorkArea(s, inT, outT) {
+    const from = inT === null ? (s.workAreaIn === null ? 0n : s.workAreaIn) : inT;
+    const to = outT === null ? workOut(s) : outT;
+    if (from < 0n || to <= from) return false;
+    if (inT !== null) s.workAreaIn = inT;
+    if (outT !== null) s.workAreaOut = outT;
+    return true;
+  }
+
   api.SequenceUtils = class SequenceUtils {
     constructor() { illegalConstructor(); }
     static async performSceneEditDetectionOnSelection(clipOperation, trackItemSelection) {

@@ -49,6 +49,12 @@ const SINCE = [
   { class: 'WorkAreaUtils', member: '*', since: '26.5', source: SAMPLES + ' commit a9d762f (Jul 2026) uses it without a type error once the sample moved to the 26.5.0 beta types; absent from the 26.3 declarations and reference. Inferred, not confirmed by a reference page' },
 ];
 
+// Members whose shape changed: before `until` the method returned a Promise of what it
+// returns synchronously now.
+const PROMISE_UNTIL = [
+  { class: 'Sequence', member: 'setSelection', until: '26.3', source: CHANGELOG_263 + ' (breaking: "Sequence.setSelection is now synchronous and returns a boolean directly instead of a Promise")' },
+];
+
 /** "26.3.1" → [26, 3, 1]; anything unparsable → null. */
 function parseVersion(v) {
   const m = /^(\d+)\.(\d+)(?:\.(\d+))?/.exec(String(v === undefined || v === null ? '' : v).trim());
@@ -96,4 +102,4 @@ function sinceOf(className, member, isStatic = false) {
   return row ? row.since : BASELINE;
 }
 
-module.exports = { SINCE, VERSIONS, BASELINE, OLDEST, NEWEST, DEFAULT, parseVersion, compareVersions, normaliseVersion, offered, sinceOf };
+module.exports = { SINCE, PROMISE_UNTIL, VERSIONS, BASELINE, OLDEST, NEWEST, DEFAULT, parseVersion, compareVersions, normaliseVersion, offered, sinceOf };

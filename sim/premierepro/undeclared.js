@@ -9,6 +9,10 @@ module.exports = [
     source: "Adobe's live Transcript reference page: transcribeClipProjectItem(clipProjectItem, options?) → Promise<boolean>",
   },
   {
+    className: 'WorkAreaUtils', member: '*', static: true, kind: 'class',
+    source: 'AdobeDocs/uxp-premiere-pro-samples sample-panels/premiere-api/src/workAreaUtils.ts (commit a9d762f, 26.5 beta declarations): get/setWorkAreaInPoint, get/setWorkAreaOutPoint, setWorkAreaInOutPoints; offered from 26.5 (since.js)',
+  },
+  {
     className: 'Media', member: 'getStart', static: false, kind: 'method', promise: false,
     source: 'AdobeDocs/uxp-premiere-pro-samples commit b6b0fba: `media.getStart()` (synchronous, TickTime) with the 26.5.0 beta declarations; offered from 26.5 (since.js)',
   },

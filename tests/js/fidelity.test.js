@@ -53,6 +53,17 @@ test('Premiere versions', async (t) => {
   });
 });
 
+test('Sequence.setSelection answers a Promise before 26.3 and a boolean from 26.3', async (t) => {
+  for (const [version, promise] of [['26.2', true], ['26.3', false]]) {
+    const { sim } = await editFixture(t, { version });
+    const proj = await sim.ppro.Project.getActiveProject();
+    const seq = await proj.getActiveSequence();
+    const answer = seq.setSelection(await seq.getSelection());
+    assert.equal(answer instanceof Promise, promise, version);
+    assert.equal(await answer, true, version);
+  }
+});
+
 test('media times are Promises in every version; 26.5 adds the getters', async (t) => {
   for (const version of [since.OLDEST, '26.3', since.NEWEST]) {
     await t.test(version, async (t) => {
