@@ -137,6 +137,14 @@ test('answers report what Premiere did', async (t) => {
     assert.equal('warnings' in clean, false, 'a complete import warns of nothing');
   });
 
+  await t.test('NTSC frame rates are set exactly, not through a rounded value', async () => {
+    for (const [fps, tpf] of [[23.976, 10594584000], [29.97, 8475667200], [59.94, 4237833600], [25, 10160640000]]) {
+      const r = await sim.ok('set_sequence_settings', { sequence: 'Cut', fps });
+      assert.equal(sim.project().sequences[0].settings.tpf, tpf, String(fps));
+      assert.equal(r.fps, fps);
+    }
+  });
+
   await t.test('times that do not fit in Premiere ticks are bad_time', async () => {
     for (const time of [1e308, -1e308, { seconds: 1e300 }, { ticks: '9'.repeat(40) }, { frames: 1e300 }, '99999999999999:00:00:00', `${'9'.repeat(400)}f`]) {
       const r = await sim.call('set_playhead', { sequence: 'Cut', time });
