@@ -426,7 +426,8 @@ function install(api, app) {
       const t = bigOf(tickTime);
       // A head trim keeps the clip in sync: start and source in point move together.
       return tiAction(this, 'TrackItem.createSetStartAction', (ti) => {
-        ti.inPoint += t - ti.start;
+        const d = t - ti.start;
+        ti.inPoint += ti.speed === 1 ? d : BigInt(Math.round(Number(d) * ti.speed));
         ti.start = t;
       });
     },
