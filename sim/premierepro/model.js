@@ -19,6 +19,9 @@ const FIRST_ITEM_ID = 0xf4240;
 const DEFAULT_TRACKS = 3;
 const PROJECT_FORMAT = 'cutrelay-sim-prproj';
 
+/** Times are 64-bit tick counts in Premiere (TickTime.TIME_MAX); nothing on a timeline lies later. */
+const LATEST = 2n ** 63n - 1n;
+
 function secondsToTicks(s) {
   return BigInt(Math.round(s * 254016000000));
 }
@@ -335,6 +338,7 @@ function placeItem(seq, item, at, videoIndex, audioIndex, insert, limitShift) {
   const speed = mediaSpeed(item);
   const len = speed === 1 ? dur : BigInt(Math.floor(Number(dur) / speed));
   if (len <= 0n) throw new SimReject(`'${item.name}' is shorter than one tick at speed ${speed}`);
+  if (at + len > LATEST) throw new SimReject('Cannot place an item after the latest time Premiere can hold');
   const targets = [];
   if (r.hasVideo) targets.push(ensureTrack(seq, 'video', videoIndex));
   if (r.hasAudio) targets.push(ensureTrack(seq, 'audio', audioIndex));
@@ -446,6 +450,7 @@ function setTrackItemSpeed(ti, speed, reversed = ti.reversed) {
 function checkTrackItem(seq, ti) {
   if (ti.start < 0n) throw new SimReject('A track item cannot start before the sequence start');
   if (ti.end <= ti.start) throw new SimReject('A track item must be longer than zero');
+  if (ti.end > LATEST) throw new SimReject('A track item cannot end after the latest time Premiere can hold');
   const limit = mediaLimit(ti.source);
   if (limit) {
     if (ti.inPoint < limit.start) throw new SimReject(`Trim past the head of '${ti.name}': the media starts earlier`);

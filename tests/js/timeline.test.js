@@ -122,6 +122,7 @@ test('placing clips: append, insert, overwrite', async (t) => {
       { ok: false, errorCode: 'track_not_found', error: "V9 doesn't exist (sequence has 3 video tracks). premiere_add_tracks can add more." });
     assert.equal((await refused(sim, 'overwrite_clip', { item: f.a, track: 'X1' })).errorCode, 'bad_track');
     assert.equal((await refused(sim, 'overwrite_clip', { item: f.a, time: -2 })).errorCode, 'transaction_failed');
+    assert.equal((await refused(sim, 'overwrite_clip', { item: f.a, time: 36310195 })).errorCode, 'transaction_failed', 'ends past the latest tick Premiere holds');
   });
 });
 
@@ -158,6 +159,7 @@ test('moving, trimming and removing keep linked partners together', async (t) =>
     assert.deepEqual(await refused(sim, 'move_clip', { clip: 'V1:0' }), { ok: false, errorCode: 'bad_args', error: 'Pass to (new start time) or by (offset, may be negative)' });
     assert.deepEqual(await refused(sim, 'move_clip', { by: 1 }), { ok: false, errorCode: 'bad_args', error: 'clip or clips is required' });
     assert.equal((await refused(sim, 'move_clip', { clip: 'V1:1', by: -20 })).errorCode, 'transaction_failed');
+    assert.equal((await refused(sim, 'move_clip', { clip: 'V1:1', by: 36310195 })).errorCode, 'transaction_failed', 'past the latest tick Premiere holds');
     assert.deepEqual(await refused(sim, 'move_clip', { clips: ['V1:0', 'V9:99'], by: 1 }),
       { ok: false, errorCode: 'track_not_found', error: "V9 doesn't exist (sequence has 3 video tracks). premiere_add_tracks can add more." });
     assert.deepEqual(await refused(sim, 'move_clip', { clip: 'V1:7', by: 1 }),
