@@ -3,10 +3,12 @@
 // walk of edits on a linked picture/sound pair (V1 + A1) and a cutaway track (V2), checked
 // after every step.
 //
-// The walk keeps V1 and A1 linked: every edit of V1/A1 goes with its partners, and
-// anything that would touch one of them alone (a cutaway laid on V1, a razor of V1 only,
-// linked:false) is left to the verb tests. So after every step each V1 clip must have its
-// partner on A1 with the same start, end, in point and project item.
+// The walk keeps V1 and A1 linked: an edit of V1/A1 goes with its partners, or it is made
+// with linked:false on V1 and then repeated on A1. Right after the first half A1 must be
+// exactly as it was (linked:false touched V1 alone); after the second, and after every
+// other step, each V1 clip must have its partner on A1 with the same start, end, in point
+// and project item. Edits that would touch one of them alone for good (a cutaway laid on
+// V1, a razor of V1 only) are left to the verb tests.
 //
 // A failure prints its seed; replay it with TIMELINE_SEED=<seed> node --test <this file>.
 
@@ -117,8 +119,23 @@ function nextEdit(r, project, ids) {
     () => ['duplicate_clip', { clip: v2 > 0 ? ref('V2', v2) : ref('V1', v1), offset: frames(r.int(200)), videoTrackOffset: v2 > 0 ? 0 : 1, insert: r.chance(0.3) }],
     () => ['set_clip_enabled', { clips: [clipOnV1orV2()], enabled: r.chance(0.5) }],
   ];
+  if (v1 > 0 && r.chance(0.15)) {
+    // The same unlinked edit on V1, then on A1: the pair is linked again afterwards.
+    const i = r.int(v1);
+    const unlinked = r.pick([
+      () => ['move_clip', { by: (r.int(120) - 60) / 25 }],
+      () => ['trim_clip', r.chance(0.5) ? { trimStart: (r.int(60) - 20) / 25 } : { trimEnd: (r.int(60) - 20) / 25 }],
+      () => ['remove_gap', {}],
+      () => ['remove_clips', { ripple: r.chance(0.5) }],
+    ])();
+    const [verb, extra] = unlinked;
+    return [verb, Object.assign({ clip: `V1:${i}`, linked: false }, extra), Object.assign({ clip: `A1:${i}`, linked: false }, extra)];
+  }
   return r.pick(choices)();
 }
+
+/** The A1 clips as they stand, to show that an edit of V1 alone left them alone. */
+const a1Of = (project) => JSON.stringify(project.activeSequence.audio[0].items.map((x) => [x.source && x.source.id, String(x.start), String(x.end), String(x.inPoint)]));
 
 async function walk(t, seed, steps) {
   const f = simFixture(t);
@@ -132,14 +149,15 @@ async function walk(t, seed, steps) {
   await sim.ok('set_sequence_settings', { fps: 25 });
   const project = sim.project();
   const r = rng(seed);
-  const tally = { ok: 0, failed: 0, undone: 0 };
+  const tally = { ok: 0, failed: 0, undone: 0, unlinked: 0 };
 
   for (let step = 0; step < steps; step++) {
-    const [verb, args] = nextEdit(r, project, { a, b, c, cutaway });
-    const where = `seed ${seed}, step ${step}: ${verb} ${JSON.stringify(args)} (replay: TIMELINE_SEED=${seed})`;
+    const [verb, args, again] = nextEdit(r, project, { a, b, c, cutaway });
+    const where = `seed ${seed}, step ${step}: ${verb} ${JSON.stringify(args)}${again ? ' then on A1' : ''} (replay: TIMELINE_SEED=${seed})`;
     const before = fingerprint(project);
     const history = project._history.length;
     const spans = verb === 'razor' ? razorSpans(project, args) : null;
+    const a1 = a1Of(project);
     const res = await sim.call(verb, args);
     if (!res.ok) {
       tally.failed++;
@@ -149,6 +167,13 @@ async function walk(t, seed, steps) {
       continue;
     }
     tally.ok++;
+    if (again) {
+      assert.equal(a1Of(project), a1, `${where}: linked:false on V1 changed A1`);
+      assert.deepEqual(violations(project).filter((v) => !v.startsWith('V1 and A1')), [], where);
+      const second = await sim.call(verb, again);
+      assert.equal(second.ok, true, `${where}: the same edit on A1 failed: ${second.error}`);
+      tally.unlinked++;
+    }
     const problems = violations(project);
     assert.deepEqual(problems, [], where);
     if (spans) checkRazor(project, spans, where);
@@ -205,7 +230,7 @@ test('a random walk of edits keeps the editing model consistent', async (t) => {
       const tally = await walk(tt, seed, steps);
       // The walk must really edit: most steps succeed, some are refused, some are undone.
       assert.ok(tally.ok > steps / 2, `seed ${seed}: only ${tally.ok} of ${steps} edits succeeded`);
-      assert.ok(tally.failed > 0 && tally.undone > 0, `seed ${seed}: ${JSON.stringify(tally)}`);
+      assert.ok(tally.failed > 0 && tally.undone > 0 && tally.unlinked > 0, `seed ${seed}: ${JSON.stringify(tally)}`);
     });
   }
 });
