@@ -336,7 +336,7 @@ function placeItem(seq, item, at, videoIndex, audioIndex, insert, limitShift) {
   // A clip whose media carries a speed (sidecar) plays its marked range in less or more
   // timeline time; flooring keeps the out point inside the marked range.
   const speed = mediaSpeed(item);
-  const len = speed === 1 ? dur : BigInt(Math.floor(Number(dur) / speed));
+  const len = lengthAtSpeed(dur, speed);
   if (len <= 0n) throw new SimReject(`'${item.name}' is shorter than one tick at speed ${speed}`);
   if (at + len > LATEST) throw new SimReject('Cannot place an item after the latest time Premiere can hold');
   const targets = [];
@@ -350,8 +350,8 @@ function placeItem(seq, item, at, videoIndex, audioIndex, insert, limitShift) {
   }
   const placed = [];
   for (const t of targets) {
-    const ti = new TrackItemModel(t.kind, item, at, at + len, r.in);
-    ti.speed = speed;
+    const ti = new TrackItemModel(t.kind, item, at, at + dur, r.in);
+    if (speed !== 1) setTrackItemSpeed(ti, speed);
     t.items.push(ti);
     sortTrack(t);
     placed.push(ti);
@@ -432,6 +432,11 @@ function mediaSpeed(item) {
   return s > 0 && isFinite(s) ? s : 1;
 }
 
+/** Timeline ticks that `source` ticks of media take at `speed`, floored so the source range is never exceeded. */
+function lengthAtSpeed(source, speed) {
+  return speed === 1 ? source : BigInt(Math.floor(Number(source) / speed));
+}
+
 /**
  * The one way to change a track item's speed (sidecars at placement, the QE setSpeed):
  * the source range stays, the item's length on the timeline follows, the start stays.
@@ -439,7 +444,7 @@ function mediaSpeed(item) {
 function setTrackItemSpeed(ti, speed, reversed = ti.reversed) {
   if (!(typeof speed === 'number' && speed > 0 && isFinite(speed))) throw new SimReject(`Speed ${speed} is not allowed`);
   const source = ti.outPoint - ti.inPoint;
-  const len = BigInt(Math.floor(Number(source) / speed));
+  const len = lengthAtSpeed(source, speed);
   if (len <= 0n) throw new SimReject(`At speed ${speed} the clip would be shorter than one tick`);
   ti.speed = speed;
   ti.reversed = !!reversed;
@@ -853,5 +858,5 @@ module.exports = {
   AppModel, ProjectModel, ItemModel, SequenceModel, TrackModel, TrackItemModel, ComponentModel, ParamModel,
   sourceRange, placeItem, clearRange, rippleOpen, removeTrackItems, checkTrackItem, cloneTrackItem,
   ensureTrack, sortTrack, secondsToTicks, defaultSettings, TPS,
-  splitTrackItem, linkedItems, setTrackItemSpeed, mediaSpeed,
+  splitTrackItem, linkedItems, setTrackItemSpeed, mediaSpeed, lengthAtSpeed,
 };

@@ -6,7 +6,7 @@ const { view, modelOf, illegalConstructor, SimReject } = require('./internal');
 const {
   SequenceModel, TrackModel, TrackItemModel, ComponentModel, ParamModel, ItemModel,
   placeItem, clearRange, rippleOpen, removeTrackItems, checkTrackItem, cloneTrackItem, ensureTrack, sortTrack, displayFormatFor,
-  splitTrackItem, linkedItems,
+  splitTrackItem, linkedItems, lengthAtSpeed,
 } = require('./model');
 const { TickTime, FrameRate, Guid, RectF, PointF, Color, TimeDisplay, bigOf, fromBig, rateFromTicksPerFrame } = require('./values');
 const { Constants } = require('./constants');
@@ -44,8 +44,6 @@ function install(api, app) {
     if (!seq) throw new Error('The track item is no longer on a sequence');
     return { ti, seq };
   };
-  // Source ticks to timeline ticks at a clip speed, floored so the source range is not exceeded.
-  const atSpeed = (source, speed) => (speed === 1 ? source : BigInt(Math.floor(Number(source) / speed)));
   const tiView = (ti) => view(ti.kind === 'video' ? api.VideoClipTrackItem : api.AudioClipTrackItem, ti);
   const T = (b) => fromBig(b);
 
@@ -413,12 +411,12 @@ function install(api, app) {
         // The source out point stays; the clip's end follows (at the clip's speed).
         const out = ti.outPoint;
         ti.inPoint = t;
-        ti.end = ti.start + atSpeed(out - t, ti.speed);
+        ti.end = ti.start + lengthAtSpeed(out - t, ti.speed);
       });
     },
     createSetOutPointAction(tickTime) {
       const t = bigOf(tickTime);
-      return tiAction(this, 'TrackItem.createSetOutPointAction', (ti) => { ti.end = ti.start + atSpeed(t - ti.inPoint, ti.speed); });
+      return tiAction(this, 'TrackItem.createSetOutPointAction', (ti) => { ti.end = ti.start + lengthAtSpeed(t - ti.inPoint, ti.speed); });
     },
     async getStartTime() { return T(tiOf(this).start); },
     async getEndTime() { return T(tiOf(this).end); },
