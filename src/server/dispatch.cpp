@@ -3,6 +3,7 @@
 #include "catalog/catalog.hpp"
 #include "catalog/decorate.hpp"
 #include "host/readiness.hpp"
+#include "host/status.hpp"
 #include "hub/event_feed.hpp"
 #include "hub/forwarding.hpp"
 
@@ -23,6 +24,7 @@ asio::awaitable<std::optional<json>> run_local(const StatePtr& state, std::strin
                                                const json& args) {
   if (verb == "describe") co_return describe_answer();
   if (verb == "readiness") co_return co_await readiness_report(state);
+  if (verb == "status") co_return co_await status_answer(state);
   if (verb == "wait_for_plugin") co_return co_await wait_for_plugin(state, args, not_connected_answer);
   if (verb == "events") co_return events_answer(*state, args);
   co_return std::nullopt;
