@@ -1,6 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <sstream>
 #include <thread>
+
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/ip/tcp.hpp>
 
 #include "bridge_process.hpp"
 #include "fake_plugin.hpp"
@@ -151,6 +156,77 @@ TEST_F(LaunchQuit, HostileProcessNamesCannotRunAppleScript) {
   EXPECT_EQ(host.calls("osascript").back().at(1),
             "tell application \"Adobe Premiere Pro\\\" to quit\" to quit\n"
             "tell application \"Adobe Premiere Pro \xEF\xBF\xBD\\\"x\" to quit");
+}
+
+}  // namespace
+}  // namespace cutrelay::testing
+
+namespace cutrelay::testing {
+namespace {
+
+// The bridge's children still in the process table (running or not yet reaped).
+std::vector<std::string> children_of(int pid) {
+  std::vector<std::string> found;
+  std::error_code ec;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc", ec)) {
+    const std::string stat = read_text(entry.path() / "stat");
+    const auto close = stat.rfind(')');
+    if (close == std::string::npos) continue;
+    std::istringstream rest(stat.substr(close + 2));
+    std::string state;
+    int ppid = 0;
+    rest >> state >> ppid;
+    if (ppid == pid) found.push_back(stat);
+  }
+  return found;
+}
+
+TEST(ChildPrograms, ManyAtOnceForManyRoundsLeaveNothingBehind) {
+  if (!std::filesystem::exists("/proc/self/stat")) GTEST_SKIP() << "needs /proc";
+  FakeHost host;
+  host.install("Adobe Premiere Pro 2025");
+  host.set_processes({exe_line("Adobe Premiere Pro 2025")});
+  auto bridge = std::make_unique<BridgeProcess>(host.bridge_options());
+  const std::uint16_t port = bridge->port();
+  const std::vector<std::string> verbs = {"readiness", "quit", "status", "premiere_get_project"};
+  std::atomic<int> answered{0};
+  std::atomic<int> wrong{0};
+  constexpr int kRounds = 30;
+  constexpr int kClients = 8;
+  for (int round = 0; round < kRounds; ++round) {
+    std::vector<std::thread> clients;
+    for (int c = 0; c < kClients; ++c) {
+      clients.emplace_back([&, c] {
+        const json a = bridge->command(verbs[c % verbs.size()]);
+        ++answered;
+        const bool ok = a.contains("success") &&
+                        (a.at("success") == true || a.at("errorCode") == "plugin_not_connected");
+        if (!ok) ++wrong;
+      });
+    }
+    for (auto& t : clients) t.join();
+  }
+  EXPECT_EQ(answered, kRounds * kClients);
+  EXPECT_EQ(wrong, 0);
+  EXPECT_EQ(host.calls("osascript").size(), static_cast<std::size_t>(kRounds * kClients / 4));
+  // Every child was reaped: none is left running or as a zombie.
+  std::vector<std::string> left;
+  for (int i = 0; i < 200; ++i) {
+    left = children_of(bridge->pid());
+    if (left.empty()) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  EXPECT_TRUE(left.empty()) << left.front();
+
+  // Once the bridge is gone, nothing holds its port.
+  bridge->kill();
+  boost::asio::io_context ioc;
+  boost::asio::ip::tcp::acceptor acceptor(ioc);
+  boost::system::error_code ec;
+  acceptor.open(boost::asio::ip::tcp::v4(), ec);
+  acceptor.set_option(boost::asio::socket_base::reuse_address(true), ec);
+  acceptor.bind({boost::asio::ip::make_address("127.0.0.1"), port}, ec);
+  EXPECT_FALSE(ec) << ec.message();
 }
 
 }  // namespace
