@@ -113,6 +113,25 @@ TEST_F(Status, PingErrorsAndSilence) {
   EXPECT_TRUE(s.contains("pluginConnectedForSec"));
 }
 
+TEST_F(Status, PsMissingFailingOrKilled) {
+  host.set_processes({kRunning2025, "/bad/\xff.app/Contents/MacOS/Adobe Premiere Pro \xfe"});
+  host.set_tool("ps", "cat '" + (host.root() / "ps-output").string() + "'; exit 1\n");
+  json s = bridge->command("status");
+  // Exit status is not looked at; invalid bytes are replaced.
+  EXPECT_EQ(s.at("runningProcesses"),
+            json::array({kRunning2025, "/bad/\xEF\xBF\xBD.app/Contents/MacOS/Adobe Premiere Pro \xEF\xBF\xBD"}));
+  host.set_tool("ps", "kill -9 $$\n");
+  EXPECT_EQ(bridge->command("status").at("premiereRunning"), false);
+  // No ps anywhere on PATH.
+  host.set_tool("ps", "");
+  BridgeOptions no_ps = host.bridge_options();
+  no_ps.env["PATH"] = host.bin().string();
+  BridgeProcess bare(no_ps);
+  EXPECT_EQ(bare.command("status").at("premiereRunning"), false);
+  EXPECT_EQ(json::parse(http_request(bare.port(), verb::get, "/health").body).at("summary"),
+            "Premiere not running");
+}
+
 TEST_F(Status, HeadGetsTheHeadWithoutABody) {
   // The response must be the last bytes on the connection: no body after the head.
   for (const std::string& target : {std::string("/health"), std::string("/command")}) {
