@@ -17,6 +17,7 @@
 
 #include "catalog/catalog.hpp"
 #include "common/files.hpp"
+#include "common/log.hpp"
 #include "common/text.hpp"
 #include "host/discovery.hpp"
 #include "hub/bridge_state.hpp"
@@ -162,7 +163,7 @@ int run_bridge(int argc, char** argv) {
   const std::string host = bind_host_from_env();
   BindOutcome bound = bind_listener(ioc, host, options.port);
   if (!bound.acceptor) {
-    std::cerr << "bind " << host << ":" << options.port << ": " << bound.error << std::endl;
+    write_line_now("bind " + host + ":" + std::to_string(options.port) + ": " + bound.error);
     return 101;
   }
   boost::system::error_code ec;
@@ -181,13 +182,15 @@ int run_bridge(int argc, char** argv) {
   write_connection_file(dir, port, state->token);
 
   start_http_server(state, std::move(*bound.acceptor));
-  std::cerr << "[cutrelay " << kVersion << "] listening on " << host << ":" << port
-            << " data=" << dir.string() << std::endl;
+  // One write: a reader that parses the first line it sees never gets half of it.
+  write_line_now("[cutrelay " + std::string(kVersion) + "] listening on " + host + ":" +
+                 std::to_string(port) + " data=" + dir.string());
 
   std::vector<std::thread> workers;
   for (unsigned i = 1; i < threads; ++i) workers.emplace_back([&ioc] { ioc.run(); });
   ioc.run();
   for (auto& worker : workers) worker.join();
+  flush_log();
   return 0;
 }
 
