@@ -44,6 +44,14 @@ std::optional<std::pair<json, std::uint64_t>> PluginRegistry::hello_of(
   return std::pair{entry->hello, static_cast<std::uint64_t>(std::max<std::int64_t>(0, age.count()))};
 }
 
+std::optional<std::pair<std::shared_ptr<Outbox>, std::uint64_t>> PluginRegistry::lookup(
+    PluginRuntime runtime) const {
+  std::lock_guard lock(plugins_mutex_);
+  const auto& entry = plugins_[slot_of(runtime)];
+  if (!entry) return std::nullopt;
+  return std::pair{entry->outbox, entry->conn_id};
+}
+
 void PluginRegistry::amend_hello(std::uint64_t conn_id, const json& fields) {
   std::lock_guard lock(plugins_mutex_);
   for (auto& entry : plugins_) {

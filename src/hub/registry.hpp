@@ -50,6 +50,10 @@ class PluginRegistry {
   // A copy of the stored hello and the whole seconds since it was filed.
   std::optional<std::pair<json, std::uint64_t>> hello_of(PluginRuntime runtime) const;
 
+  // The outbox and connection id of the plug-in filed under `runtime`.
+  std::optional<std::pair<std::shared_ptr<Outbox>, std::uint64_t>> lookup(
+      PluginRuntime runtime) const;
+
   // Merges `fields` into the hello stored for `conn_id` (one record, the first met, when
   // the connection holds both runtimes). Nothing happens before the hello.
   void amend_hello(std::uint64_t conn_id, const json& fields);
