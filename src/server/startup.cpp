@@ -2,6 +2,10 @@
 
 #include <unistd.h>
 
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
+
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -149,6 +153,13 @@ void write_connection_file(const fs::path& dir, std::uint16_t port, const std::s
 
 int run_bridge(int argc, char** argv) {
   std::signal(SIGPIPE, SIG_IGN);
+#ifdef __GLIBC__
+  // Results of a megabyte or more pass through several buffers per request. By default
+  // glibc maps each large block afresh and returns it on free, so every request touches
+  // fresh pages (a page fault costs more than the copy). Keep freed blocks for reuse.
+  mallopt(M_MMAP_THRESHOLD, 64 << 20);
+  mallopt(M_TRIM_THRESHOLD, 256 << 20);
+#endif
 
   std::vector<std::string_view> args(argv + (argc > 0 ? 1 : 0), argv + argc);
   const CommandLine options = parse_command_line(args);
