@@ -9,6 +9,7 @@ const {
 } = require('./model');
 const { TickTime, FrameRate, Guid, RectF, PointF, Color, TimeDisplay, bigOf, fromBig, rateFromTicksPerFrame } = require('./values');
 const { Constants } = require('./constants');
+const { valueAt } = require('./keyframes');
 
 /** A detached copy of sequence settings, as handed out by Sequence.getSettings. */
 class SettingsModel {}
@@ -688,23 +689,6 @@ function install(api, app) {
     if (!d) throw new TypeError('Illegal argument: expected Keyframe');
     return d;
   };
-
-  function valueAt(p, t) {
-    if (!p.timeVarying || p.keyframes.length === 0) return p.value;
-    const ks = p.keyframes;
-    if (t <= ks[0].position) return ks[0].value;
-    if (t >= ks[ks.length - 1].position) return ks[ks.length - 1].value;
-    for (let i = 0; i < ks.length - 1; i++) {
-      const a = ks[i];
-      const b = ks[i + 1];
-      if (t >= a.position && t <= b.position) {
-        if (typeof a.value !== 'number' || typeof b.value !== 'number' || a.interpolation === 4) return a.value;
-        const f = Number(t - a.position) / Number(b.position - a.position);
-        return a.value + (b.value - a.value) * f;
-      }
-    }
-    return p.value;
-  }
 
   const paramAction = (obj, what, change) => {
     const p = paramOf(obj);

@@ -1,0 +1,308 @@
+'use strict';
+// Renders what a simulated sequence shows at a time, the way frame export renders it, and
+// encodes the picture as PNG, BMP or TGA. Used by the simulated Exporter and available to
+// anything else that needs the Program Monitor's picture (a window snapshot stand-in, say).
+//
+// The picture: every enabled clip on every visible video track, V1 at the bottom, each
+// source drawn as its own deterministic pattern (so different clips give visibly different
+// frames), placed by its Motion component (Position, Scale, Scale Width, Uniform Scale,
+// Rotation, Anchor Point) and blended with its Opacity over black. Parameters are read at
+// the clip's media time, so keyframes animate. Effects other than Motion and Opacity,
+// transitions and blend modes are not drawn.
+//
+// A source's pattern: a checkerboard of two colours derived from the media path (or the
+// item id), 8 squares across, with a progress band along the bottom whose white part grows
+// with the media time shown (stills have no band). A nested sequence is rendered itself; a
+// Motion Graphics template shows a white title bar in its lower third over transparency.
+
+const crypto = require('crypto');
+const zlib = require('zlib');
+const { valueAt } = require('./premierepro/keyframes');
+
+const TPS = 254016000000n;
+const MAX_NESTING = 4;
+
+function colorsFor(key) {
+  const h = crypto.createHash('sha1').update(String(key)).digest();
+  const c1 = [h[0], h[1], h[2]];
+  // The second colour is the first's complement, shifted, so the two always differ.
+  const c2 = [(255 - h[0] + h[3] % 32) & 255, (255 - h[1] + h[4] % 32) & 255, (255 - h[2] + h[5] % 32) & 255];
+  if (Math.abs(c1[0] - c2[0]) + Math.abs(c1[1] - c2[1]) + Math.abs(c1[2] - c2[2]) < 96) c2[0] = (c2[0] + 128) & 255;
+  return [c1, c2];
+}
+
+/** The named parameter's value at media time `mt`, or `dflt`. */
+function param(ti, componentMatch, name, mt, dflt) {
+  const comp = ti.components.find((c) => c.matchName === componentMatch);
+  if (!comp) return dflt;
+  const p = comp.params.find((x) => x.displayName === name);
+  if (!p) return dflt;
+  const v = valueAt(p, mt);
+  return v === undefined || v === null ? dflt : v;
+}
+
+const num = (v, d) => (typeof v === 'number' && isFinite(v) ? v : d);
+const point = (v, d) => (v && typeof v === 'object' && typeof v.x === 'number' && typeof v.y === 'number' ? v : d);
+
+/** A source as a sampler: (u, v) in 0…1 of the source frame → [r, g, b, a] or null. */
+function sourceSampler(ti, mt, outWidth, depth) {
+  if (ti.graphic) {
+    return (u, v) => (v >= 0.74 && v < 0.86 && u >= 0.08 && u < 0.62 ? [255, 255, 255, 255] : null);
+  }
+  const item = ti.source;
+  if (!item) return () => null;
+  if (item.sequence) {
+    if (depth >= MAX_NESTING) return () => null;
+    const s = item.sequence.settings;
+    const w = Math.max(1, Math.min(s.width, outWidth));
+    const h = Math.max(1, Math.round(w * s.height / s.width));
+    const pic = renderSequence(item.sequence, mt, w, h, depth + 1);
+    return (u, v) => {
+      const i = (Math.min(h - 1, Math.floor(v * h)) * w + Math.min(w - 1, Math.floor(u * w))) * 4;
+      return [pic[i], pic[i + 1], pic[i + 2], 255];
+    };
+  }
+  const m = item.media || {};
+  const [c1, c2] = colorsFor(m.path || item.id);
+  const aspect = (m.height || 1) / (m.width || 1);
+  const rows = Math.max(1, Math.round(8 * aspect));
+  const dur = Number(m.durationTicks || 0);
+  const progress = m.kind === 'still' || !(dur > 0) ? null : Math.max(0, Math.min(1, Number(mt) / dur));
+  return (u, v) => {
+    if (progress !== null && v >= 0.94) return u < progress ? [255, 255, 255, 255] : [24, 24, 24, 255];
+    const cell = (Math.floor(u * 8) + Math.floor(v * rows)) & 1;
+    const c = cell ? c2 : c1;
+    return [c[0], c[1], c[2], 255];
+  };
+}
+
+function sourceSize(ti, seq) {
+  if (ti.source && ti.source.sequence) return [ti.source.sequence.settings.width, ti.source.sequence.settings.height];
+  if (ti.source && ti.source.media && ti.source.media.width > 0) return [ti.source.media.width, ti.source.media.height];
+  return [seq.settings.width, seq.settings.height];
+}
+
+/**
+ * Renders the sequence model at `time` (BigInt ticks, sequence time) to `width` × `height`
+ * RGBA pixels (opaque), as frame export does.
+ */
+function renderSequence(seq, time, width, height, depth = 0) {
+  const t = BigInt(time);
+  const out = new Uint8Array(width * height * 4);
+  for (let i = 3; i < out.length; i += 4) out[i] = 255;
+  const seqW = seq.settings.width;
+  const seqH = seq.settings.height;
+  for (const track of seq.video) {
+    if (track.muted) continue;
+    for (const ti of track.items) {
+      if (ti.disabled || ti.gap || t < ti.start || t >= ti.end) continue;
+      drawLayer(out, width, height, seq, ti, t, seqW, seqH, depth);
+    }
+  }
+  return out;
+}
+
+function drawLayer(out, width, height, seq, ti, t, seqW, seqH, depth) {
+  const mt = ti.inPoint + (ti.speed === 1 ? t - ti.start : BigInt(Math.round(Number(t - ti.start) * ti.speed)));
+  const M = 'AE.ADBE Motion';
+  const pos = point(param(ti, M, 'Position', mt), { x: 0.5, y: 0.5 });
+  const anchor = point(param(ti, M, 'Anchor Point', mt), { x: 0.5, y: 0.5 });
+  const scale = num(param(ti, M, 'Scale', mt), 100) / 100;
+  const uniform = param(ti, M, 'Uniform Scale', mt, true) !== false;
+  const scaleW = uniform ? scale : num(param(ti, M, 'Scale Width', mt), 100) / 100;
+  const rot = num(param(ti, M, 'Rotation', mt), 0) * Math.PI / 180;
+  const alpha = Math.max(0, Math.min(1, num(param(ti, 'AE.ADBE Opacity', 'Opacity', mt), 100) / 100));
+  if (alpha <= 0 || scale === 0 || scaleW === 0) return;
+  const [srcW, srcH] = sourceSize(ti, seq);
+  const sample = sourceSampler(ti, mt, width, depth);
+  const cos = Math.cos(-rot);
+  const sin = Math.sin(-rot);
+  const px = pos.x * seqW;
+  const py = pos.y * seqH;
+  const ax = anchor.x * srcW;
+  const ay = anchor.y * srcH;
+  for (let oy = 0; oy < height; oy++) {
+    const Y = (oy + 0.5) * seqH / height - py;
+    for (let ox = 0; ox < width; ox++) {
+      const X = (ox + 0.5) * seqW / width - px;
+      const u = (X * cos - Y * sin) / scaleW + ax;
+      const v = (X * sin + Y * cos) / scale + ay;
+      if (u < 0 || v < 0 || u >= srcW || v >= srcH) continue;
+      const c = sample(u / srcW, v / srcH);
+      if (!c) continue;
+      const a = alpha * c[3] / 255;
+      const i = (oy * width + ox) * 4;
+      out[i] = Math.round(out[i] * (1 - a) + c[0] * a);
+      out[i + 1] = Math.round(out[i + 1] * (1 - a) + c[1] * a);
+      out[i + 2] = Math.round(out[i + 2] * (1 - a) + c[2] * a);
+    }
+  }
+}
+
+// ---------------------------------------------------------------------------------------
+// Encoders
+
+let crcTable = null;
+function crc32(buf) {
+  if (typeof zlib.crc32 === 'function') return zlib.crc32(buf) >>> 0;
+  if (!crcTable) {
+    crcTable = new Uint32Array(256);
+    for (let n = 0; n < 256; n++) {
+      let c = n;
+      for (let k = 0; k < 8; k++) c = c & 1 ? 0xedb88320 ^ (c >>> 1) : c >>> 1;
+      crcTable[n] = c >>> 0;
+    }
+  }
+  let c = 0xffffffff;
+  for (let i = 0; i < buf.length; i++) c = crcTable[(c ^ buf[i]) & 255] ^ (c >>> 8);
+  return (c ^ 0xffffffff) >>> 0;
+}
+
+function chunk(type, data) {
+  const len = Buffer.alloc(4);
+  len.writeUInt32BE(data.length);
+  const td = Buffer.concat([Buffer.from(type, 'ascii'), data]);
+  const crc = Buffer.alloc(4);
+  crc.writeUInt32BE(crc32(td));
+  return Buffer.concat([len, td, crc]);
+}
+
+/** RGBA pixels → a PNG file (8-bit RGB, no alpha: frames are opaque). */
+function encodePNG(width, height, rgba) {
+  const raw = Buffer.alloc((width * 3 + 1) * height);
+  for (let y = 0; y < height; y++) {
+    const row = y * (width * 3 + 1);
+    raw[row] = 0;
+    for (let x = 0; x < width; x++) {
+      const s = (y * width + x) * 4;
+      const d = row + 1 + x * 3;
+      raw[d] = rgba[s];
+      raw[d + 1] = rgba[s + 1];
+      raw[d + 2] = rgba[s + 2];
+    }
+  }
+  const ihdr = Buffer.alloc(13);
+  ihdr.writeUInt32BE(width, 0);
+  ihdr.writeUInt32BE(height, 4);
+  ihdr[8] = 8; // bit depth
+  ihdr[9] = 2; // colour type: RGB
+  return Buffer.concat([
+    Buffer.from([0x89, 0x50, 0x4e, 0x47, 0x0d, 0x0a, 0x1a, 0x0a]),
+    chunk('IHDR', ihdr),
+    chunk('IDAT', zlib.deflateSync(raw, { level: 6 })),
+    chunk('IEND', Buffer.alloc(0)),
+  ]);
+}
+
+/** Decodes the PNGs encodePNG writes (8-bit RGB or RGBA, any filter) → {width, height, rgba}. */
+function decodePNG(buf) {
+  if (buf.length < 8 || buf.readUInt32BE(0) !== 0x89504e47) throw new Error('not a PNG file');
+  let pos = 8;
+  let width = 0;
+  let height = 0;
+  let type = 0;
+  const idat = [];
+  while (pos + 8 <= buf.length) {
+    const len = buf.readUInt32BE(pos);
+    const name = buf.toString('ascii', pos + 4, pos + 8);
+    const data = buf.subarray(pos + 8, pos + 8 + len);
+    if (name === 'IHDR') {
+      width = data.readUInt32BE(0);
+      height = data.readUInt32BE(4);
+      if (data[8] !== 8 || (data[9] !== 2 && data[9] !== 6)) throw new Error('only 8-bit RGB/RGBA PNGs are read');
+      type = data[9];
+    } else if (name === 'IDAT') {
+      idat.push(data);
+    } else if (name === 'IEND') {
+      break;
+    }
+    pos += 12 + len;
+  }
+  const bpp = type === 6 ? 4 : 3;
+  const raw = zlib.inflateSync(Buffer.concat(idat));
+  const stride = width * bpp;
+  const px = Buffer.alloc(stride * height);
+  for (let y = 0; y < height; y++) {
+    const f = raw[y * (stride + 1)];
+    for (let x = 0; x < stride; x++) {
+      const cur = raw[y * (stride + 1) + 1 + x];
+      const a = x >= bpp ? px[y * stride + x - bpp] : 0;
+      const b = y > 0 ? px[(y - 1) * stride + x] : 0;
+      const c = x >= bpp && y > 0 ? px[(y - 1) * stride + x - bpp] : 0;
+      let v = cur;
+      if (f === 1) v = cur + a;
+      else if (f === 2) v = cur + b;
+      else if (f === 3) v = cur + ((a + b) >> 1);
+      else if (f === 4) {
+        const p = a + b - c;
+        const pa = Math.abs(p - a);
+        const pb = Math.abs(p - b);
+        const pc = Math.abs(p - c);
+        v = cur + (pa <= pb && pa <= pc ? a : pb <= pc ? b : c);
+      }
+      px[y * stride + x] = v & 255;
+    }
+  }
+  const rgba = new Uint8Array(width * height * 4);
+  for (let i = 0; i < width * height; i++) {
+    rgba[i * 4] = px[i * bpp];
+    rgba[i * 4 + 1] = px[i * bpp + 1];
+    rgba[i * 4 + 2] = px[i * bpp + 2];
+    rgba[i * 4 + 3] = bpp === 4 ? px[i * bpp + 3] : 255;
+  }
+  return { width, height, rgba };
+}
+
+/** RGBA → a 24-bit bottom-up BMP file. */
+function encodeBMP(width, height, rgba) {
+  const stride = (width * 3 + 3) & ~3;
+  const size = 54 + stride * height;
+  const b = Buffer.alloc(size);
+  b.write('BM', 0, 'ascii');
+  b.writeUInt32LE(size, 2);
+  b.writeUInt32LE(54, 10);
+  b.writeUInt32LE(40, 14);
+  b.writeInt32LE(width, 18);
+  b.writeInt32LE(height, 22);
+  b.writeUInt16LE(1, 26);
+  b.writeUInt16LE(24, 28);
+  b.writeUInt32LE(stride * height, 34);
+  for (let y = 0; y < height; y++) {
+    const row = 54 + (height - 1 - y) * stride;
+    for (let x = 0; x < width; x++) {
+      const s = (y * width + x) * 4;
+      b[row + x * 3] = rgba[s + 2];
+      b[row + x * 3 + 1] = rgba[s + 1];
+      b[row + x * 3 + 2] = rgba[s];
+    }
+  }
+  return b;
+}
+
+/** RGBA → an uncompressed 24-bit top-down TGA file. */
+function encodeTGA(width, height, rgba) {
+  const b = Buffer.alloc(18 + width * height * 3);
+  b[2] = 2;
+  b.writeUInt16LE(width, 12);
+  b.writeUInt16LE(height, 14);
+  b[16] = 24;
+  b[17] = 0x20; // top-left origin
+  for (let i = 0; i < width * height; i++) {
+    b[18 + i * 3] = rgba[i * 4 + 2];
+    b[18 + i * 3 + 1] = rgba[i * 4 + 1];
+    b[18 + i * 3 + 2] = rgba[i * 4];
+  }
+  return b;
+}
+
+/** The encoders by file extension; the other formats Premiere writes are not simulated. */
+const ENCODERS = { png: encodePNG, bmp: encodeBMP, tga: encodeTGA };
+
+/** Renders a sequence model at `time` and encodes it; null for a format without an encoder. */
+function renderFrameFile(seq, time, width, height, format) {
+  const enc = ENCODERS[String(format).toLowerCase()];
+  if (!enc) return null;
+  return enc(width, height, renderSequence(seq, time, width, height));
+}
+
+module.exports = { renderSequence, renderFrameFile, encodePNG, decodePNG, encodeBMP, encodeTGA, colorsFor, ENCODERS, TPS };
