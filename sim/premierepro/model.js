@@ -124,22 +124,24 @@ class MarkerModel extends Model {
 
 const readMarkers = (list) => (Array.isArray(list) ? list.map(MarkerModel.fromJSON).filter(Boolean) : []);
 
+/** The fixed effects every clip has; Premiere does not let them be removed. */
 function intrinsicComponents(kind) {
+  const fixed = (list) => list.map((c) => Object.assign(c, { intrinsic: true }));
   if (kind === 'video') {
-    return [
+    return fixed([
       new ComponentModel('AE.ADBE Motion', 'Motion', [
         ['Position', { x: 0.5, y: 0.5 }], ['Scale', 100], ['Scale Width', 100], ['Uniform Scale', true],
         ['Rotation', 0], ['Anchor Point', { x: 0.5, y: 0.5 }], ['Anti-flicker Filter', 0],
       ]),
       new ComponentModel('AE.ADBE Opacity', 'Opacity', [['Opacity', 100], ['Blend Mode', 0]]),
-    ];
+    ]);
   }
-  return [
+  return fixed([
     // Level is linear amplitude where 1.0 is +15 dB, so a clip's 0 dB is 10^(-15/20).
     new ComponentModel('ADBE Volume', 'Volume', [['Bypass', false], ['Level', UNITY_LEVEL]]),
     new ComponentModel('ADBE Channel Volume', 'Channel Volume', [['Bypass', false], ['Left', 1], ['Right', 1]]),
     new ComponentModel('ADBE Panner', 'Panner', [['Balance', 0]]),
-  ];
+  ]);
 }
 
 class TrackItemModel extends Model {
@@ -285,6 +287,7 @@ function cloneTrackItem(ti) {
   c.graphic = ti.graphic && Object.assign({}, ti.graphic);
   c.components = ti.components.map((comp) => {
     const cc = new ComponentModel(comp.matchName, comp.displayName, []);
+    if (comp.intrinsic) cc.intrinsic = true;
     cc.params = comp.params.map((p) => {
       const pp = new ParamModel(p.displayName, p.value);
       pp.timeVarying = p.timeVarying;
@@ -590,7 +593,7 @@ class ProjectModel extends Model {
         end: ti.transitions.end && Object.assign({}, ti.transitions.end, { duration: String(ti.transitions.end.duration) }),
       },
       components: ti.components.map((c) => ({
-        matchName: c.matchName, displayName: c.displayName,
+        matchName: c.matchName, displayName: c.displayName, intrinsic: !!c.intrinsic,
         params: c.params.map((p) => ({
           displayName: p.displayName, value: p.value, timeVarying: p.timeVarying,
           keyframes: p.keyframes.map((k) => Object.assign({}, k, { position: String(k.position) })),
@@ -644,6 +647,7 @@ class ProjectModel extends Model {
         if (x.transitions) ti.transitions = { start: tr(x.transitions.start), end: tr(x.transitions.end) };
         ti.components = x.components.map((c) => {
           const cm = new ComponentModel(c.matchName, c.displayName, []);
+          if (c.intrinsic) cm.intrinsic = true;
           cm.params = c.params.map((q) => {
             const pm = new ParamModel(q.displayName, q.value);
             pm.timeVarying = q.timeVarying;

@@ -615,6 +615,7 @@ function install(api, app) {
       return api.action(seq && seq.project, 'ComponentChain.createRemoveComponentAction', () => {
         const i = ti.components.indexOf(comp);
         if (i < 0) throw new SimReject('The component is not in this chain');
+        if (comp.intrinsic) throw new SimReject(`'${comp.displayName}' is a fixed effect and cannot be removed`);
         ti.components.splice(i, 1);
       });
     },
