@@ -3,7 +3,7 @@
 // Runs the Premiere simulator with the real UXP plug-in loaded. The plug-in finds the
 // bridge through $HOME/.quor/cutrelay/connection.json by itself and keeps reconnecting.
 //
-//   node sim/main.js [--verbose] [--platform darwin]
+//   node sim/main.js [--verbose] [--platform darwin] [--ame-installed]
 
 const { createSim } = require('./index');
 
@@ -15,6 +15,7 @@ function main(argv) {
   const sim = createSim({
     home,
     platform,
+    ameInstalled: argv.includes('--ame-installed'),
     onConsole: verbose ? (line) => process.stderr.write(line + '\n') : undefined,
   });
   process.stdout.write(`[cutrelay-sim] Premiere ${sim.app.version} simulator running; plug-in ${sim.plugin.PLUGIN_VERSION} looks for ${home}/.quor/cutrelay/connection.json\n`);
