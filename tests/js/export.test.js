@@ -25,7 +25,17 @@ async function fixture(t, options) {
 }
 
 const pixel = (img, x, y) => Array.from(img.rgba.subarray((y * img.width + x) * 4, (y * img.width + x) * 4 + 3));
-const readPng = (file) => decodePNG(fs.readFileSync(file));
+/** Premiere finishes writing a frame after the call returns: read it once it decodes. */
+async function readPng(file) {
+  for (let i = 0; ; i++) {
+    try {
+      return decodePNG(fs.readFileSync(file));
+    } catch (e) {
+      if (i >= 400) throw e;
+      await new Promise((r) => setTimeout(r, 10));
+    }
+  }
+}
 
 test('export_frame writes a real PNG of the requested size showing the sequence', async (t) => {
   const f = await fixture(t);
@@ -35,22 +45,23 @@ test('export_frame writes a real PNG of the requested size showing the sequence'
     const r = await sim.ok('export_frame', { dir: f.out, time: 1 });
     assert.deepEqual([r.width, r.height, r.time.timecode], [1280, 720, '00:00:01:00']);
     assert.equal(r.path, path.join(f.out, 'frame_1000ms.png.png'), 'the doubled extension is found');
-    const img = readPng(r.path);
+    const img = await readPng(r.path);
     assert.deepEqual([img.width, img.height], [1280, 720]);
     const h = await sim.ok('export_frame', { dir: f.out + '/', time: 1, height: 360, name: 'small' });
     assert.deepEqual([h.width, h.height, h.path], [640, 360, path.join(f.out, 'small.png.png')]);
-    assert.deepEqual([readPng(h.path).width, readPng(h.path).height], [640, 360]);
+    const small = await readPng(h.path);
+    assert.deepEqual([small.width, small.height], [640, 360]);
   });
 
   await t.test('the picture is the clip\'s pattern, moved by Motion and dimmed by Opacity, black elsewhere', async () => {
     const [c1, c2] = colorsFor(f.video);
-    const full = readPng((await sim.ok('export_frame', { dir: f.out, time: 1, width: 160, name: 'full' })).path);
+    const full = await readPng((await sim.ok('export_frame', { dir: f.out, time: 1, width: 160, name: 'full' })).path);
     assert.deepEqual(pixel(full, 5, 5), c1, 'top-left square');
     assert.deepEqual(pixel(full, 25, 5), c2, 'its neighbour');
-    const empty = readPng((await sim.ok('export_frame', { dir: f.out, time: 20, width: 160, name: 'empty' })).path);
+    const empty = await readPng((await sim.ok('export_frame', { dir: f.out, time: 20, width: 160, name: 'empty' })).path);
     assert.deepEqual(pixel(empty, 80, 45), [0, 0, 0], 'black past the last clip');
     await sim.ok('set_transform', { clip: 'V1:0', scale: 50, position: [0.75, 0.75], opacity: 50 });
-    const moved = readPng((await sim.ok('export_frame', { dir: f.out, time: 1, width: 160, name: 'moved' })).path);
+    const moved = await readPng((await sim.ok('export_frame', { dir: f.out, time: 1, width: 160, name: 'moved' })).path);
     assert.deepEqual(pixel(moved, 20, 20), [0, 0, 0], 'the top-left quarter is now empty');
     assert.deepEqual(pixel(moved, 82, 47), c1.map((v) => Math.round(v / 2)), 'half opacity over black');
   });
@@ -61,7 +72,7 @@ test('export_frame writes a real PNG of the requested size showing the sequence'
       const p = await h.project(); const s = await h.findSequence(p);
       const still = (await h.findItem(p, "logo_640x360.png")).item;
       h.tx(p, "Logo", () => ppro.SequenceEditor.getEditor(s).createOverwriteItemAction(still, ppro.TickTime.createWithSeconds(0), 1, 1));` });
-    const img = readPng((await sim.ok('export_frame', { dir: f.out, time: 1, width: 192, name: 'logo' })).path);
+    const img = await readPng((await sim.ok('export_frame', { dir: f.out, time: 1, width: 192, name: 'logo' })).path);
     const [v1] = colorsFor(f.video);
     const [s1, s2] = colorsFor(f.still);
     assert.deepEqual(pixel(img, 2, 2), v1, 'V1 shows at the corner');
@@ -91,7 +102,8 @@ test('export_frame with a Premiere that keeps the name as given', async (t) => {
   const f = await fixture(t, { frameExportDoubleExtension: false });
   const r = await f.sim.ok('export_frame', { dir: f.out, name: 'one', width: 64 });
   assert.equal(r.path, path.join(f.out, 'one.png'));
-  assert.deepEqual([readPng(r.path).width, readPng(r.path).height], [64, 36]);
+  const img = await readPng(r.path);
+  assert.deepEqual([img.width, img.height], [64, 36]);
 });
 
 test('export_frames: spacing, the 1…64 clamp, explicit times, first failure stops', async (t) => {
