@@ -1962,10 +1962,15 @@ handlers.export_interchange = async (args) => {
   return { exported, format, output: a.output };
 };
 
-handlers.source_monitor = async (args, ctx) => {
+handlers.source_monitor = async (args) => {
   const a = argsOf(args);
   const SM = ppro.SourceMonitor;
   if (a.close === true) return { closed: await SM.closeAllClips() };
+  const t = toTick(a.time, null);
+  // SourceMonitor.setPosition arrived with Premiere 26.3; refuse before opening anything.
+  if (t !== null && typeof SM.setPosition !== "function") {
+    throw fail("not_supported", "Seeking the Source Monitor needs Premiere 26.3 or later; leave out time.");
+  }
   if (isText(a.path)) {
     if (!(await SM.openFilePath(a.path))) throw fail("open_failed", "The Source Monitor couldn't open " + a.path);
   } else if (!isMissing(a.item)) {
@@ -1973,12 +1978,7 @@ handlers.source_monitor = async (args, ctx) => {
     const rec = await findItem(proj, a.item);
     if (!(await SM.openProjectItem(rec.item))) throw fail("open_failed", "The Source Monitor couldn't open " + rec.name);
   }
-  const t = toTick(a.time, null);
-  if (t !== null) {
-    // setPosition arrived with Premiere 26.3.
-    if (typeof SM.setPosition === "function") await SM.setPosition(tickTime(t));
-    else ctx.warn("This Premiere can't seek the Source Monitor (needs 26.3); the position is unchanged.");
-  }
+  if (t !== null) await SM.setPosition(tickTime(t));
   if (a.play === true) await SM.play(finiteNumber(a.speed) ? a.speed : 1);
   /** @type {string | null} */
   let item = null;
@@ -2008,8 +2008,8 @@ handlers.eval = async (args) => {
     componentsOf, findComponent, findParam, dbToLevel, levelToDb, allItems, parseTrack, handlers,
   };
   const scope = a.args !== null && typeof a.args === "object" ? a.args : {};
-  // UXP's require is a global of the panel script; the snippet gets the same one.
-  const req = /** @type {any} */ (globalThis).require;
+  // The snippet gets the panel script's own require (UXP modules: uxp, fs, os, …).
+  const req = (/** @type {string} */ id) => require(id);
   return { value: toJsonSafe(await fn(ppro, h, scope, req)) };
 };
 

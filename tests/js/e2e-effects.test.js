@@ -80,6 +80,15 @@ test('an agent styles, exports and inspects a cut through the bridge', { skip: S
     assert.deepEqual([ame.success, ame.errorCode], [false, 'ame_missing']);
   });
 
+  await t.test('eval that never resolves times out alone; the plug-in keeps answering', async () => {
+    const r = await send('premiere_eval', { code: 'await new Promise(() => {});', timeoutSec: 1 });
+    assert.deepEqual([r.success, r.errorCode], [false, 'plugin_timeout']);
+    const v = await ok('premiere_eval', { code: 'return args.x + 1', args: { x: 41 } });
+    assert.equal(v.value, 42);
+    const bad = await send('premiere_eval', { code: 'return {' });
+    assert.deepEqual([bad.success, bad.errorCode], [false, 'bad_args']);
+  });
+
   await t.test('an OpenTimelineIO file matches the sequence', async () => {
     const seq = await ok('premiere_get_sequence', {});
     const output = path.join(work, 'styled.otio');

@@ -322,3 +322,24 @@ test('rendering: PNG round trip, nested sequences, rotation', async (t) => {
     assert.deepEqual(Array.from(after.subarray((8 * 16 + 15) * 4, (8 * 16 + 15) * 4 + 3)), Array.from(before.subarray(0, 3)));
   });
 });
+
+test('members newer than Premiere 25.6 are feature-tested with a coded error', async (t) => {
+  const f = await fixture(t);
+  const { sim } = f;
+  // Stand in for a 25.6 host: take away what 26.3 added, put it back afterwards.
+  const SM = sim.ppro.SourceMonitor;
+  const PC = sim.ppro.ProjectConverter;
+  const seek = Object.getOwnPropertyDescriptor(SM, 'setPosition');
+  const aaf = Object.getOwnPropertyDescriptor(PC, 'exportAAF');
+  delete SM.setPosition;
+  delete PC.exportAAF;
+  t.after(() => {
+    Object.defineProperty(SM, 'setPosition', seek);
+    Object.defineProperty(PC, 'exportAAF', aaf);
+  });
+  assert.deepEqual(failure(await sim.call('source_monitor', { item: 'music_3.5s.wav', time: 1 })),
+    [false, 'not_supported', 'Seeking the Source Monitor needs Premiere 26.3 or later; leave out time.']);
+  assert.deepEqual(await sim.ok('source_monitor', {}), { item: null, position: 0 }, 'nothing was opened');
+  assert.deepEqual(failure(await sim.call('export_interchange', { output: path.join(f.out, 'x.aaf'), format: 'aaf' })),
+    [false, 'not_supported', 'AAF export needs Premiere 26.3 or later']);
+});
