@@ -312,3 +312,25 @@ test('markers on sequences and clip items; MOGRTs', async (t) => {
     assert.equal((await sim.call('insert_mogrt', { library: 'Brand', element: 'Title' })).errorCode, 'premiere_error');
   });
 });
+
+test('markers, transitions, keyframes and graphics survive saving and reopening', async (t) => {
+  const f = await fixture(t);
+  const { sim } = f;
+  const [tpl] = makeMedia(f.media, ['Title.mogrt']);
+  await sim.ok('add_marker', { time: 4, name: 'keep', colorIndex: 2, duration: 1 });
+  await sim.ok('add_marker', { item: f.items[1].id, time: 0.5, name: 'hit' });
+  await sim.ok('add_transition', { clip: 'V1:0', duration: 0.5 });
+  await sim.ok('add_keyframes', { clip: 'V1:0', component: 'Motion', param: 'Scale', keyframes: [{ time: 0, value: 100 }, { time: 1, value: 120 }] });
+  await sim.ok('insert_mogrt', { path: tpl, time: 1 });
+  const saved = await sim.ok('save_project', {});
+  await sim.ok('close_project', {});
+  await sim.ok('open_project', { path: saved.path });
+  const markers = (await sim.ok('list_markers', {})).markers;
+  assert.deepEqual(markers.map((m) => [m.name, m.start.seconds, m.duration, m.colorIndex]), [['keep', 4, 1, 2]]);
+  assert.deepEqual((await sim.ok('list_markers', { item: f.items[1].id })).markers.map((m) => m.name), ['hit']);
+  assert.equal(Number(f.clip('video', 0, 0).transitions.end.duration) / TPS, 0.5);
+  const fx = await sim.ok('get_clip_effects', { clip: 'V1:0', time: 0.5 });
+  assert.deepEqual([fx.components[0].params[1].value, fx.components[0].params[1].keyframes], [110, [0, 1]]);
+  assert.equal((await sim.ok('get_clip_effects', { clip: 'V2:0' })).components.at(-1).displayName, 'Title');
+  assert.equal((await sim.call('remove_effect', { clip: 'V1:0', component: 'Opacity' })).errorCode, 'transaction_failed', 'fixed effects stay fixed');
+});
