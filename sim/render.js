@@ -1,6 +1,6 @@
 'use strict';
 // Renders what a simulated sequence shows at a time, the way frame export renders it, and
-// encodes the picture as PNG, BMP or TGA. Used by the simulated Exporter and available to
+// encodes the picture as PNG, JPEG, TIFF, BMP or TGA. Used by the simulated Exporter and available to
 // anything else that needs the Program Monitor's picture (a window snapshot stand-in, say).
 //
 // The picture: every enabled clip on every visible video track, V1 at the bottom, each
@@ -17,6 +17,7 @@
 
 const crypto = require('crypto');
 const zlib = require('zlib');
+const jpeg = require('jpeg-js');
 const { valueAt } = require('./premierepro/keyframes');
 
 const TPS = 254016000000n;
@@ -295,8 +296,47 @@ function encodeTGA(width, height, rgba) {
   return b;
 }
 
-/** The encoders by file extension; the other formats Premiere writes are not simulated. */
-const ENCODERS = { png: encodePNG, bmp: encodeBMP, tga: encodeTGA };
+/** RGBA → a baseline JPEG file (quality 90). */
+function encodeJPEG(width, height, rgba) {
+  return jpeg.encode({ data: Buffer.from(rgba.buffer, rgba.byteOffset, rgba.byteLength), width, height }, 90).data;
+}
+
+/** RGBA → an uncompressed 8-bit RGB TIFF (little-endian, one strip). */
+function encodeTIFF(width, height, rgba) {
+  const entries = [
+    [256, 4, 1, width], [257, 4, 1, height], [258, 3, 3, 0], [259, 3, 1, 1], [262, 3, 1, 2],
+    [273, 4, 1, 0], [277, 3, 1, 3], [278, 4, 1, height], [279, 4, 1, width * height * 3],
+  ];
+  const ifd = 8;
+  const ifdSize = 2 + entries.length * 12 + 4;
+  const bitsAt = ifd + ifdSize;
+  const dataAt = bitsAt + 6;
+  const b = Buffer.alloc(dataAt + width * height * 3);
+  b.write('II', 0, 'ascii');
+  b.writeUInt16LE(42, 2);
+  b.writeUInt32LE(ifd, 4);
+  b.writeUInt16LE(entries.length, ifd);
+  entries.forEach(([tag, type, n, value], i) => {
+    const at = ifd + 2 + i * 12;
+    b.writeUInt16LE(tag, at);
+    b.writeUInt16LE(type, at + 2);
+    b.writeUInt32LE(n, at + 4);
+    if (tag === 258) b.writeUInt32LE(bitsAt, at + 8);
+    else if (tag === 273) b.writeUInt32LE(dataAt, at + 8);
+    else if (type === 3) b.writeUInt16LE(value, at + 8);
+    else b.writeUInt32LE(value, at + 8);
+  });
+  for (let k = 0; k < 3; k++) b.writeUInt16LE(8, bitsAt + k * 2);
+  for (let i = 0; i < width * height; i++) {
+    b[dataAt + i * 3] = rgba[i * 4];
+    b[dataAt + i * 3 + 1] = rgba[i * 4 + 1];
+    b[dataAt + i * 3 + 2] = rgba[i * 4 + 2];
+  }
+  return b;
+}
+
+/** The encoders by file extension; gif, dpx and exr (which Premiere also writes) are not simulated. */
+const ENCODERS = { png: encodePNG, bmp: encodeBMP, tga: encodeTGA, jpg: encodeJPEG, tif: encodeTIFF };
 
 /** Renders a sequence model at `time` and encodes it; null for a format without an encoder. */
 function renderFrameFile(seq, time, width, height, format) {
@@ -305,4 +345,4 @@ function renderFrameFile(seq, time, width, height, format) {
   return enc(width, height, renderSequence(seq, time, width, height));
 }
 
-module.exports = { renderSequence, renderFrameFile, encodePNG, decodePNG, encodeBMP, encodeTGA, colorsFor, ENCODERS, TPS };
+module.exports = { renderSequence, renderFrameFile, encodePNG, decodePNG, encodeBMP, encodeTGA, encodeJPEG, encodeTIFF, colorsFor, ENCODERS, TPS };

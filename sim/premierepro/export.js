@@ -14,7 +14,7 @@ const { renderFrameFile } = require('../render');
 const { writeOtio, writeFcpXml } = require('./interchange');
 
 const TPS = 254016000000;
-// Image formats Premiere's frame export names; the simulator encodes png, bmp and tga.
+// Image formats Premiere's frame export names; the simulator encodes png, jpg, tif, bmp and tga.
 const FRAME_FORMATS = new Set(['bmp', 'dpx', 'gif', 'jpg', 'exr', 'png', 'tga', 'tif']);
 const EXPORT_TYPES = { QUEUE_TO_AME: 'ExportQueueToAME', QUEUE_TO_APP: 'ExportQueueToApp', IMMEDIATELY: 'ExportImmediately' };
 

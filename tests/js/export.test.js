@@ -26,16 +26,17 @@ async function fixture(t, options) {
 
 const pixel = (img, x, y) => Array.from(img.rgba.subarray((y * img.width + x) * 4, (y * img.width + x) * 4 + 3));
 /** Premiere finishes writing a frame after the call returns: read it once it decodes. */
-async function readPng(file) {
+async function readImage(file, decode) {
   for (let i = 0; ; i++) {
     try {
-      return decodePNG(fs.readFileSync(file));
+      return decode(fs.readFileSync(file));
     } catch (e) {
       if (i >= 400) throw e;
       await new Promise((r) => setTimeout(r, 10));
     }
   }
 }
+const readPng = (file) => readImage(file, decodePNG);
 
 test('export_frame writes a real PNG of the requested size showing the sequence', async (t) => {
   const f = await fixture(t);
@@ -84,13 +85,19 @@ test('export_frame writes a real PNG of the requested size showing the sequence'
     assert.deepEqual(failure(await sim.call('export_frame', { time: 1 })), [false, 'bad_args', 'dir is required']);
     const missing = path.join(f.out, 'nope');
     assert.deepEqual(failure(await sim.call('export_frame', { dir: missing })), [false, 'export_failed', `exportSequenceFrame failed (dir ${missing})`]);
-    assert.equal((await sim.call('export_frame', { dir: f.out, format: 'heic' })).errorCode, 'export_failed');
+    assert.equal((await sim.call('export_frame', { dir: f.out, format: 'heic' })).errorCode, 'export_failed', 'not a format Premiere writes');
     assert.equal((await sim.call('export_frame', { dir: f.out, format: 'png/../x' })).errorCode, 'bad_args');
     assert.equal((await sim.call('export_frame', { dir: f.out, name: '../escape' })).errorCode, 'bad_args');
     assert.equal((await sim.call('export_frame', { dir: f.out, width: 100000 })).errorCode, 'export_failed');
   });
 
-  await t.test('bmp and tga are written too', async () => {
+  await t.test('jpg, tif, bmp and tga are written too; gif is not simulated', async () => {
+    const jpg = await sim.ok('export_frame', { dir: f.out, format: 'jpg', width: 32, name: 'j' });
+    const decoded = await readImage(jpg.path, (buf) => require('jpeg-js').decode(buf));
+    assert.deepEqual([decoded.width, decoded.height], [32, 18]);
+    const tif = await sim.ok('export_frame', { dir: f.out, format: 'tif', width: 32, name: 't' });
+    assert.equal(fs.readFileSync(tif.path).toString('ascii', 0, 2), 'II');
+    assert.equal((await sim.call('export_frame', { dir: f.out, format: 'gif', width: 32 })).errorCode, 'export_failed');
     const bmp = await sim.ok('export_frame', { dir: f.out, format: 'BMP', width: 32, name: 'b' });
     assert.equal(fs.readFileSync(bmp.path).toString('ascii', 0, 2), 'BM');
     const tga = await sim.ok('export_frame', { dir: f.out, format: 'tga', width: 32, name: 'g' });
