@@ -45,22 +45,27 @@ function param(ti, componentMatch, name, mt, dflt) {
 const num = (v, d) => (typeof v === 'number' && isFinite(v) ? v : d);
 const point = (v, d) => (v && typeof v === 'object' && typeof v.x === 'number' && typeof v.y === 'number' ? v : d);
 
-/** A source as a sampler: (u, v) in 0…1 of the source frame → [r, g, b, a] or null. */
+/**
+ * A source as a sampler: (u, v) in 0…1 of the source frame → writes [r, g, b, a] into
+ * `out` and answers true, or answers false where the source is transparent. (It runs once
+ * per pixel, so it allocates nothing.)
+ */
 function sourceSampler(ti, mt, outWidth, depth) {
+  const set = (out, r, g, b) => { out[0] = r; out[1] = g; out[2] = b; out[3] = 255; return true; };
   if (ti.graphic) {
-    return (u, v) => (v >= 0.74 && v < 0.86 && u >= 0.08 && u < 0.62 ? [255, 255, 255, 255] : null);
+    return (u, v, out) => (v >= 0.74 && v < 0.86 && u >= 0.08 && u < 0.62 ? set(out, 255, 255, 255) : false);
   }
   const item = ti.source;
-  if (!item) return () => null;
+  if (!item) return () => false;
   if (item.sequence) {
-    if (depth >= MAX_NESTING) return () => null;
+    if (depth >= MAX_NESTING) return () => false;
     const s = item.sequence.settings;
     const w = Math.max(1, Math.min(s.width, outWidth));
     const h = Math.max(1, Math.round(w * s.height / s.width));
     const pic = renderSequence(item.sequence, mt, w, h, depth + 1);
-    return (u, v) => {
+    return (u, v, out) => {
       const i = (Math.min(h - 1, Math.floor(v * h)) * w + Math.min(w - 1, Math.floor(u * w))) * 4;
-      return [pic[i], pic[i + 1], pic[i + 2], 255];
+      return set(out, pic[i], pic[i + 1], pic[i + 2]);
     };
   }
   const m = item.media || {};
@@ -69,11 +74,10 @@ function sourceSampler(ti, mt, outWidth, depth) {
   const rows = Math.max(1, Math.round(8 * aspect));
   const dur = Number(m.durationTicks || 0);
   const progress = m.kind === 'still' || !(dur > 0) ? null : Math.max(0, Math.min(1, Number(mt) / dur));
-  return (u, v) => {
-    if (progress !== null && v >= 0.94) return u < progress ? [255, 255, 255, 255] : [24, 24, 24, 255];
-    const cell = (Math.floor(u * 8) + Math.floor(v * rows)) & 1;
-    const c = cell ? c2 : c1;
-    return [c[0], c[1], c[2], 255];
+  return (u, v, out) => {
+    if (progress !== null && v >= 0.94) return u < progress ? set(out, 255, 255, 255) : set(out, 24, 24, 24);
+    const c = (Math.floor(u * 8) + Math.floor(v * rows)) & 1 ? c2 : c1;
+    return set(out, c[0], c[1], c[2]);
   };
 }
 
@@ -122,6 +126,7 @@ function drawLayer(out, width, height, seq, ti, t, seqW, seqH, depth) {
   const py = pos.y * seqH;
   const ax = anchor.x * srcW;
   const ay = anchor.y * srcH;
+  const c = new Uint8Array(4);
   for (let oy = 0; oy < height; oy++) {
     const Y = (oy + 0.5) * seqH / height - py;
     for (let ox = 0; ox < width; ox++) {
@@ -129,8 +134,7 @@ function drawLayer(out, width, height, seq, ti, t, seqW, seqH, depth) {
       const u = (X * cos - Y * sin) / scaleW + ax;
       const v = (X * sin + Y * cos) / scale + ay;
       if (u < 0 || v < 0 || u >= srcW || v >= srcH) continue;
-      const c = sample(u / srcW, v / srcH);
-      if (!c) continue;
+      if (!sample(u / srcW, v / srcH, c)) continue;
       const a = alpha * c[3] / 255;
       const i = (oy * width + ox) * 4;
       out[i] = Math.round(out[i] * (1 - a) + c[0] * a);
