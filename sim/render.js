@@ -7,8 +7,10 @@
 // source drawn as its own deterministic pattern (so different clips give visibly different
 // frames), placed by its Motion component (Position, Scale, Scale Width, Uniform Scale,
 // Rotation, Anchor Point) and blended with its Opacity over black. Parameters are read at
-// the clip's media time, so keyframes animate. Effects other than Motion and Opacity,
-// transitions and blend modes are not drawn.
+// the clip's media time, so keyframes animate. A transition at a clip's head or tail fades
+// the clip in or out over the transition's duration (every transition is drawn as such a
+// fade; a cross dissolve thus passes through a darker middle). Effects other than Motion
+// and Opacity and blend modes are not drawn.
 //
 // A source's pattern: a checkerboard of two colours derived from the media path (or the
 // item id), 8 squares across, with a progress band along the bottom whose white part grows
@@ -107,6 +109,15 @@ function renderSequence(seq, time, width, height, depth = 0) {
   return out;
 }
 
+/** How far a head or tail transition has faded the clip in at `t` (1: not at all). */
+function transitionAlpha(ti, t) {
+  let a = 1;
+  const tr = ti.transitions || {};
+  if (tr.start && tr.start.duration > 0n && t < ti.start + tr.start.duration) a *= Number(t - ti.start) / Number(tr.start.duration);
+  if (tr.end && tr.end.duration > 0n && t >= ti.end - tr.end.duration) a *= Number(ti.end - t) / Number(tr.end.duration);
+  return Math.max(0, Math.min(1, a));
+}
+
 function drawLayer(out, width, height, seq, ti, t, seqW, seqH, depth) {
   const mt = ti.inPoint + (ti.speed === 1 ? t - ti.start : BigInt(Math.round(Number(t - ti.start) * ti.speed)));
   const M = 'AE.ADBE Motion';
@@ -116,7 +127,7 @@ function drawLayer(out, width, height, seq, ti, t, seqW, seqH, depth) {
   const uniform = param(ti, M, 'Uniform Scale', mt, true) !== false;
   const scaleW = uniform ? scale : num(param(ti, M, 'Scale Width', mt), 100) / 100;
   const rot = num(param(ti, M, 'Rotation', mt), 0) * Math.PI / 180;
-  const alpha = Math.max(0, Math.min(1, num(param(ti, 'AE.ADBE Opacity', 'Opacity', mt), 100) / 100));
+  const alpha = Math.max(0, Math.min(1, num(param(ti, 'AE.ADBE Opacity', 'Opacity', mt), 100) / 100)) * transitionAlpha(ti, t);
   if (alpha <= 0 || scale === 0 || scaleW === 0) return;
   const [srcW, srcH] = sourceSize(ti, seq);
   const sample = sourceSampler(ti, mt, width, depth);

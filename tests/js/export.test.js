@@ -307,6 +307,17 @@ test('rendering: PNG round trip, nested sequences, rotation', async (t) => {
     assert.deepEqual([img.width, img.height, Array.from(img.rgba)], [3, 2, Array.from(rgba)]);
   });
 
+  await t.test('a transition fades the clip over its duration', async () => {
+    const f = await fixture(t);
+    const { sim } = f;
+    await sim.ok('add_transition', { clip: 'V1:0', name: 'Dip to Black', duration: 2 });
+    const seq = sim.project().activeSequence;
+    const [c1] = colorsFor(f.video);
+    const at = (s) => Array.from(renderSequence(seq, BigInt(Math.round(s * TPS)), 16, 9).subarray(0, 3));
+    assert.deepEqual(at(5), c1, 'untouched before the transition');
+    assert.deepEqual(at(11), c1.map((v) => Math.round(v / 2)), 'half way through the last two seconds');
+  });
+
   await t.test('a nested sequence shows its own contents', async () => {
     const f = await fixture(t);
     const { sim } = f;
