@@ -341,23 +341,20 @@ test('rendering: PNG round trip, nested sequences, rotation', async (t) => {
   });
 });
 
-test('members newer than Premiere 25.6 are feature-tested with a coded error', async (t) => {
-  const f = await fixture(t);
+test('on Premiere 25.6, members that arrived with 26.3 are feature-tested', async (t) => {
+  const f = await fixture(t, { version: '25.6', ameInstalled: true });
   const { sim } = f;
-  // Stand in for a 25.6 host: take away what 26.3 added, put it back afterwards.
-  const SM = sim.ppro.SourceMonitor;
-  const PC = sim.ppro.ProjectConverter;
-  const seek = Object.getOwnPropertyDescriptor(SM, 'setPosition');
-  const aaf = Object.getOwnPropertyDescriptor(PC, 'exportAAF');
-  delete SM.setPosition;
-  delete PC.exportAAF;
-  t.after(() => {
-    Object.defineProperty(SM, 'setPosition', seek);
-    Object.defineProperty(PC, 'exportAAF', aaf);
-  });
   assert.deepEqual(failure(await sim.call('source_monitor', { item: 'music_3.5s.wav', time: 1 })),
     [false, 'not_supported', 'Seeking the Source Monitor needs Premiere 26.3 or later; leave out time.']);
   assert.deepEqual(await sim.ok('source_monitor', {}), { item: null, position: 0 }, 'nothing was opened');
   assert.deepEqual(failure(await sim.call('export_interchange', { output: path.join(f.out, 'x.aaf'), format: 'aaf' })),
     [false, 'not_supported', 'AAF export needs Premiere 26.3 or later']);
+  await sim.ok('add_marker', { time: 1, name: 'old' });
+  assert.deepEqual((await sim.ok('list_markers', {})).markers.map((m) => [m.name, m.guid]), [['old', null]], 'markers have no GUID before 26.3');
+  assert.deepEqual(await sim.ok('remove_marker', { name: 'old' }), { removed: 1 });
+  const preset = path.join(f.media, 'p.epr');
+  fs.writeFileSync(preset, '<PremiereData/>');
+  const output = path.join(f.out, 'q.mp4');
+  assert.equal((await sim.ok('export_sequence', { output, preset, mode: 'ame' })).started, true, 'queued; the batch is started in Media Encoder');
+  assert.equal(sim.app.encoder.queue.length, 1);
 });
