@@ -16,6 +16,7 @@ const { writeOtio, writeFcpXml } = require('./interchange');
 const TPS = 254016000000;
 // Image formats Premiere's frame export names; the simulator encodes png, jpg, tif, bmp and tga.
 const FRAME_FORMATS = new Set(['bmp', 'dpx', 'gif', 'jpg', 'exr', 'png', 'tga', 'tif']);
+const MAX_FRAME_PIXELS = 8192 * 4320;
 const EXPORT_TYPES = { QUEUE_TO_AME: 'ExportQueueToAME', QUEUE_TO_APP: 'ExportQueueToApp', IMMEDIATELY: 'ExportImmediately' };
 
 /** A folder we may write a new file into. */
@@ -55,6 +56,8 @@ function install(api, app) {
       if (!FRAME_FORMATS.has(ext)) return false;
       const ok = (v) => Number.isInteger(v) && v > 0 && v <= 16384;
       if (!ok(width) || !ok(height)) return false;
+      // The simulator renders in memory: it refuses frames above 8K (a guard of its own).
+      if (width * height > MAX_FRAME_PIXELS) return false;
       if (!writableDir(path.dirname(file))) return false;
       const bytes = renderFrameFile(s, t, width, height, ext);
       if (!bytes) return false;

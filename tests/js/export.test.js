@@ -89,6 +89,7 @@ test('export_frame writes a real PNG of the requested size showing the sequence'
     assert.equal((await sim.call('export_frame', { dir: f.out, format: 'png/../x' })).errorCode, 'bad_args');
     assert.equal((await sim.call('export_frame', { dir: f.out, name: '../escape' })).errorCode, 'bad_args');
     assert.equal((await sim.call('export_frame', { dir: f.out, width: 100000 })).errorCode, 'export_failed');
+    assert.equal((await sim.call('export_frame', { dir: f.out, width: 16384, height: 16384 })).errorCode, 'export_failed', 'the simulator does not try a 1 GiB frame');
   });
 
   await t.test('jpg, tif, bmp and tga are written too; gif is not simulated', async () => {
