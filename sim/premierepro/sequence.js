@@ -796,8 +796,16 @@ function install(api, app) {
       const d = Object.assign({}, kfData(inKeyFrame));
       return paramAction(this, 'ComponentParam.createAddKeyframeAction', (p) => {
         if (!p.timeVarying) throw new SimReject(`'${p.displayName}' is not time-varying`);
-        p.keyframes = p.keyframes.filter((k) => k.position !== d.position).concat([d]);
-        p.keyframes.sort((x, y) => (x.position < y.position ? -1 : 1));
+        // Keyframes stay sorted by position; one at the same position is replaced.
+        const ks = p.keyframes;
+        let lo = 0;
+        let hi = ks.length;
+        while (lo < hi) {
+          const mid = (lo + hi) >> 1;
+          if (ks[mid].position < d.position) lo = mid + 1;
+          else hi = mid;
+        }
+        ks.splice(lo, lo < ks.length && ks[lo].position === d.position ? 1 : 0, d);
       });
     }
     createSetTimeVaryingAction(inTimeVarying) {
