@@ -1930,6 +1930,7 @@ handlers.set_clip_volume = async (args) => {
   for (const rc of targets) {
     if (rc.kind !== "audio") throw fail("audio_only", rc.ref + " is a video clip — volume lives on the linked audio clip (A-track).");
   }
+  if (finiteNumber(a.level) && a.level < 0) throw fail("bad_args", "level must be 0 or more (linear; 1.0 is +15 dB) — or pass db");
   const level = finiteNumber(a.level) ? a.level : dbToLevel(finiteNumber(a.db) ? a.db : 0);
   const edits = [];
   for (const rc of targets) {

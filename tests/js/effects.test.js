@@ -227,6 +227,7 @@ test('transitions, audio levels and fades', async (t) => {
     }
     assert.deepEqual((await sim.ok('set_clip_volume', { clip: 'A1:0', level: 0.5 })).set, [{ clip: 'A1:0', db: null, level: 0.5 }]);
     assert.equal(sim.undoHistory().at(-1), 'Clip Volume');
+    assert.equal((await unchanged(f, 'set_clip_volume', { clip: 'A1:0', level: -1 })).errorCode, 'bad_args');
     assert.deepEqual(failure(await unchanged(f, 'set_clip_volume', { clips: ['A1:0', 'V1:0'], db: -3 })),
       [false, 'audio_only', 'V1:0 is a video clip — volume lives on the linked audio clip (A-track).']);
   });
