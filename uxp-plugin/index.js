@@ -2044,7 +2044,12 @@ handlers.remove_marker = async (args) => {
   const a = argsOf(args);
   const o = await markerOwner(a);
   const markers = await ppro.Markers.getMarkers(o.owner);
-  const doomed = markers.getMarkers().filter((m) => a.all === true ||
+  const all = markers.getMarkers();
+  // Marker.guid arrived with Premiere 26.3.
+  if (!isMissing(a.guid) && a.all !== true && all.length > 0 && all.every((m) => markerGuid(m) === null)) {
+    throw fail("not_supported", "Marker GUIDs need Premiere 26.3 or later; pass name or all:true.");
+  }
+  const doomed = all.filter((m) => a.all === true ||
     (!isMissing(a.guid) && markerGuid(m) === String(a.guid)) || (!isMissing(a.name) && m.getName() === String(a.name)));
   if (doomed.length === 0) throw fail("marker_not_found", "No matching marker (pass guid, name, or all:true)");
   tx(o.project, "Remove Marker", () => doomed.map((m) => markers.createRemoveMarkerAction(m)));

@@ -352,6 +352,7 @@ test('on Premiere 25.6, members that arrived with 26.3 are feature-tested', asyn
     [false, 'not_supported', 'AAF export needs Premiere 26.3 or later']);
   await sim.ok('add_marker', { time: 1, name: 'old' });
   assert.deepEqual((await sim.ok('list_markers', {})).markers.map((m) => [m.name, m.guid]), [['old', null]], 'markers have no GUID before 26.3');
+  assert.deepEqual(failure(await sim.call('remove_marker', { guid: 'x' })), [false, 'not_supported', 'Marker GUIDs need Premiere 26.3 or later; pass name or all:true.']);
   assert.deepEqual(await sim.ok('remove_marker', { name: 'old' }), { removed: 1 });
   const preset = path.join(f.media, 'p.epr');
   fs.writeFileSync(preset, '<PremiereData/>');
