@@ -353,6 +353,22 @@ function encodeTIFF(width, height, rgba) {
 /** The encoders by file extension; gif, dpx and exr (which Premiere also writes) are not simulated. */
 const ENCODERS = { png: encodePNG, bmp: encodeBMP, tga: encodeTGA, jpg: encodeJPEG, tif: encodeTIFF };
 
+/**
+ * What the Program Monitor shows: the active project's active sequence at its playhead, at
+ * `width` × `height` (black without a sequence). For stand-ins of window captures.
+ * @param {import('./premierepro/model').AppModel} app
+ */
+function renderProgramMonitor(app, width, height) {
+  const p = app.activeProject;
+  const seq = p && p.activeSequence;
+  if (!seq) {
+    const black = new Uint8Array(width * height * 4);
+    for (let i = 3; i < black.length; i += 4) black[i] = 255;
+    return black;
+  }
+  return renderSequence(seq, seq.playhead, width, height);
+}
+
 /** Renders a sequence model at `time` and encodes it; null for a format without an encoder. */
 function renderFrameFile(seq, time, width, height, format) {
   const enc = ENCODERS[String(format).toLowerCase()];
@@ -360,4 +376,4 @@ function renderFrameFile(seq, time, width, height, format) {
   return enc(width, height, renderSequence(seq, time, width, height));
 }
 
-module.exports = { renderSequence, renderFrameFile, encodePNG, decodePNG, encodeBMP, encodeTGA, encodeJPEG, encodeTIFF, colorsFor, ENCODERS, TPS };
+module.exports = { renderSequence, renderProgramMonitor, renderFrameFile, encodePNG, decodePNG, encodeBMP, encodeTGA, encodeJPEG, encodeTIFF, colorsFor, ENCODERS, TPS };

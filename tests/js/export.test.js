@@ -7,7 +7,7 @@ const assert = require('node:assert/strict');
 const fs = require('fs');
 const path = require('path');
 const { simFixture, makeMedia } = require('./helpers');
-const { decodePNG, encodePNG, renderSequence, colorsFor } = require('../../sim/render');
+const { decodePNG, encodePNG, renderSequence, renderProgramMonitor, colorsFor } = require('../../sim/render');
 
 const TPS = 254016000000;
 const failure = (r) => [r.ok, r.errorCode, r.error];
@@ -328,6 +328,17 @@ test('rendering: PNG round trip, nested sequences, rotation', async (t) => {
     const inner = renderSequence(sim.project().sequences[0], 1n * BigInt(TPS), 32, 18);
     const nested = renderSequence(seq, 1n * BigInt(TPS), 32, 18);
     assert.deepEqual(Array.from(nested.subarray(0, 4)), Array.from(inner.subarray(0, 4)));
+  });
+
+  await t.test('the Program Monitor shows the active sequence at the playhead', async () => {
+    const f = await fixture(t);
+    const { sim } = f;
+    await sim.ok('set_playhead', { time: 20 });
+    assert.deepEqual(Array.from(renderProgramMonitor(sim.app, 4, 2).subarray(0, 4)), [0, 0, 0, 255], 'past the end: black');
+    await sim.ok('set_playhead', { time: 1 });
+    assert.deepEqual(Array.from(renderProgramMonitor(sim.app, 4, 2).subarray(0, 3)), colorsFor(f.video)[0]);
+    await sim.ok('close_project', {});
+    assert.deepEqual(Array.from(renderProgramMonitor(sim.app, 2, 1)), [0, 0, 0, 255, 0, 0, 0, 255], 'no project: black');
   });
 
   await t.test('rotation by 180° mirrors the picture', async () => {
