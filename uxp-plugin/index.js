@@ -2045,9 +2045,8 @@ handlers.remove_marker = async (args) => {
   const o = await markerOwner(a);
   const markers = await ppro.Markers.getMarkers(o.owner);
   const all = markers.getMarkers();
-  // Marker.guid arrived with Premiere 26.3.
   if (!isMissing(a.guid) && a.all !== true && all.length > 0 && all.every((m) => markerGuid(m) === null)) {
-    throw fail("not_supported", "Marker GUIDs need Premiere 26.3 or later; pass name or all:true.");
+    throw tooOld("Removing a marker by guid (pass name or all:true instead)", "Marker.guid", "26.3");
   }
   const doomed = all.filter((m) => a.all === true ||
     (!isMissing(a.guid) && markerGuid(m) === String(a.guid)) || (!isMissing(a.name) && m.getName() === String(a.name)));
@@ -2148,7 +2147,7 @@ function registerEncoderEvents() {
   }
 }
 
-handlers.export_sequence = async (args) => {
+handlers.export_sequence = async (args, ctx) => {
   const a = argsOf(args);
   const sc = await sequenceContext(a);
   if (!isText(a.output)) throw fail("bad_args", "output (absolute file path on this machine) is required");
@@ -2162,10 +2161,11 @@ handlers.export_sequence = async (args) => {
   const started = await manager.exportSequence(sc.sequence, /** @type {any} */ (type), a.output, a.preset, a.range !== "inout");
   if (!started) throw fail("export_failed", "Premiere didn't start the export to " + a.output + " (is the sequence, or its in/out range, empty?)");
   if (mode === "ame" && a.startQueue !== false) {
-    try {
-      // startBatchEncode arrived with Premiere 26.3.
-      if (typeof manager.startBatchEncode === "function") await manager.startBatchEncode();
-    } catch (e) { /* the queue can still be started in Media Encoder */ }
+    if (typeof manager.startBatchEncode !== "function") {
+      ctx.warn("Queued in Media Encoder; this Premiere (before 26.3) can't start the queue — start it in Media Encoder.");
+    } else {
+      try { await manager.startBatchEncode(); } catch (e) { /* the queue can still be started in Media Encoder */ }
+    }
   }
   return { started, output: a.output, mode };
 };
@@ -2182,7 +2182,7 @@ handlers.export_interchange = async (args) => {
   } else if (format === "fcpxml") {
     exported = await PC.exportAsFinalCutProXML(sc.sequence, a.output, true);
   } else if (format === "aaf") {
-    if (typeof PC.exportAAF !== "function") throw fail("not_supported", "AAF export needs Premiere 26.3 or later");
+    if (typeof PC.exportAAF !== "function") throw tooOld("AAF export", "ProjectConverter.exportAAF", "26.3");
     exported = await PC.exportAAF(sc.sequence, a.output);
   } else {
     throw fail("bad_args", "format must be otio, fcpxml, or aaf");
@@ -2196,10 +2196,8 @@ handlers.source_monitor = async (args) => {
   const SM = ppro.SourceMonitor;
   if (a.close === true) return { closed: await SM.closeAllClips() };
   const t = toTick(a.time, null);
-  // SourceMonitor.setPosition arrived with Premiere 26.3; refuse before opening anything.
-  if (t !== null && typeof SM.setPosition !== "function") {
-    throw fail("not_supported", "Seeking the Source Monitor needs Premiere 26.3 or later; leave out time.");
-  }
+  // Refused before anything is opened.
+  if (t !== null && typeof SM.setPosition !== "function") throw tooOld("Seeking the Source Monitor", "SourceMonitor.setPosition", "26.3");
   if (isText(a.path)) {
     if (!(await SM.openFilePath(a.path))) throw fail("open_failed", "The Source Monitor couldn't open " + a.path);
   } else if (!isMissing(a.item)) {

@@ -357,17 +357,18 @@ test('on Premiere 25.6, members that arrived with 26.3 are feature-tested', asyn
   const f = await fixture(t, { version: '25.6', ameInstalled: true });
   const { sim } = f;
   assert.deepEqual(failure(await sim.call('source_monitor', { item: 'music_3.5s.wav', time: 1 })),
-    [false, 'not_supported', 'Seeking the Source Monitor needs Premiere 26.3 or later; leave out time.']);
+    [false, 'premiere_too_old', 'Seeking the Source Monitor needs Premiere Pro 26.3 or newer (SourceMonitor.setPosition); this Premiere is 25.6.0.']);
   assert.deepEqual(await sim.ok('source_monitor', {}), { item: null, position: 0 }, 'nothing was opened');
   assert.deepEqual(failure(await sim.call('export_interchange', { output: path.join(f.out, 'x.aaf'), format: 'aaf' })),
-    [false, 'not_supported', 'AAF export needs Premiere 26.3 or later']);
+    [false, 'premiere_too_old', 'AAF export needs Premiere Pro 26.3 or newer (ProjectConverter.exportAAF); this Premiere is 25.6.0.']);
   await sim.ok('add_marker', { time: 1, name: 'old' });
   assert.deepEqual((await sim.ok('list_markers', {})).markers.map((m) => [m.name, m.guid]), [['old', null]], 'markers have no GUID before 26.3');
-  assert.deepEqual(failure(await sim.call('remove_marker', { guid: 'x' })), [false, 'not_supported', 'Marker GUIDs need Premiere 26.3 or later; pass name or all:true.']);
+  assert.equal((await sim.call('remove_marker', { guid: 'x' })).errorCode, 'premiere_too_old');
   assert.deepEqual(await sim.ok('remove_marker', { name: 'old' }), { removed: 1 });
   const preset = path.join(f.media, 'p.epr');
   fs.writeFileSync(preset, '<PremiereData/>');
   const output = path.join(f.out, 'q.mp4');
-  assert.equal((await sim.ok('export_sequence', { output, preset, mode: 'ame' })).started, true, 'queued; the batch is started in Media Encoder');
+  const queued = await sim.call('export_sequence', { output, preset, mode: 'ame' });
+  assert.deepEqual([queued.result.started, queued.warnings], [true, ["Queued in Media Encoder; this Premiere (before 26.3) can't start the queue — start it in Media Encoder."]]);
   assert.equal(sim.app.encoder.queue.length, 1);
 });
