@@ -1547,11 +1547,26 @@ function levelToDb(level) {
 
 /** A value as a caller sends it → what Premiere takes: [x, y] and {x, y} → PointF, {red…} → Color. @param {any} v */
 function toParamValue(v) {
-  if (Array.isArray(v) && v.length === 2) return new ppro.PointF(Number(v[0]), Number(v[1]));
-  if (v !== null && typeof v === "object" && !Array.isArray(v)) {
-    if ("x" in v && "y" in v) return new ppro.PointF(Number(v.x), Number(v.y));
-    if ("red" in v) return new ppro.Color(Number(v.red), Number(v.green), Number(v.blue), isMissing(v.alpha) ? 1 : Number(v.alpha));
+  /** @param {any[]} parts */
+  const numbers = (parts) => {
+    if (!parts.every(finiteNumber)) throw fail("bad_value", "Value " + refText(v) + " needs numbers for every coordinate or colour component.");
+    return parts;
+  };
+  if (Array.isArray(v) && v.length === 2) {
+    const [x, y] = numbers(v);
+    return new ppro.PointF(x, y);
   }
+  if (v !== null && typeof v === "object" && !Array.isArray(v)) {
+    if ("x" in v && "y" in v) {
+      const [x, y] = numbers([v.x, v.y]);
+      return new ppro.PointF(x, y);
+    }
+    if ("red" in v) {
+      const [r, g, b, alpha] = numbers([v.red, v.green, v.blue, isMissing(v.alpha) ? 1 : v.alpha]);
+      return new ppro.Color(r, g, b, alpha);
+    }
+  }
+  if (typeof v === "number" && !isFinite(v)) throw fail("bad_value", "Value must be a finite number.");
   return v;
 }
 

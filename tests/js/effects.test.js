@@ -123,6 +123,9 @@ test('parameters and keyframes: values, time base, interpolation, removal', asyn
     assert.equal(r.errorCode, 'bad_value');
     assert.match(r.error, /^Value \[1,2\] doesn't fit parameter 'Scale'/);
     assert.equal((await unchanged(f, 'set_param', { clip: 'V1:0', component: 'Motion', param: 'Scale' })).errorCode, 'bad_args');
+    for (const value of [['a', 1], { x: 1 , y: null }, { red: 1, green: 'x', blue: 0 }]) {
+      assert.equal((await unchanged(f, 'set_param', { clip: 'V1:0', component: 'Motion', param: 'Position', value })).errorCode, 'bad_value', JSON.stringify(value));
+    }
   });
 
   await t.test('keyframes take sequence time by default and clip time on request', async () => {
