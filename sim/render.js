@@ -9,8 +9,10 @@
 // Rotation, Anchor Point) and blended with its Opacity over black. Parameters are read at
 // the clip's media time, so keyframes animate. A transition at a clip's head or tail fades
 // the clip in or out over the transition's duration (every transition is drawn as such a
-// fade; a cross dissolve thus passes through a darker middle). Effects other than Motion
-// and Opacity and blend modes are not drawn.
+// fade; a cross dissolve thus passes through a darker middle). Of the added effects, Black
+// & White, Invert, Tint, Brightness & Contrast, Lumetri Color (exposure and saturation),
+// Crop and the flips are drawn, in chain order; others (blurs among them) and blend modes
+// are not.
 //
 // A source's pattern: a checkerboard of two colours derived from the media path (or the
 // item id), 8 squares across, with a progress band along the bottom whose white part grows
@@ -118,6 +120,76 @@ function transitionAlpha(ti, t) {
   return Math.max(0, Math.min(1, a));
 }
 
+/**
+ * The clip's added effects that the renderer draws, in chain order, at media time `mt`:
+ * geometric ones ({flipU, flipV, crop}) change where the source is read, colour ones map a
+ * sampled colour in place. Any other effect is left out of the picture.
+ */
+function effectsOf(ti, mt) {
+  const geo = { flipU: false, flipV: false, crop: null };
+  const colour = [];
+  const at = (comp, name, dflt) => {
+    const p = comp.params.find((x) => x.displayName === name);
+    const v = p ? valueAt(p, mt) : dflt;
+    return v === undefined || v === null ? dflt : v;
+  };
+  const clamp = (v) => (v < 0 ? 0 : v > 255 ? 255 : v);
+  const luma = (c) => 0.2126 * c[0] + 0.7152 * c[1] + 0.0722 * c[2];
+  for (const comp of ti.components) {
+    if (comp.intrinsic) continue;
+    switch (comp.matchName) {
+      case 'AE.ADBE Horizontal Flip': geo.flipU = !geo.flipU; break;
+      case 'AE.ADBE Vertical Flip': geo.flipV = !geo.flipV; break;
+      case 'AE.ADBE Crop': {
+        const pc = (n) => Math.max(0, Math.min(100, num(at(comp, n, 0), 0))) / 100;
+        const c = geo.crop || { l: 0, t: 0, r: 0, b: 0 };
+        geo.crop = { l: Math.max(c.l, pc('Left')), t: Math.max(c.t, pc('Top')), r: Math.max(c.r, pc('Right')), b: Math.max(c.b, pc('Bottom')) };
+        break;
+      }
+      case 'AE.ADBE Black&White':
+        colour.push((c) => { const y = Math.round(luma(c)); c[0] = y; c[1] = y; c[2] = y; });
+        break;
+      case 'AE.ADBE Invert': {
+        const keep = num(at(comp, 'Blend With Original', 0), 0) / 100;
+        colour.push((c) => { for (let k = 0; k < 3; k++) c[k] = Math.round((255 - c[k]) * (1 - keep) + c[k] * keep); });
+        break;
+      }
+      case 'AE.ADBE Tint': {
+        const lo = at(comp, 'Map Black To', { red: 0, green: 0, blue: 0 });
+        const hi = at(comp, 'Map White To', { red: 1, green: 1, blue: 1 });
+        const amount = num(at(comp, 'Amount to Tint', 100), 100) / 100;
+        const chan = ['red', 'green', 'blue'];
+        colour.push((c) => {
+          const y = luma(c) / 255;
+          for (let k = 0; k < 3; k++) {
+            const tinted = 255 * (num(lo[chan[k]], 0) + (num(hi[chan[k]], 1) - num(lo[chan[k]], 0)) * y);
+            c[k] = clamp(Math.round(c[k] * (1 - amount) + tinted * amount));
+          }
+        });
+        break;
+      }
+      case 'AE.ADBE Brightness & Contrast 2': {
+        const b = num(at(comp, 'Brightness', 0), 0);
+        const k2 = 1 + num(at(comp, 'Contrast', 0), 0) / 100;
+        colour.push((c) => { for (let k = 0; k < 3; k++) c[k] = clamp(Math.round((c[k] - 128) * k2 + 128 + b)); });
+        break;
+      }
+      case 'AE.ADBE Lumetri': {
+        const gain = Math.pow(2, num(at(comp, 'Exposure', 0), 0));
+        const sat = num(at(comp, 'Saturation', 100), 100) / 100;
+        colour.push((c) => {
+          const y = luma(c);
+          for (let k = 0; k < 3; k++) c[k] = clamp(Math.round((y + (c[k] - y) * sat) * gain));
+        });
+        break;
+      }
+      default:
+        break;
+    }
+  }
+  return { geo, colour };
+}
+
 function drawLayer(out, width, height, seq, ti, t, seqW, seqH, depth) {
   const mt = ti.inPoint + (ti.speed === 1 ? t - ti.start : BigInt(Math.round(Number(t - ti.start) * ti.speed)));
   const M = 'AE.ADBE Motion';
@@ -137,6 +209,8 @@ function drawLayer(out, width, height, seq, ti, t, seqW, seqH, depth) {
   const py = pos.y * seqH;
   const ax = anchor.x * srcW;
   const ay = anchor.y * srcH;
+  const { geo, colour } = effectsOf(ti, mt);
+  const crop = geo.crop;
   const c = new Uint8Array(4);
   for (let oy = 0; oy < height; oy++) {
     const Y = (oy + 0.5) * seqH / height - py;
@@ -145,7 +219,13 @@ function drawLayer(out, width, height, seq, ti, t, seqW, seqH, depth) {
       const u = (X * cos - Y * sin) / scaleW + ax;
       const v = (X * sin + Y * cos) / scale + ay;
       if (u < 0 || v < 0 || u >= srcW || v >= srcH) continue;
-      if (!sample(u / srcW, v / srcH, c)) continue;
+      let su = u / srcW;
+      let sv = v / srcH;
+      if (crop && (su < crop.l || sv < crop.t || su >= 1 - crop.r || sv >= 1 - crop.b)) continue;
+      if (geo.flipU) su = 1 - su - 1e-9;
+      if (geo.flipV) sv = 1 - sv - 1e-9;
+      if (!sample(su, sv, c)) continue;
+      for (let k = 0; k < colour.length; k++) colour[k](c);
       const a = alpha * c[3] / 255;
       const i = (oy * width + ox) * 4;
       out[i] = Math.round(out[i] * (1 - a) + c[0] * a);

@@ -319,6 +319,26 @@ test('rendering: PNG round trip, nested sequences, rotation', async (t) => {
     assert.deepEqual(at(11), c1.map((v) => Math.round(v / 2)), 'half way through the last two seconds');
   });
 
+  await t.test('colour and geometry effects change the picture', async () => {
+    const f = await fixture(t);
+    const { sim } = f;
+    const seq = sim.project().activeSequence;
+    const [c1, c2] = colorsFor(f.video);
+    const at = (x, y) => Array.from(renderSequence(seq, BigInt(TPS), 16, 9).subarray((y * 16 + x) * 4, (y * 16 + x) * 4 + 3));
+    await sim.ok('add_effect', { clip: 'V1:0', name: 'Horizontal Flip' });
+    assert.deepEqual(at(0, 0), c2, 'the flipped row starts with the other square (8 squares across)');
+    await sim.ok('remove_effect', { clip: 'V1:0', component: 'Horizontal Flip' });
+    await sim.ok('add_effect', { clip: 'V1:0', name: 'Invert' });
+    assert.deepEqual(at(0, 0), c1.map((v) => 255 - v));
+    await sim.ok('add_effect', { clip: 'V1:0', name: 'Black & White' });
+    const grey = at(0, 0);
+    assert.ok(grey[0] === grey[1] && grey[1] === grey[2], 'grey after black & white');
+    await sim.ok('add_effect', { clip: 'V1:0', name: 'Crop' });
+    await sim.ok('set_param', { clip: 'V1:0', component: 'Crop', param: 'Left', value: 50 });
+    assert.deepEqual(at(2, 4), [0, 0, 0], 'cropped away');
+    assert.notDeepEqual(at(12, 4), [0, 0, 0]);
+  });
+
   await t.test('a nested sequence shows its own contents', async () => {
     const f = await fixture(t);
     const { sim } = f;
