@@ -4,11 +4,13 @@
 // bridge through $HOME/.quor/cutrelay/connection.json by itself and keeps reconnecting.
 //
 //   node sim/main.js [--verbose] [--platform darwin] [--premiere-version 25.6] [--only uxp]
+//                    [--ame-installed]
 //
 // --premiere-version picks the Premiere the simulator plays (25.6.0 to 26.5.0, default
 // 26.3.0): it offers exactly the members that version has (premierepro/since.js).
 // --only names the in-app plug-in to start; the UXP plug-in is the only one so far, so
 // scripts that pass `--only uxp` keep working once others exist.
+// --ame-installed makes Adobe Media Encoder count as installed.
 
 const { createSim } = require('./index');
 
@@ -36,6 +38,7 @@ function main(argv) {
       home,
       platform,
       version,
+      ameInstalled: argv.includes('--ame-installed'),
       onConsole: verbose ? (line) => process.stderr.write(line + '\n') : undefined,
     });
   } catch (e) {

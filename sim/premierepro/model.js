@@ -18,6 +18,7 @@ const { EVENTS } = require('./constants');
 const FIRST_ITEM_ID = 0xf4240;
 const DEFAULT_TRACKS = 3;
 const PROJECT_FORMAT = 'cutrelay-sim-prproj';
+const UNITY_LEVEL = Math.pow(10, -15 / 20);
 
 /** Times are 64-bit tick counts in Premiere (TickTime.TIME_MAX); nothing on a timeline lies later. */
 const LATEST = 2n ** 63n - 1n;
@@ -95,21 +96,56 @@ class ComponentModel extends Model {
   }
 }
 
+/** A marker on a sequence or a clip project item; times are BigInt ticks. */
+class MarkerModel extends Model {
+  constructor(fields) {
+    super();
+    this.guid = crypto.randomUUID();
+    this.name = '';
+    this.comments = '';
+    this.type = 'Comment';
+    this.start = 0n;
+    this.duration = 0n;
+    this.colorIndex = 0;
+    this.url = '';
+    this.target = '';
+    Object.assign(this, fields || {});
+  }
+
+  toJSON() {
+    return Object.assign({}, this, { start: String(this.start), duration: String(this.duration) });
+  }
+
+  static fromJSON(j) {
+    if (!j || typeof j !== 'object') return null;
+    try {
+      return new MarkerModel(Object.assign({}, j, { start: BigInt(j.start || 0), duration: BigInt(j.duration || 0) }));
+    } catch (e) {
+      return null;
+    }
+  }
+}
+
+const readMarkers = (list) => (Array.isArray(list) ? list.map(MarkerModel.fromJSON).filter(Boolean) : []);
+
+/** The fixed effects every clip has; Premiere does not let them be removed. */
 function intrinsicComponents(kind) {
+  const fixed = (list) => list.map((c) => Object.assign(c, { intrinsic: true }));
   if (kind === 'video') {
-    return [
+    return fixed([
       new ComponentModel('AE.ADBE Motion', 'Motion', [
         ['Position', { x: 0.5, y: 0.5 }], ['Scale', 100], ['Scale Width', 100], ['Uniform Scale', true],
         ['Rotation', 0], ['Anchor Point', { x: 0.5, y: 0.5 }], ['Anti-flicker Filter', 0],
       ]),
       new ComponentModel('AE.ADBE Opacity', 'Opacity', [['Opacity', 100], ['Blend Mode', 0]]),
-    ];
+    ]);
   }
-  return [
-    new ComponentModel('ADBE Volume', 'Volume', [['Bypass', false], ['Level', 1]]),
+  return fixed([
+    // Level is linear amplitude where 1.0 is +15 dB, so a clip's 0 dB is 10^(-15/20).
+    new ComponentModel('ADBE Volume', 'Volume', [['Bypass', false], ['Level', UNITY_LEVEL]]),
     new ComponentModel('ADBE Channel Volume', 'Channel Volume', [['Bypass', false], ['Left', 1], ['Right', 1]]),
     new ComponentModel('ADBE Panner', 'Panner', [['Balance', 0]]),
-  ];
+  ]);
 }
 
 class TrackItemModel extends Model {
@@ -126,6 +162,11 @@ class TrackItemModel extends Model {
     this.disabled = false;
     this.selected = false;
     this.components = intrinsicComponents(kind);
+    // Video transitions at the clip's head and tail: {matchName, duration (ticks),
+    // alignment, singleSided}, or null.
+    this.transitions = { start: null, end: null };
+    // Set on the track item of a Motion Graphics template: {template}.
+    this.graphic = null;
   }
 
   get outPoint() { return this.inPoint + scaled(this.end - this.start, this.speed); }
@@ -261,8 +302,11 @@ function cloneTrackItem(ti) {
   c.speed = ti.speed;
   c.reversed = ti.reversed;
   c.disabled = ti.disabled;
+  c.transitions = { start: ti.transitions.start && Object.assign({}, ti.transitions.start), end: ti.transitions.end && Object.assign({}, ti.transitions.end) };
+  c.graphic = ti.graphic && Object.assign({}, ti.graphic);
   c.components = ti.components.map((comp) => {
     const cc = new ComponentModel(comp.matchName, comp.displayName, []);
+    if (comp.intrinsic) cc.intrinsic = true;
     cc.params = comp.params.map((p) => {
       const pp = new ParamModel(p.displayName, p.value);
       pp.timeVarying = p.timeVarying;
@@ -663,8 +707,13 @@ class ProjectModel extends Model {
     const tiJson = (ti) => ({
       source: ti.source ? ti.source.id : null, name: ti.name, start: String(ti.start), end: String(ti.end),
       inPoint: String(ti.inPoint), speed: ti.speed, reversed: ti.reversed, disabled: ti.disabled,
+      graphic: ti.graphic,
+      transitions: {
+        start: ti.transitions.start && Object.assign({}, ti.transitions.start, { duration: String(ti.transitions.start.duration) }),
+        end: ti.transitions.end && Object.assign({}, ti.transitions.end, { duration: String(ti.transitions.end.duration) }),
+      },
       components: ti.components.map((c) => ({
-        matchName: c.matchName, displayName: c.displayName,
+        matchName: c.matchName, displayName: c.displayName, intrinsic: !!c.intrinsic,
         params: c.params.map((p) => ({
           displayName: p.displayName, value: p.value, timeVarying: p.timeVarying,
           keyframes: p.keyframes.map((k) => Object.assign({}, k, { position: String(k.position) })),
@@ -698,7 +747,7 @@ class ProjectModel extends Model {
       Object.assign(n, {
         id: j.id, color: j.color, media: j.media, inPoint: bigOrNull(j.inPoint), outPoint: bigOrNull(j.outPoint),
         subclip: j.subclip, xmp: j.xmp, projectMetadata: j.projectMetadata, transcript: j.transcript,
-        offline: !!j.offline, markers: j.markers || [],
+        offline: !!j.offline, markers: readMarkers(j.markers),
       });
       n._sequenceGuid = j.sequence;
       byId.set(n.id, n);
@@ -713,9 +762,12 @@ class ProjectModel extends Model {
       t.muted = !!j.muted;
       t.items = j.items.map((x) => {
         const ti = new TrackItemModel(kind, byId.get(x.source) || null, BigInt(x.start), BigInt(x.end), BigInt(x.inPoint));
-        Object.assign(ti, { name: x.name, speed: x.speed, reversed: x.reversed, disabled: x.disabled });
+        Object.assign(ti, { name: x.name, speed: x.speed, reversed: x.reversed, disabled: x.disabled, graphic: x.graphic || null });
+        const tr = (v) => (v && typeof v === 'object' ? Object.assign({}, v, { duration: BigInt(v.duration || 0) }) : null);
+        if (x.transitions) ti.transitions = { start: tr(x.transitions.start), end: tr(x.transitions.end) };
         ti.components = x.components.map((c) => {
           const cm = new ComponentModel(c.matchName, c.displayName, []);
+          if (c.intrinsic) cm.intrinsic = true;
           cm.params = c.params.map((q) => {
             const pm = new ParamModel(q.displayName, q.value);
             pm.timeVarying = q.timeVarying;
@@ -735,7 +787,7 @@ class ProjectModel extends Model {
       Object.assign(seq, {
         guid: s.guid, video: s.video.map((t) => readTrack('video', t)), audio: s.audio.map((t) => readTrack('audio', t)),
         playhead: BigInt(s.playhead || 0), inPoint: bigOrNull(s.inPoint), outPoint: bigOrNull(s.outPoint),
-        zeroPoint: BigInt(s.zeroPoint || 0), workIn: bigOrNull(s.workIn), workOut: bigOrNull(s.workOut), markers: s.markers || [],
+        zeroPoint: BigInt(s.zeroPoint || 0), workIn: bigOrNull(s.workIn), workOut: bigOrNull(s.workOut), markers: readMarkers(s.markers),
       });
       p.sequences.push(seq);
     }
@@ -763,6 +815,13 @@ class ProjectModel extends Model {
 // ---------------------------------------------------------------------------------------
 // The application
 
+/** Premiere's encoder: the target of encoder events and its Media Encoder queue. */
+class EncoderModel {
+  constructor() {
+    this.queue = [];
+  }
+}
+
 class AppModel {
   constructor(options = {}) {
     this.version = normaliseVersion(options.version);
@@ -773,6 +832,14 @@ class AppModel {
     this.timers = new Set();
     this.sourceMonitor = { item: null, file: null, position: 0n, playing: false };
     this.transcribeMs = options.transcribeMs === undefined ? 20 : options.transcribeMs;
+    // Export: whether Media Encoder is installed, how long renders take, and whether frame
+    // export doubles the file extension (as Adobe's frame-export sample reports).
+    this.ameInstalled = !!options.ameInstalled;
+    this.renderMs = options.renderMs === undefined ? 40 : options.renderMs;
+    this.frameExportDoubleExtension = options.frameExportDoubleExtension !== false;
+    this.encoder = new EncoderModel();
+    // Creative Cloud libraries: {libraryName: {elementName: path of a .mogrt}}.
+    this.libraries = options.libraries || {};
   }
 
   emit(name, target, payload) {
@@ -855,7 +922,7 @@ class AppModel {
 
 module.exports = {
   displayFormatFor,
-  AppModel, ProjectModel, ItemModel, SequenceModel, TrackModel, TrackItemModel, ComponentModel, ParamModel,
+  AppModel, ProjectModel, ItemModel, SequenceModel, TrackModel, TrackItemModel, ComponentModel, ParamModel, MarkerModel,
   sourceRange, placeItem, clearRange, rippleOpen, removeTrackItems, checkTrackItem, cloneTrackItem,
   ensureTrack, sortTrack, secondsToTicks, defaultSettings, TPS,
   splitTrackItem, linkedItems, setTrackItemSpeed, mediaSpeed, lengthAtSpeed,

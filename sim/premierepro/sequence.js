@@ -10,6 +10,7 @@ const {
 } = require('./model');
 const { TickTime, FrameRate, Guid, RectF, PointF, Color, TimeDisplay, bigOf, fromBig, rateFromTicksPerFrame } = require('./values');
 const { Constants } = require('./constants');
+const { valueAt } = require('./keyframes');
 
 /** A detached copy of sequence settings, as handed out by Sequence.getSettings. */
 class SettingsModel {}
@@ -720,6 +721,7 @@ function install(api, app) {
       return api.action(seq && seq.project, 'ComponentChain.createRemoveComponentAction', () => {
         const i = ti.components.indexOf(comp);
         if (i < 0) throw new SimReject('The component is not in this chain');
+        if (comp.intrinsic) throw new SimReject(`'${comp.displayName}' is a fixed effect and cannot be removed`);
         ti.components.splice(i, 1);
       });
     },
@@ -795,23 +797,6 @@ function install(api, app) {
     return d;
   };
 
-  function valueAt(p, t) {
-    if (!p.timeVarying || p.keyframes.length === 0) return p.value;
-    const ks = p.keyframes;
-    if (t <= ks[0].position) return ks[0].value;
-    if (t >= ks[ks.length - 1].position) return ks[ks.length - 1].value;
-    for (let i = 0; i < ks.length - 1; i++) {
-      const a = ks[i];
-      const b = ks[i + 1];
-      if (t >= a.position && t <= b.position) {
-        if (typeof a.value !== 'number' || typeof b.value !== 'number' || a.interpolation === 4) return a.value;
-        const f = Number(t - a.position) / Number(b.position - a.position);
-        return a.value + (b.value - a.value) * f;
-      }
-    }
-    return p.value;
-  }
-
   const paramAction = (obj, what, change) => {
     const p = paramOf(obj);
     return api.action(ownerProject(p), what, () => change(p));
@@ -869,8 +854,16 @@ function install(api, app) {
       const d = Object.assign({}, kfData(inKeyFrame));
       return paramAction(this, 'ComponentParam.createAddKeyframeAction', (p) => {
         if (!p.timeVarying) throw new SimReject(`'${p.displayName}' is not time-varying`);
-        p.keyframes = p.keyframes.filter((k) => k.position !== d.position).concat([d]);
-        p.keyframes.sort((x, y) => (x.position < y.position ? -1 : 1));
+        // Keyframes stay sorted by position; one at the same position is replaced.
+        const ks = p.keyframes;
+        let lo = 0;
+        let hi = ks.length;
+        while (lo < hi) {
+          const mid = (lo + hi) >> 1;
+          if (ks[mid].position < d.position) lo = mid + 1;
+          else hi = mid;
+        }
+        ks.splice(lo, lo < ks.length && ks[lo].position === d.position ? 1 : 0, d);
       });
     }
     createSetTimeVaryingAction(inTimeVarying) {
