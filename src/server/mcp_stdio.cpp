@@ -218,7 +218,11 @@ class Relay {
           revision_ = (*answer.value)["result"].value("protocolVersion", "");
         }
       }
-      deliver(id, reply);
+      // Notifications get no answer, not even an error (the bridge refuses one sent before
+      // initialize, for example).
+      const bool notification = message.is_object() && message.contains("method") &&
+                                message["method"].is_string() && !message.contains("id");
+      if (!notification) deliver(id, reply);
       co_return;
     }
     if (!id.is_null()) write_error(id, kBridgeUnavailable, "cutrelay bridge unavailable: it keeps going away");

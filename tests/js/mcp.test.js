@@ -280,6 +280,7 @@ test('cutrelay-mcp uses a bridge that already runs, and survives bad input', { s
   relay.stdin.write('this is not json\n');
   relay.stdin.write('\n');
   relay.stdin.write('{"jsonrpc":"2.0","id":"early","method":"tools/list"}\n');
+  relay.stdin.write('{"jsonrpc":"2.0","method":"notifications/early"}\n');
   relay.stdin.write('x'.repeat(3 * 1024 * 1024) + '\n');
   relay.stdin.write(JSON.stringify({ jsonrpc: '2.0', id: 1, method: 'initialize', params: { protocolVersion: '2025-03-26', capabilities: {}, clientInfo: { name: 'raw', version: '1' } } }) + '\n');
   assert.equal((await byId(1)).result.protocolVersion, '2025-03-26');
@@ -297,6 +298,7 @@ test('cutrelay-mcp uses a bridge that already runs, and survives bad input', { s
   assert.equal(all.filter((m) => m.error && m.error.code === -32700).length, 1);
   assert.equal(all.filter((m) => m.error && m.error.code === -32600 && /too large/.test(m.error.message)).length, 1);
   assert.equal(all.find((m) => m.id === 'early').error.code, -32600);  // before initialize: no session
+  assert.equal(all.filter((m) => !Array.isArray(m) && m.id === null).length, 2);  // the notification got nothing
   assert.equal(readConnection(home).pid, bridge.pid);  // no second bridge
   assert.doesNotMatch(relay.err, /started/);
 
