@@ -129,6 +129,16 @@ const json& tools_for(std::string_view revision) {
   return plain;
 }
 
+// The tools/list result of a revision, serialised once: the list never changes.
+const std::string& tools_text_for(std::string_view revision) {
+  static const std::string current = dump_compact(tools_for("2025-11-25"));
+  static const std::string without_titles = dump_compact(tools_for("2025-03-26"));
+  static const std::string plain = dump_compact(tools_for("2024-11-05"));
+  if (revision >= "2025-06-18") return current;
+  if (revision >= "2025-03-26") return without_titles;
+  return plain;
+}
+
 bool has_structured_content(std::string_view revision) { return revision >= "2025-06-18"; }
 
 bool valid_id(const json& id) { return id.is_string() || id.is_number(); }
@@ -144,6 +154,13 @@ json id_of(const json& message) {
 json result_message(const json& id, json result) {
   return {{"jsonrpc", "2.0"}, {"id", id}, {"result", std::move(result)}};
 }
+
+// A response to send: a message, or (for the fixed tool list) its text, written once.
+struct Response {
+  json message;
+  std::string text;
+  json to_json() && { return text.empty() ? std::move(message) : json::parse(text); }
+};
 
 struct Exchange {
   StatePtr state;
@@ -183,7 +200,7 @@ asio::awaitable<json> call_tool(Exchange& ex, const json& id, const json& params
 }
 
 // One JSON-RPC message; the response to send, or nothing for notifications and responses.
-asio::awaitable<std::optional<json>> handle_message(Exchange& ex, const json& message) {
+asio::awaitable<std::optional<Response>> handle_message(Exchange& ex, const json& message) {
   if (!message.is_object()) {
     co_return jsonrpc_error(nullptr, kInvalidRequest, "A JSON-RPC message must be an object");
   }
@@ -224,7 +241,11 @@ asio::awaitable<std::optional<json>> handle_message(Exchange& ex, const json& me
     co_return initialize(ex, id, params);
   }
   if (method == "ping") co_return result_message(id, json::object());
-  if (method == "tools/list") co_return result_message(id, tools_for(ex.revision));
+  if (method == "tools/list") {
+    // Members in sorted order, as every object we write: id, jsonrpc, result.
+    co_return Response{nullptr, "{\"id\":" + dump_compact(id) + ",\"jsonrpc\":\"2.0\",\"result\":" +
+                                    tools_text_for(ex.revision) + "}"};
+  }
   if (method == "tools/call") co_return co_await call_tool(ex, id, params);
   co_return jsonrpc_error(id, kMethodNotFound, "Method not found: " + method);
 }
@@ -251,18 +272,22 @@ Acceptance parse_accept(std::optional<std::string_view> accept) {
   return result;
 }
 
-HttpReply rpc_reply(unsigned status, const json& body, const Acceptance& accept) {
+HttpReply rpc_text_reply(unsigned status, std::string text, const Acceptance& accept) {
   HttpReply reply;
   reply.status = status;
   if (!accept.json && accept.event_stream) {
     // A client that takes only a stream gets one event holding the response.
     reply.content_type = "text/event-stream";
-    reply.body = "event: message\ndata: " + dump_compact(body) + "\n\n";
+    reply.body = "event: message\ndata: " + text + "\n\n";
   } else {
     reply.content_type = "application/json";
-    reply.body = dump_compact(body);
+    reply.body = std::move(text);
   }
   return reply;
+}
+
+HttpReply rpc_reply(unsigned status, const json& body, const Acceptance& accept) {
+  return rpc_text_reply(status, dump_compact(body), accept);
 }
 
 bool is_framing_error(const json& response) {
@@ -367,15 +392,22 @@ asio::awaitable<HttpReply> handle_mcp(StatePtr state, McpSessions& sessions, Mcp
     }
     json responses = json::array();
     for (const json& message : body) {
-      if (auto response = co_await handle_message(ex, message)) responses.push_back(std::move(*response));
+      if (auto response = co_await handle_message(ex, message)) {
+        responses.push_back(std::move(*response).to_json());
+      }
     }
     if (responses.empty()) co_return HttpReply{202, {}, {}, {}};
     co_return rpc_reply(200, responses, accept);
   }
 
-  std::optional<json> response = co_await handle_message(ex, body);
+  std::optional<Response> response = co_await handle_message(ex, body);
   if (!response) co_return HttpReply{202, {}, {}, {}};
-  HttpReply reply = rpc_reply(is_framing_error(*response) ? 400 : 200, *response, accept);
+  HttpReply reply;
+  if (!response->text.empty()) {
+    reply = rpc_text_reply(200, std::move(response->text), accept);
+  } else {
+    reply = rpc_reply(is_framing_error(response->message) ? 400 : 200, response->message, accept);
+  }
   if (ex.initialized) reply.headers.emplace_back("Mcp-Session-Id", sessions.open(ex.revision));
   co_return reply;
 }
