@@ -210,13 +210,24 @@ test('MCP over Streamable HTTP at /mcp', { skip: SKIP, timeout: 90000 }, async (
   });
 
   await t.test('a client that leaves mid-call harms no one', async () => {
-    const body = JSON.stringify({ jsonrpc: '2.0', id: 9, method: 'tools/call', params: { name: 'premiere_wait_for_plugin', arguments: { timeoutSec: 1 } } });
-    const req = http.request({ host: '127.0.0.1', port, path: '/mcp', method: 'POST', headers: { 'Content-Type': 'application/json', 'Mcp-Session-Id': transport.sessionId } });
+    // A bridge of its own without a plug-in, where premiere_wait_for_plugin keeps waiting.
+    const lone = tempDir('cutrelay-mcp-lone-');
+    t.after(() => fs.rmSync(lone, { recursive: true, force: true }));
+    const other = await startBridge(t, lone);
+    const loneClient = new Client({ name: 'cutrelay-test', version: '1.0.0' });
+    const loneTransport = new StreamableHTTPClientTransport(new URL(`http://127.0.0.1:${other.port}/mcp`));
+    await loneClient.connect(loneTransport);
+    t.after(() => loneClient.close());
+    const body = JSON.stringify({ jsonrpc: '2.0', id: 9, method: 'tools/call', params: { name: 'premiere_wait_for_plugin', arguments: { timeoutSec: 30 } } });
+    const req = http.request({ host: '127.0.0.1', port: other.port, path: '/mcp', method: 'POST', headers: { 'Content-Type': 'application/json', 'Mcp-Session-Id': loneTransport.sessionId } });
     req.on('error', () => {});
-    req.end(body);
+    await new Promise((resolve) => req.end(body, resolve));
     req.destroy();
-    const r = await client.callTool({ name: 'premiere_get_sequence', arguments: {} });
-    assert.equal(r.structuredContent.name, 'Mcp cut');
+    const r = await loneClient.callTool({ name: 'premiere_describe', arguments: {} });
+    assert.equal(r.isError, false);
+    assert.equal(other.bridge.exitCode, null);
+    const main = await client.callTool({ name: 'premiere_get_sequence', arguments: {} });
+    assert.equal(main.structuredContent.name, 'Mcp cut');
   });
 
   await t.test('ending the session makes its id unknown', async () => {
