@@ -123,6 +123,8 @@ asio::awaitable<void> serve_connection(StatePtr state, beast::tcp_stream stream)
     bool keep_alive = request.keep_alive();
 
     if (path == "/" || path == "/command" || path == "/mcp") {
+      // Decided now: `path` views the header, which the body parser below takes over.
+      const bool mcp_route = path == "/mcp";
       // Requests from web pages are refused before their body is even read.
       if (auto refusal = guard_request(header_value(request, http::field::host),
                                        header_value(request, http::field::origin))) {
@@ -159,7 +161,7 @@ asio::awaitable<void> serve_connection(StatePtr state, beast::tcp_stream stream)
       // The command may take minutes; the client is not expected to send meanwhile.
       stream.expires_never();
       HttpReply reply;
-      if (path == "/mcp") {
+      if (mcp_route) {
         McpRequest mcp{method, content_type, header_value(message, http::field::accept),
                        header_value(message, "Mcp-Session-Id"),
                        header_value(message, "MCP-Protocol-Version"), std::move(message.body())};
