@@ -1464,6 +1464,513 @@ handlers.set_in_out = async (args, ctx) => {
 };
 
 // ---------------------------------------------------------------------------------------
+// Verbs: timeline editing
+//
+// Clip positions in references are positions in time order at the moment of the call;
+// every edit can shift them, so each verb resolves all of its references before it
+// changes anything and never reuses a position across two transactions.
+
+/** @typedef {ResolvedClip & { itemId: string | null }} TimelineClip */
+
+/** @param {TrackItem} clip @returns {Promise<string | null>} */
+async function projectItemIdOf(clip) {
+  try {
+    const pi = await clip.getProjectItem();
+    return pi ? pi.getId() || null : null;
+  } catch (e) {
+    return null;
+  }
+}
+
+/**
+ * Every clip of every track, video tracks first, each with its ref and project item id.
+ * @param {SeqContext} sc @returns {Promise<TimelineClip[]>}
+ */
+async function timelineClips(sc) {
+  /** @type {TimelineClip[]} */
+  const out = [];
+  for (const kind of /** @type {const} */ (["video", "audio"])) {
+    const count = kind === "video" ? await sc.sequence.getVideoTrackCount() : await sc.sequence.getAudioTrackCount();
+    for (let index = 0; index < count; index++) {
+      const t = { kind, index };
+      const clips = await trackClips(kind === "video" ? await sc.sequence.getVideoTrack(index) : await sc.sequence.getAudioTrack(index));
+      for (let i = 0; i < clips.length; i++) {
+        const c = clips[i];
+        out.push({ clip: c.clip, kind, track: index, index: i, ref: trackLabel(t) + ":" + i, start: c.start, end: c.end, itemId: await projectItemIdOf(c.clip) });
+      }
+    }
+  }
+  return out;
+}
+
+/**
+ * The linked partners of a clip: clips on other tracks with the same start, end and
+ * project item. A clip whose project item id cannot be read has none.
+ * @param {TimelineClip} target @param {TimelineClip[]} all
+ */
+function partnersOf(target, all) {
+  if (target.itemId === null) return [];
+  return all.filter((c) => !(c.kind === target.kind && c.track === target.track) &&
+    c.itemId === target.itemId && c.start.ticks === target.start.ticks && c.end.ticks === target.end.ticks);
+}
+
+/**
+ * Resolves `clips` (a list) or else `clip` into track clips, each once. With `withPartners`
+ * (and unless `linked` is false) the partners of every target follow the targets.
+ * @param {SeqContext} sc @param {any} a @param {boolean} withPartners
+ * @returns {Promise<{ targets: TimelineClip[], all: TimelineClip[] }>}
+ */
+async function targetSet(sc, a, withPartners) {
+  /** @type {any[]} */
+  let refs;
+  if (Array.isArray(a.clips) && a.clips.length > 0) refs = a.clips;
+  else if (!isMissing(a.clip)) refs = [a.clip];
+  else throw fail("bad_args", "clip or clips is required");
+  /** @type {ResolvedClip[]} */
+  const resolved = [];
+  for (const ref of refs) resolved.push(await findClip(sc, ref));
+  const all = await timelineClips(sc);
+  const byRef = new Map(all.map((c) => [c.ref, c]));
+  /** @type {TimelineClip[]} */
+  const targets = [];
+  const seen = new Set();
+  const add = (/** @type {TimelineClip | undefined} */ c) => {
+    if (c && !seen.has(c.ref)) { seen.add(c.ref); targets.push(c); }
+  };
+  for (const r of resolved) add(byRef.get(r.ref));
+  if (withPartners && a.linked !== false) {
+    for (const t of targets.slice()) for (const p of partnersOf(t, all)) add(p);
+  }
+  return { targets, all };
+}
+
+/**
+ * Runs `use` with a fresh track-item selection holding `clips`. Premiere hands the
+ * selection only to the creation callback and it is valid only there, so whatever uses
+ * it (a transaction, setSelection, scene detection) must happen inside `use`.
+ * @template T
+ * @param {TrackItem[]} clips @param {(selection: any) => T} use @returns {T}
+ */
+function withSelection(clips, use) {
+  /** @type {T | undefined} */
+  let result;
+  let threw = /** @type {boolean} */ (false);
+  /** @type {unknown} */
+  let error = null;
+  const created = ppro.TrackItemSelection.createEmptySelection((selection) => {
+    try {
+      for (const c of clips) selection.addItem(c, false);
+      result = use(selection);
+    } catch (e) {
+      threw = true;
+      error = e;
+    }
+  });
+  if (threw) throw error;
+  if (!created) throw fail("selection_failed", "Couldn't create a track item selection");
+  return /** @type {T} */ (result);
+}
+
+/** @param {string} a @param {string} b tick texts @returns {string} */
+function tickSum(a, b) {
+  return (BigInt(a) + BigInt(b)).toString();
+}
+
+/** @param {string} a @param {string} b tick texts @returns {string} */
+function tickDiff(a, b) {
+  return (BigInt(a) - BigInt(b)).toString();
+}
+
+/** A track argument as a 0-based index of the given kind, whatever letter it carries. @param {any} ref @param {number} dflt */
+function trackIndexArg(ref, dflt) {
+  return isMissing(ref) ? dflt : parseTrack(ref).index;
+}
+
+/**
+ * insert_clip, overwrite_clip and append_clip: lays a project item's marked range on a
+ * video and an audio track at one time.
+ * @param {any} args @param {"insert" | "overwrite" | "append"} how
+ */
+async function placeClip(args, how) {
+  const a = argsOf(args);
+  const sc = await sequenceContext(a);
+  const rec = await findItem(sc.project, a.item);
+  const videoIndex = trackIndexArg(!isMissing(a.videoTrack) ? a.videoTrack : a.track, 0);
+  const audioIndex = trackIndexArg(a.audioTrack, videoIndex);
+  /** @type {string | null} */
+  let at;
+  if (how === "append") {
+    const clips = await trackClips(await getTrack(sc, parseTrack(isMissing(a.track) ? "V1" : a.track)));
+    at = clips.length > 0 ? clips[clips.length - 1].end.ticks : "0";
+  } else {
+    at = toTick(a.time, sc);
+    if (at === null) at = (await sc.sequence.getPlayerPosition()).ticks;
+  }
+  const when = /** @type {string} */ (at);
+  const editor = ppro.SequenceEditor.getEditor(sc.sequence);
+  const insert = how === "insert";
+  tx(sc.project, insert ? "Insert Clip" : "Overwrite Clip", () => insert
+    ? editor.createInsertProjectItemAction(rec.item, tickTime(when), videoIndex, audioIndex, a.limitShift === true)
+    : editor.createOverwriteItemAction(rec.item, tickTime(when), videoIndex, audioIndex));
+  /** @type {any} */
+  let placed = null;
+  try {
+    const t = { kind: /** @type {const} */ ("video"), index: videoIndex };
+    const clips = await trackClips(await getTrack(sc, t));
+    const i = clips.findIndex((c) => c.start.ticks === when);
+    if (i >= 0) placed = await describeClip({ clip: clips[i].clip, ref: trackLabel(t) + ":" + i, start: clips[i].start, end: clips[i].end }, sc, false);
+  } catch (e) {
+    placed = null;
+  }
+  return {
+    mode: insert ? "insert" : "overwrite", item: rec.name, at: timeOut(when, sc),
+    videoTrack: "V" + (videoIndex + 1), audioTrack: "A" + (audioIndex + 1), placed,
+  };
+}
+
+handlers.insert_clip = async (args) => placeClip(args, "insert");
+handlers.overwrite_clip = async (args) => placeClip(args, "overwrite");
+handlers.append_clip = async (args) => placeClip(args, "append");
+
+handlers.move_clip = async (args) => {
+  const a = argsOf(args);
+  const sc = await sequenceContext(a);
+  const by = toTick(a.by, sc);
+  const to = by === null ? toTick(a.to, sc) : null;
+  if (by === null && to === null) throw fail("bad_args", "Pass to (new start time) or by (offset, may be negative)");
+  const { targets } = await targetSet(sc, a, true);
+  const moves = targets.map((c) => ({ c, shift: by !== null ? by : tickDiff(/** @type {string} */ (to), c.start.ticks) }));
+  // Each move overwrites what it lands on, so a clip moving right goes before the clips
+  // to its left and one moving left before those to its right: targets that move by
+  // the same amount never land on each other.
+  const key = (/** @type {{c: TimelineClip, shift: string}} */ m) => BigInt(m.c.start.ticks) * (BigInt(m.shift) > 0n ? -1n : 1n);
+  moves.sort((x, y) => (key(x) < key(y) ? -1 : key(x) > key(y) ? 1 : 0));
+  tx(sc.project, "Move Clip", () => moves.map((m) => m.c.clip.createMoveAction(tickTime(m.shift))));
+  return { moved: targets.map((c) => c.ref), _note: "Moving can overwrite neighbors; call premiere_get_sequence to see the result." };
+};
+
+handlers.trim_clip = async (args) => {
+  const a = argsOf(args);
+  const sc = await sequenceContext(a);
+  const rc = await findClip(sc, a.clip);
+  const startAt = toTick(a.start, sc);
+  const trimStart = toTick(a.trimStart, sc);
+  const endAt = toTick(a.end, sc);
+  const trimEnd = toTick(a.trimEnd, sc);
+  const inPoint = toTick(a.inPoint, sc);
+  const outPoint = toTick(a.outPoint, sc);
+  const newStart = startAt !== null ? startAt : trimStart !== null ? tickSum(rc.start.ticks, trimStart) : null;
+  const newEnd = endAt !== null ? endAt : trimEnd !== null ? tickDiff(rc.end.ticks, trimEnd) : null;
+  const { targets } = await targetSet(sc, { clip: rc.ref, linked: a.linked }, true);
+  const partners = targets.slice(1);
+  tx(sc.project, "Trim Clip", () => targets.map((c) => [
+    newStart !== null && c.clip.createSetStartAction(tickTime(newStart)),
+    newEnd !== null && c.clip.createSetEndAction(tickTime(newEnd)),
+    inPoint !== null && c.clip.createSetInPointAction(tickTime(inPoint)),
+    outPoint !== null && c.clip.createSetOutPointAction(tickTime(outPoint)),
+  ]));
+  /** @type {any} */
+  let after = null;
+  try { after = await describeClip(await findClip(sc, rc.ref), sc, false); } catch (e) { after = null; }
+  return { clip: rc.ref, linked: partners.map((c) => c.ref), after };
+};
+
+handlers.remove_clips = async (args) => {
+  const a = argsOf(args);
+  const sc = await sequenceContext(a);
+  const { targets } = await targetSet(sc, a, true);
+  const ripple = a.ripple === true;
+  const editor = ppro.SequenceEditor.getEditor(sc.sequence);
+  withSelection(targets.map((c) => c.clip), (selection) =>
+    tx(sc.project, ripple ? "Ripple Delete" : "Delete Clips", () =>
+      editor.createRemoveItemsAction(selection, ripple, ppro.Constants.MediaType.ANY, a.shiftOverlapping === true)));
+  return { removed: targets.map((c) => c.ref), ripple };
+};
+
+handlers.remove_gap = async (args) => {
+  const a = argsOf(args);
+  const sc = await sequenceContext(a);
+  const rc = await findClip(sc, a.clip);
+  const all = await timelineClips(sc);
+  const onTrack = (/** @type {TimelineClip} */ c) => all.filter((x) => x.kind === c.kind && x.track === c.track);
+  const self = /** @type {TimelineClip} */ (all.find((c) => c.ref === rc.ref));
+  const previousEnd = (/** @type {TimelineClip} */ c) => (c.index > 0 ? BigInt(onTrack(c)[c.index - 1].end.ticks) : 0n);
+  const start = BigInt(self.start.ticks);
+  const gap = start - previousEnd(self);
+  if (gap <= 0n) return { gap: 0 };
+  const gapSeconds = round3(Number(gap) / TICKS_PER_SECOND);
+  /** @type {TimelineClip[]} */
+  const moving = onTrack(self).filter((c) => c.index >= self.index);
+  if (a.linked !== false) {
+    for (const p of partnersOf(self, all)) {
+      if (start - previousEnd(p) < gap) {
+        throw fail("gap_blocked", p.ref + " can't shift left by " + gapSeconds + "s without overlapping the clip before it. Pass linked:false to close the gap on " + trackLabel({ kind: self.kind, index: self.track }) + " only.");
+      }
+      for (const c of onTrack(p)) if (c.index >= p.index) moving.push(c);
+    }
+  }
+  // Leftmost first: every clip moves into room that is already free.
+  moving.sort((x, y) => (BigInt(x.start.ticks) < BigInt(y.start.ticks) ? -1 : 1));
+  const shift = (-gap).toString();
+  tx(sc.project, "Close Gap", () => moving.map((c) => c.clip.createMoveAction(tickTime(shift))));
+  return { closed: gapSeconds, movedClips: moving.length };
+};
+
+/** @typedef {TimelineClip & { label: string, inPoint: string, speed: number, projectItem: ProjectItem | null }} RazorSpan */
+
+handlers.razor = async (args, ctx) => {
+  const a = argsOf(args);
+  const sc = await sequenceContext(a);
+  const parsed = toTick(a.time, sc);
+  if (parsed === null) throw fail("bad_args", "time is required");
+  let at = parsed;
+  const probe = tickTime(at);
+  if (sc.rate && typeof probe.alignToNearestFrame === "function") {
+    try {
+      // The sequence's own FrameRate carries its exact ticks per frame (29.97 is 30000/1001).
+      /** @type {any} */
+      let rate = null;
+      try { rate = (await sc.sequence.getSettings()).getVideoFrameRate(); } catch (e) { rate = null; }
+      if (!rate || !(rate.ticksPerFrame > 0)) rate = ppro.FrameRate.createWithValue(sc.rate.value);
+      at = probe.alignToNearestFrame(rate).ticks;
+    } catch (e) {
+      at = parsed;
+    }
+  }
+  const t = BigInt(at);
+  const wanted = Array.isArray(a.tracks) ? a.tracks.map((x) => String(x).toUpperCase()) : null;
+  /** @type {RazorSpan[]} */
+  const spans = [];
+  for (const c of await timelineClips(sc)) {
+    const label = trackLabel({ kind: c.kind, index: c.track });
+    if (wanted && wanted.indexOf(label) < 0) continue;
+    if (!(BigInt(c.start.ticks) < t && t < BigInt(c.end.ticks))) continue;
+    /** @type {number} */
+    let speed = 1;
+    try { const s = await c.clip.getSpeed(); if (typeof s === "number" && isFinite(s)) speed = s; } catch (e) { speed = 1; }
+    /** @type {ProjectItem | null} */
+    let projectItem = null;
+    try { projectItem = (await c.clip.getProjectItem()) || null; } catch (e) { projectItem = null; }
+    spans.push(Object.assign({}, c, { label, inPoint: (await c.clip.getInPoint()).ticks, speed, projectItem }));
+  }
+  /** @type {string[]} */
+  const cutTracks = [];
+  if (spans.length === 0) {
+    ctx.warn("No clip spans that time on the chosen tracks — nothing was cut.");
+    return { cutTracks, at: timeOut(at, sc), method: "uxp-overwrite" };
+  }
+  /** @type {RazorSpan[][]} */
+  const groups = [];
+  for (const s of spans) {
+    const g = s.itemId === null ? undefined : groups.find((x) => x[0].itemId === s.itemId && x[0].start.ticks === s.start.ticks && x[0].end.ticks === s.end.ticks);
+    if (g) g.push(s); else groups.push([s]);
+  }
+  // Every group is checked before any is cut, so a razor that cannot be done changes nothing.
+  /** @type {{ group: RazorSpan[], item: ProjectItem, clipItem: ClipProjectItem }[]} */
+  const plans = [];
+  for (const group of groups) {
+    const first = group[0];
+    if (Math.abs(first.speed - 1) > 0.000001) {
+      throw fail("razor_speed", "This clip has a speed change; the UXP razor fallback can't keep sync. Connect the CEP helper (premiere_install_plugin + restart Premiere) for a true razor.");
+    }
+    /** @type {ClipProjectItem | null} */
+    let source = null;
+    try { source = first.projectItem ? ppro.ClipProjectItem.cast(first.projectItem) || null : null; } catch (e) { source = null; }
+    if (!source || !first.projectItem) throw fail("razor_failed", "Can't razor a clip without a source project item (e.g. a graphic) in UXP mode.");
+    plans.push({ group, item: first.projectItem, clipItem: source });
+  }
+  const editor = ppro.SequenceEditor.getEditor(sc.sequence);
+  const MT = ppro.Constants.MediaType;
+  for (const { group, item, clipItem } of plans) {
+    const first = group[0];
+    const video = group.find((m) => m.kind === "video");
+    const audio = group.find((m) => m.kind === "audio");
+    const start = BigInt(first.start.ticks);
+    // A group without one kind still gets that kind laid down by the overwrite (when the
+    // source has it). Aim it at the first track of that kind that is free over the right
+    // half, or one past the last (Premiere then adds a track), so the stray piece never
+    // overwrites anything of the user's before it is removed again.
+    const missing = /** @type {"video" | "audio" | null} */ (!video ? "video" : !audio ? "audio" : null);
+    let strayIndex = 0;
+    if (missing) {
+      const count = missing === "video" ? await sc.sequence.getVideoTrackCount() : await sc.sequence.getAudioTrackCount();
+      const end = BigInt(first.end.ticks);
+      strayIndex = count;
+      for (let i = 0; i < count; i++) {
+        const clips = await trackClips(await getTrack(sc, { kind: missing, index: i }));
+        if (clips.every((c) => BigInt(c.end.ticks) <= t || BigInt(c.start.ticks) >= end)) { strayIndex = i; break; }
+      }
+    }
+    const videoIndex = video ? video.track : strayIndex;
+    const audioIndex = audio ? audio.track : strayIndex;
+    const newIn = (BigInt(first.inPoint) + (t - start)).toString();
+    const newOut = (BigInt(first.inPoint) + (BigInt(first.end.ticks) - start)).toString();
+    /** @type {string | null} */
+    let oldIn = null;
+    /** @type {string | null} */
+    let oldOut = null;
+    const mediaType = video ? MT.VIDEO : MT.AUDIO;
+    try { oldIn = (await clipItem.getInPoint(mediaType)).ticks; } catch (e) { oldIn = null; }
+    try { oldOut = (await clipItem.getOutPoint(mediaType)).ticks; } catch (e) { oldOut = null; }
+    tx(sc.project, "Razor (trim)", () => group.map((m) => m.clip.createSetEndAction(tickTime(at))));
+    let laid = false;
+    try {
+      tx(sc.project, "Razor (source range)", () => clipItem.createSetInOutPointsAction(tickTime(newIn), tickTime(newOut)));
+      tx(sc.project, "Razor (overwrite)", () => editor.createOverwriteItemAction(item, tickTime(at), videoIndex, audioIndex));
+      laid = true;
+    } finally {
+      const noted = oldIn !== null && oldOut !== null ? { in: oldIn, out: oldOut } : null;
+      try {
+        tx(sc.project, "Razor (restore source)", () => noted
+          ? clipItem.createSetInOutPointsAction(tickTime(noted.in), tickTime(noted.out))
+          : clipItem.createClearInOutPointsAction());
+      } catch (e) {
+        if (laid) throw e; // otherwise the failure being reported is the one that matters
+      }
+      if (!laid) {
+        // The right half never came back: give the trimmed clips their tails again, so a
+        // failed cut costs nothing but undo steps.
+        try {
+          tx(sc.project, "Razor (revert trim)", () => group.map((m) => m.clip.createSetEndAction(tickTime(m.end.ticks))));
+        } catch (e) {
+          // keep reporting the original failure
+        }
+      }
+    }
+    if (missing) {
+      // Only a piece of the same project item is the stray half: another clip that
+      // happens to start at the cut is the user's and stays.
+      const stray = { kind: missing, index: strayIndex };
+      /** @type {TimedClip | undefined} */
+      let piece;
+      try {
+        for (const c of await trackClips(await getTrack(sc, stray))) {
+          const d = BigInt(c.start.ticks) - t;
+          if (d >= -1000n && d <= 1000n && (await projectItemIdOf(c.clip)) === first.itemId) { piece = c; break; }
+        }
+      } catch (e) {
+        piece = undefined;
+      }
+      if (piece) {
+        const doomed = piece.clip;
+        withSelection([doomed], (selection) =>
+          tx(sc.project, "Razor (cleanup)", () => editor.createRemoveItemsAction(selection, false, MT.ANY)));
+        ctx.warn("Overwrite also touched " + trackLabel(stray) + " at the cut; that piece was removed. Razor linked V+A together to avoid this.");
+      }
+    }
+    for (const m of group) cutTracks.push(m.label);
+  }
+  return { cutTracks, at: timeOut(at, sc), method: "uxp-overwrite" };
+};
+
+handlers.set_clip_enabled = async (args) => {
+  const a = argsOf(args);
+  const sc = await sequenceContext(a);
+  const { targets } = await targetSet(sc, a, false);
+  const enabled = a.enabled !== false;
+  tx(sc.project, "Enable/Disable", () => targets.map((c) => c.clip.createSetDisabledAction(!enabled)));
+  return { clips: targets.map((c) => c.ref), enabled };
+};
+
+handlers.rename_clip = async (args) => {
+  const a = argsOf(args);
+  const sc = await sequenceContext(a);
+  const rc = await findClip(sc, a.clip);
+  if (typeof a.name !== "string") throw fail("bad_args", "name is required");
+  const name = a.name;
+  tx(sc.project, "Rename Clip", () => rc.clip.createSetNameAction(name));
+  return { clip: rc.ref, name };
+};
+
+/** A whole number of tracks (may be negative); anything else counts as absent. @param {any} v */
+function trackOffset(v) {
+  return typeof v === "number" && Number.isInteger(v) ? v : 0;
+}
+
+handlers.duplicate_clip = async (args) => {
+  const a = argsOf(args);
+  const sc = await sequenceContext(a);
+  const rc = await findClip(sc, a.clip);
+  const offset = toTick(a.offset, sc) || "0";
+  const editor = ppro.SequenceEditor.getEditor(sc.sequence);
+  tx(sc.project, "Duplicate Clip", () => editor.createCloneTrackItemAction(rc.clip, tickTime(offset),
+    trackOffset(a.videoTrackOffset), trackOffset(a.audioTrackOffset), a.alignToVideo !== false, a.insert === true));
+  return { duplicated: rc.ref };
+};
+
+handlers.select_clips = async (args) => {
+  const a = argsOf(args);
+  const sc = await sequenceContext(a);
+  const { targets } = await targetSet(sc, a, true);
+  // setSelection answers a boolean since Premiere 26.3 and a Promise before; either is awaited.
+  const done = withSelection(targets.map((c) => c.clip), (selection) => Promise.resolve(sc.sequence.setSelection(selection)));
+  await done;
+  return { selected: targets.map((c) => c.ref) };
+};
+
+handlers.get_selection = async (args) => {
+  const sc = await sequenceContext(argsOf(args));
+  const selection = await sc.sequence.getSelection();
+  const items = [];
+  for (const ti of await selection.getTrackItems()) {
+    items.push({
+      name: await ti.getName(),
+      start: timeOut(await ti.getStartTime(), sc),
+      end: timeOut(await ti.getEndTime(), sc),
+      track: await ti.getTrackIndex(),
+    });
+  }
+  return { count: items.length, items };
+};
+
+handlers.clear_selection = async (args) => {
+  const sc = await sequenceContext(argsOf(args));
+  return { cleared: await sc.sequence.clearSelection() };
+};
+
+handlers.scene_edit_detection = async (args) => {
+  const a = argsOf(args);
+  const sc = await sequenceContext(a);
+  const operation = isMissing(a.operation) ? "cut" : a.operation;
+  const U = ppro.SequenceUtils;
+  /** @type {Record<string, string>} */
+  const ops = { cut: U.SEQUENCE_OPERATION_APPLYCUT, marker: U.SEQUENCE_OPERATION_CREATEMARKER, subclip: U.SEQUENCE_OPERATION_CREATESUBCLIP };
+  if (typeof operation !== "string" || !Object.prototype.hasOwnProperty.call(ops, operation)) {
+    throw fail("bad_args", "operation must be \"cut\", \"marker\" or \"subclip\"");
+  }
+  const { targets } = await targetSet(sc, a, false);
+  // The call must start inside the selection's callback (the async function runs
+  // synchronously up to its first await); its promise is awaited afterwards.
+  const pending = withSelection(targets.map((c) => c.clip), (selection) =>
+    (async () => await U.performSceneEditDetectionOnSelection(ops[operation], selection))());
+  const started = await pending;
+  return { started, operation };
+};
+
+handlers.set_track_mute = async (args) => {
+  const a = argsOf(args);
+  const sc = await sequenceContext(a);
+  const ref = parseTrack(a.track);
+  const track = await getTrack(sc, ref);
+  await track.setMute(a.mute !== false);
+  return { track: trackLabel(ref), muted: !!(await track.isMuted()) };
+};
+
+handlers.rename_track = async (args) => {
+  const a = argsOf(args);
+  const sc = await sequenceContext(a);
+  const ref = parseTrack(a.track);
+  const track = await getTrack(sc, ref);
+  if (typeof a.name !== "string") throw fail("bad_args", "name is required");
+  const name = a.name;
+  if (typeof track.createSetNameAction !== "function") {
+    throw tooOld("premiere_rename_track", (ref.kind === "audio" ? "AudioTrack" : "VideoTrack") + ".createSetNameAction", "26.3");
+  }
+  tx(sc.project, "Rename Track", () => track.createSetNameAction(name));
+  return { track: trackLabel(ref), name };
+};
+
+// ---------------------------------------------------------------------------------------
 // Connection to the bridge
 
 // A socket still connecting after this long is given up and retried: a loopback bridge
@@ -1692,6 +2199,7 @@ if (typeof module !== "undefined" && module && module.exports) {
     tx, project, findSequence, sequenceContext, sequenceRate,
     allItems, findItem, binFor, describeItem, typeName,
     parseTrack, trackLabel, getTrack, trackClips, parseClipRef, findClip, describeClip,
+    timelineClips, partnersOf, targetSet, withSelection,
     helloFields, readConnectionFile, connectionFileCandidates, connect, send, runVerb, handleMessage,
   };
 }

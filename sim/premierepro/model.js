@@ -19,6 +19,9 @@ const FIRST_ITEM_ID = 0xf4240;
 const DEFAULT_TRACKS = 3;
 const PROJECT_FORMAT = 'cutrelay-sim-prproj';
 
+/** Times are 64-bit tick counts in Premiere (TickTime.TIME_MAX); nothing on a timeline lies later. */
+const LATEST = 2n ** 63n - 1n;
+
 function secondsToTicks(s) {
   return BigInt(Math.round(s * 254016000000));
 }
@@ -330,18 +333,25 @@ function placeItem(seq, item, at, videoIndex, audioIndex, insert, limitShift) {
   const r = sourceRange(item);
   const dur = r.out - r.in;
   if (dur <= 0n) throw new SimReject(`'${item.name}' has an empty in/out range`);
+  // A clip whose media carries a speed (sidecar) plays its marked range in less or more
+  // timeline time; flooring keeps the out point inside the marked range.
+  const speed = mediaSpeed(item);
+  const len = lengthAtSpeed(dur, speed);
+  if (len <= 0n) throw new SimReject(`'${item.name}' is shorter than one tick at speed ${speed}`);
+  if (at + len > LATEST) throw new SimReject('Cannot place an item after the latest time Premiere can hold');
   const targets = [];
   if (r.hasVideo) targets.push(ensureTrack(seq, 'video', videoIndex));
   if (r.hasAudio) targets.push(ensureTrack(seq, 'audio', audioIndex));
   if (targets.length === 0) throw new SimReject(`'${item.name}' has neither video nor audio to place`);
   if (insert) {
-    for (const t of limitShift ? targets : seq.allTracks()) rippleOpen(t, at, dur);
+    for (const t of limitShift ? targets : seq.allTracks()) rippleOpen(t, at, len);
   } else {
-    for (const t of targets) clearRange(t, at, at + dur);
+    for (const t of targets) clearRange(t, at, at + len);
   }
   const placed = [];
   for (const t of targets) {
     const ti = new TrackItemModel(t.kind, item, at, at + dur, r.in);
+    if (speed !== 1) setTrackItemSpeed(ti, speed);
     t.items.push(ti);
     sortTrack(t);
     placed.push(ti);
@@ -349,29 +359,103 @@ function placeItem(seq, item, at, videoIndex, audioIndex, insert, limitShift) {
   return placed;
 }
 
-/** Removes track items; with ripple, later items on the same track close up. */
-function removeTrackItems(seq, items, ripple) {
+/**
+ * Removes track items; with ripple, later items on the same track close up. With
+ * `shiftOverlapping` as well, a track that lost nothing also closes up behind each removed
+ * span, but only where that span is empty on it (shifting would otherwise overlap).
+ */
+function removeTrackItems(seq, items, ripple, shiftOverlapping) {
+  const touched = new Set();
+  const removed = [];
   for (const track of seq.allTracks()) {
     const gone = track.items.filter((ti) => items.includes(ti));
     if (gone.length === 0) continue;
+    touched.add(track);
+    removed.push(...gone);
     track.items = track.items.filter((ti) => !items.includes(ti));
     if (ripple) {
       gone.sort((a, b) => (a.start > b.start ? -1 : 1));
-      for (const g of gone) {
-        const d = g.end - g.start;
-        for (const ti of track.items) {
-          if (ti.start >= g.end) { ti.start -= d; ti.end -= d; }
-        }
-      }
+      for (const g of gone) closeUp(track, g.start, g.end);
     }
     sortTrack(track);
   }
+  if (!ripple || !shiftOverlapping) return;
+  // Spans merged across tracks, right to left, so earlier spans keep their positions.
+  const spans = removed.map((g) => [g.start, g.end]).sort((a, b) => (a[0] < b[0] ? -1 : 1));
+  const merged = [];
+  for (const [a, b] of spans) {
+    const last = merged[merged.length - 1];
+    if (last && a <= last[1]) { if (b > last[1]) last[1] = b; } else merged.push([a, b]);
+  }
+  for (const track of seq.allTracks()) {
+    if (touched.has(track)) continue;
+    for (const [a, b] of merged.slice().reverse()) {
+      if (track.items.some((ti) => ti.start < b && a < ti.end)) continue;
+      closeUp(track, a, b);
+    }
+    sortTrack(track);
+  }
+}
+
+/** Moves every item at or after `end` left by `end - start`. */
+function closeUp(track, start, end) {
+  const d = end - start;
+  for (const ti of track.items) {
+    if (ti.start >= end) { ti.start -= d; ti.end -= d; }
+  }
+}
+
+/** Splits a track item at sequence time `t` (strictly inside it); returns the right part. */
+function splitTrackItem(track, ti, t) {
+  if (!(ti.start < t && t < ti.end)) return null;
+  const right = cloneTrackItem(ti);
+  right.inPoint = ti.inPoint + scaled(t - ti.start, ti.speed);
+  right.start = t;
+  right.end = ti.end;
+  ti.end = t;
+  track.items.push(right);
+  sortTrack(track);
+  return right;
+}
+
+/** The items on other tracks that Premiere keeps linked to `ti`: same source, same span. */
+function linkedItems(seq, ti) {
+  if (!ti.source) return [];
+  const own = seq.trackOf(ti);
+  return seq.allTracks().filter((t) => t !== own)
+    .flatMap((t) => t.items.filter((x) => x.source === ti.source && x.start === ti.start && x.end === ti.end));
+}
+
+/** Speed a sidecar gives a media file (1 when none). */
+function mediaSpeed(item) {
+  const s = item && item.media && typeof item.media.speed === 'number' ? item.media.speed : 1;
+  return s > 0 && isFinite(s) ? s : 1;
+}
+
+/** Timeline ticks that `source` ticks of media take at `speed`, floored so the source range is never exceeded. */
+function lengthAtSpeed(source, speed) {
+  return speed === 1 ? source : BigInt(Math.floor(Number(source) / speed));
+}
+
+/**
+ * The one way to change a track item's speed (sidecars at placement, the QE setSpeed):
+ * the source range stays, the item's length on the timeline follows, the start stays.
+ */
+function setTrackItemSpeed(ti, speed, reversed = ti.reversed) {
+  if (!(typeof speed === 'number' && speed > 0 && isFinite(speed))) throw new SimReject(`Speed ${speed} is not allowed`);
+  const source = ti.outPoint - ti.inPoint;
+  const len = lengthAtSpeed(source, speed);
+  if (len <= 0n) throw new SimReject(`At speed ${speed} the clip would be shorter than one tick`);
+  ti.speed = speed;
+  ti.reversed = !!reversed;
+  ti.end = ti.start + len;
 }
 
 /** Checks that a track item stays within its media and does not overlap a neighbour. */
 function checkTrackItem(seq, ti) {
   if (ti.start < 0n) throw new SimReject('A track item cannot start before the sequence start');
   if (ti.end <= ti.start) throw new SimReject('A track item must be longer than zero');
+  if (ti.end > LATEST) throw new SimReject('A track item cannot end after the latest time Premiere can hold');
   const limit = mediaLimit(ti.source);
   if (limit) {
     if (ti.inPoint < limit.start) throw new SimReject(`Trim past the head of '${ti.name}': the media starts earlier`);
@@ -508,6 +592,20 @@ class ProjectModel extends Model {
     return true;
   }
 
+  /** An edit Premiere makes on its own (not through a script transaction): one undo step. */
+  applyEdit(label, change) {
+    const before = snapshot(this);
+    try {
+      change();
+    } catch (e) {
+      restore(before);
+      throw e;
+    }
+    this._history.push({ label, actions: [], before });
+    this._redo = [];
+    this.markDirty();
+  }
+
   undo() {
     const step = this._history.pop();
     if (!step) return null;
@@ -546,6 +644,7 @@ class ProjectModel extends Model {
       width: info.width, height: info.height, hasVideo: info.hasVideo, hasAudio: info.hasAudio,
       audioChannels: info.audioChannels, sampleRate: info.sampleRate,
       startTicks: secondsToTicks(info.startSeconds).toString(), transcriptSource: info.transcript,
+      speed: info.speed, sceneCuts: info.sceneCuts.map((c) => secondsToTicks(c).toString()),
     };
     this.addChild(bin || this.root, item);
     return item;
@@ -759,4 +858,5 @@ module.exports = {
   AppModel, ProjectModel, ItemModel, SequenceModel, TrackModel, TrackItemModel, ComponentModel, ParamModel,
   sourceRange, placeItem, clearRange, rippleOpen, removeTrackItems, checkTrackItem, cloneTrackItem,
   ensureTrack, sortTrack, secondsToTicks, defaultSettings, TPS,
+  splitTrackItem, linkedItems, setTrackItemSpeed, mediaSpeed, lengthAtSpeed,
 };
