@@ -21,7 +21,7 @@ var QUOR_MAX_DEPTH = 64;
 
 /** An error carrying a machine-readable code for quor_dispatch to report. */
 function quor_fail(code, message) {
-  var e = new Error(message);
+  var e = /** @type {any} */ (new Error(message));
   e.quorCode = code;
   return e;
 }

@@ -67,11 +67,11 @@ class Sim {
   /**
    * Runs a verb in the CEP helper the way a bridge call does (main.js → evalScript →
    * host.jsx) and returns the members of its result message ({ok, result} or {ok: false,
-   * errorCode, error, line}).
+   * errorCode, error, line}), as they travel on the wire.
    */
   async cepCall(verb, args) {
     if (!this.cep) throw new Error('The CEP helper is not loaded (only: "uxp")');
-    return this.cep.exports.runCall(verb, args);
+    return JSON.parse(JSON.stringify(await this.cep.exports.runCall(verb, args)));
   }
 
   /** Like cepCall, but returns the result and throws when the verb failed. */
