@@ -1,0 +1,75 @@
+'use strict';
+// Running the real bridge binary and the simulator as processes for end-to-end tests.
+
+const assert = require('node:assert/strict');
+const fs = require('fs');
+const path = require('path');
+const { spawn } = require('child_process');
+const { ROOT } = require('./helpers');
+
+const BIN = path.resolve(ROOT, process.env.CUTRELAY_BIN || 'build/cutrelay');
+const HAVE_BIN = fs.existsSync(BIN);
+if (!HAVE_BIN && process.env.CUTRELAY_BIN) throw new Error(`CUTRELAY_BIN=${process.env.CUTRELAY_BIN} does not exist`);
+/** The skip reason for tests that need the binary, or false. */
+const SKIP = HAVE_BIN ? false : `no bridge binary at ${BIN} (build it or set CUTRELAY_BIN)`;
+
+const sleep = (ms) => new Promise((r) => setTimeout(r, ms));
+
+async function until(what, fn, ms) {
+  const end = Date.now() + ms;
+  let last;
+  while (Date.now() < end) {
+    try {
+      const v = await fn();
+      if (v) return v;
+    } catch (e) {
+      last = e;
+    }
+    await sleep(50);
+  }
+  throw new Error(`timed out waiting for ${what}${last ? ': ' + last.message : ''}`);
+}
+
+/** Starts a child process that is killed (by its own pid) when the test ends. */
+function start(t, cmd, args, env) {
+  const child = spawn(cmd, args, { env: Object.assign({}, process.env, env), stdio: ['ignore', 'pipe', 'pipe'] });
+  child.out = '';
+  child.err = '';
+  child.stdout.on('data', (d) => { child.out += d; });
+  child.stderr.on('data', (d) => { child.err += d; });
+  t.after(() => { if (child.exitCode === null) child.kill('SIGKILL'); });
+  return child;
+}
+
+/** The bridge with a fresh connection file in `home`; resolves once it has written it. */
+async function startBridge(t, home) {
+  const file = path.join(home, '.quor', 'cutrelay', 'connection.json');
+  try { fs.rmSync(file); } catch (e) { /* first start */ }
+  const bridge = start(t, BIN, ['--port', '0'], { HOME: home });
+  const conn = await until('connection.json', () => {
+    const c = JSON.parse(fs.readFileSync(file, 'utf8'));
+    return c.port && c.token ? c : null;
+  }, 5000);
+  return { bridge, port: conn.port };
+}
+
+/** The simulator (sim/main.js) with extra arguments, e.g. ['--only', 'uxp']. */
+function startSim(t, home, args = []) {
+  return start(t, process.execPath, [path.join(ROOT, 'sim', 'main.js'), ...args], { HOME: home });
+}
+
+/** An agent: POSTs one command and resolves with the answer. */
+function agent(port) {
+  return async (command, args = {}) => {
+    const res = await fetch(`http://127.0.0.1:${port}/command`, {
+      method: 'POST',
+      headers: { 'Content-Type': 'application/json' },
+      body: JSON.stringify({ command, args }),
+      signal: AbortSignal.timeout(20000),
+    });
+    assert.equal(res.status, 200);
+    return res.json();
+  };
+}
+
+module.exports = { BIN, SKIP, sleep, until, start, startBridge, startSim, agent };
