@@ -4,27 +4,45 @@
 // Each finds the bridge through $HOME/.quor/cutrelay/connection.json by itself and keeps
 // reconnecting.
 //
-//   node sim/main.js [--verbose] [--platform darwin] [--only uxp|cep]
+//   node sim/main.js [--verbose] [--platform darwin] [--premiere-version 25.6] [--only uxp|cep]
+//
+// --premiere-version picks the Premiere the simulator plays (25.6.0 to 26.5.0, default
+// 26.3.0): it offers exactly the members that version has (premierepro/since.js).
+// --only starts one of the two plug-ins.
 
 const { createSim } = require('./index');
 
+/** The value after `--name`, or `--name=value`; undefined when absent. */
+function option(argv, name) {
+  const i = argv.indexOf(name);
+  if (i >= 0) return argv[i + 1];
+  const eq = argv.find((a) => a.startsWith(name + '='));
+  return eq === undefined ? undefined : eq.slice(name.length + 1);
+}
+
 function main(argv) {
   const verbose = argv.includes('--verbose') || argv.includes('-v');
-  const pi = argv.indexOf('--platform');
-  const platform = pi >= 0 ? argv[pi + 1] : undefined;
-  const oi = argv.indexOf('--only');
-  const only = oi >= 0 ? argv[oi + 1] : undefined;
-  if (oi >= 0 && only !== 'uxp' && only !== 'cep') {
+  const platform = option(argv, '--platform');
+  const version = option(argv, '--premiere-version');
+  const only = option(argv, '--only');
+  if (argv.some((a) => a === '--only' || a.startsWith('--only=')) && only !== 'uxp' && only !== 'cep') {
     process.stderr.write('[cutrelay-sim] --only takes "uxp" or "cep"\n');
     process.exit(2);
   }
   const home = process.env.HOME || process.env.USERPROFILE || '';
-  const sim = createSim({
-    home,
-    platform,
-    only,
-    onConsole: verbose ? (line) => process.stderr.write(line + '\n') : undefined,
-  });
+  let sim;
+  try {
+    sim = createSim({
+      home,
+      platform,
+      version,
+      only,
+      onConsole: verbose ? (line) => process.stderr.write(line + '\n') : undefined,
+    });
+  } catch (e) {
+    process.stderr.write(`[cutrelay-sim] ${e.message}\n`);
+    process.exit(2);
+  }
   const loaded = [];
   if (sim.plugin) loaded.push(`plug-in ${sim.plugin.PLUGIN_VERSION}`);
   if (sim.cep) loaded.push(`CEP helper ${sim.cep.exports.HELPER_VERSION}`);

@@ -2,7 +2,7 @@
 
 #include "common/files.hpp"
 #include "host/discovery.hpp"
-#include "main/plugin_hub.hpp"
+#include "hub/plugin_hub.hpp"
 
 namespace cutrelay {
 

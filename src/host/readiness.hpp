@@ -7,7 +7,7 @@
 
 #include <boost/asio/awaitable.hpp>
 
-#include "main/bridge_state.hpp"
+#include "hub/bridge_state.hpp"
 
 namespace cutrelay {
 

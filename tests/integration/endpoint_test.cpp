@@ -114,7 +114,7 @@ TEST_F(Endpoint, BodyLimit) {
   // The limit applies before the method is looked at, and to chunked bodies too.
   EXPECT_EQ(http_request(port(), verb::get, "/command", std::string(2'097'153, 'x')).status, 413u);
   std::string chunked =
-      "POST /command HTTP/1.1\r\nHost: x\r\nContent-Type: application/json\r\n"
+      "POST /command HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: application/json\r\n"
       "Transfer-Encoding: chunked\r\n\r\n";
   for (int i = 0; i < 33; ++i) chunked += "10000\r\n" + std::string(0x10000, ' ') + "\r\n";
   chunked += "0\r\n\r\n";
@@ -137,9 +137,41 @@ TEST_F(Endpoint, KeepAliveServesManyRequestsOnOneConnection) {
             200u);
 }
 
+TEST_F(Endpoint, WebPagesAreRefusedBeforeTheCommandRuns) {
+  const std::string describe = R"({"command":"describe"})";
+  const Headers json_type = {{"Content-Type", "application/json"}};
+  auto with = [&](Headers extra) {
+    Headers all = json_type;
+    all.insert(all.end(), extra.begin(), extra.end());
+    return http_request(port(), verb::post, "/command", describe, all);
+  };
+  // A rebound domain name in Host, even with a loopback origin.
+  HttpResult rebound = with({{"Host", "evil.example:8787"}, {"Origin", "http://localhost"}});
+  EXPECT_EQ(rebound.status, 403u);
+  EXPECT_EQ(rebound.body, "Host not allowed");
+  // A page of another origin, on either command path and before the method check.
+  HttpResult cross = with({{"Origin", "https://evil.example"}});
+  EXPECT_EQ(cross.status, 403u);
+  EXPECT_EQ(cross.body, "Origin not allowed");
+  EXPECT_EQ(http_request(port(), verb::get, "/", "", {{"Origin", "http://evil.example"}}).status,
+            403u);
+  // What agents, curl, local pages and the plug-ins send is served.
+  for (const Headers& ok : {Headers{{"Host", "localhost:1"}}, Headers{{"Origin", "null"}},
+                            Headers{{"Host", "[::1]:9"}, {"Origin", "http://127.0.0.1:5173"}}}) {
+    EXPECT_EQ(with(ok).status, 200u) << ok.front().first << ": " << ok.front().second;
+  }
+  // A refused request with a body ends its connection; the next one is unaffected.
+  const std::string request =
+      "POST /command HTTP/1.1\r\nHost: rebind.example\r\nContent-Type: application/json\r\n"
+      "Content-Length: " + std::to_string(describe.size()) + "\r\n\r\n" + describe;
+  const std::string reply = raw_exchange(port(), request);
+  EXPECT_TRUE(reply.starts_with("HTTP/1.1 403 Forbidden\r\n")) << reply.substr(0, 60);
+  EXPECT_NE(reply.find("Host not allowed"), std::string::npos);
+}
+
 TEST_F(Endpoint, ExpectContinueIsHonoured) {
   const std::string body = R"({"command":"describe"})";
-  const std::string request = "POST /command HTTP/1.1\r\nHost: x\r\nContent-Type: application/json\r\n"
+  const std::string request = "POST /command HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: application/json\r\n"
                               "Expect: 100-continue\r\nConnection: close\r\nContent-Length: " +
                               std::to_string(body.size()) + "\r\n\r\n" + body;
   const std::string reply = raw_exchange(port(), request);
@@ -187,7 +219,7 @@ TEST_F(Endpoint, HalfClosedClientStillGetsItsAnswer) {
   const std::string body = R"({"command":"describe"})";
   const std::string reply = raw_exchange(
       port(),
-      "POST /command HTTP/1.1\r\nHost: x\r\nContent-Type: application/json\r\nContent-Length: " +
+      "POST /command HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: application/json\r\nContent-Length: " +
           std::to_string(body.size()) + "\r\n\r\n" + body,
       std::chrono::seconds(5), true);
   EXPECT_TRUE(reply.starts_with("HTTP/1.1 200 OK")) << reply.substr(0, 60);

@@ -1,8 +1,8 @@
-#include "main/command_endpoint.hpp"
+#include "server/command_endpoint.hpp"
 
 #include <gtest/gtest.h>
 
-#include "main/dispatch.hpp"
+#include "server/dispatch.hpp"
 
 namespace cutrelay {
 namespace {

@@ -1,4 +1,4 @@
-#include "main/forwarding.hpp"
+#include "hub/forwarding.hpp"
 
 #include <gtest/gtest.h>
 

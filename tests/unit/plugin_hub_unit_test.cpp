@@ -1,4 +1,4 @@
-#include "main/plugin_hub.hpp"
+#include "hub/plugin_hub.hpp"
 
 #include <gtest/gtest.h>
 

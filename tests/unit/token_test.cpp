@@ -5,7 +5,7 @@
 #include <set>
 
 #include "common/files.hpp"
-#include "main/startup.hpp"
+#include "server/startup.hpp"
 #include "test_dir.hpp"
 
 namespace cutrelay {

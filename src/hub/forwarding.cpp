@@ -1,4 +1,4 @@
-#include "main/forwarding.hpp"
+#include "hub/forwarding.hpp"
 #include "common/async.hpp"
 
 #include <cmath>
@@ -12,8 +12,7 @@
 
 #include "catalog/catalog.hpp"
 #include "common/args.hpp"
-#include "host/readiness.hpp"
-#include "main/plugin_hub.hpp"
+#include "hub/plugin_hub.hpp"
 
 namespace cutrelay {
 
@@ -195,7 +194,8 @@ void add_default_paths(std::string_view verb, json& args, const fs::path& previe
   }
 }
 
-asio::awaitable<json> forward_verb(StatePtr state, std::string verb, json args) {
+asio::awaitable<json> forward_verb(StatePtr state, std::string verb, json args,
+                                   NotConnectedAnswer not_connected) {
   const VerbRecord* record = find_verb(verb);
   if (record == nullptr || record->kind == Runtime::Bridge) co_return unknown_verb_answer(verb);
 
@@ -223,7 +223,7 @@ asio::awaitable<json> forward_verb(StatePtr state, std::string verb, json args) 
   switch (error.kind) {
     case CallError::NotConnected:
       if (target == "cep") co_return cep_not_connected_answer(is_connected(*state, "uxp"));
-      co_return co_await not_connected_answer(state);
+      co_return co_await not_connected(state);
     case CallError::Disconnected:
       co_return disconnected_answer();
     case CallError::TimedOut:
@@ -232,7 +232,8 @@ asio::awaitable<json> forward_verb(StatePtr state, std::string verb, json args) 
   co_return timed_out_answer(error.seconds);
 }
 
-asio::awaitable<json> wait_for_plugin(StatePtr state, json args) {
+asio::awaitable<json> wait_for_plugin(StatePtr state, json args,
+                                      NotConnectedAnswer not_connected) {
   const std::uint64_t seconds = std::clamp<std::uint64_t>(
       arg_uint(args, "timeoutSec").value_or(kDefaultWaitForPlugin), 1, kMaxWaitForPlugin);
   const auto deadline = Clock::now() + std::chrono::seconds(seconds);
@@ -242,7 +243,7 @@ asio::awaitable<json> wait_for_plugin(StatePtr state, json args) {
       co_return json{{"success", true}, {"connected", true}, {"plugin", std::move(record->first)}};
     }
     if (Clock::now() >= deadline) {
-      json answer = co_await not_connected_answer(state);
+      json answer = co_await not_connected(state);
       answer["error"] = "plugin did not connect within " + std::to_string(seconds) + "s";
       co_return answer;
     }

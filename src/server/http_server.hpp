@@ -2,7 +2,7 @@
 // The HTTP listener and its routes.
 #include <boost/asio/ip/tcp.hpp>
 
-#include "main/bridge_state.hpp"
+#include "hub/bridge_state.hpp"
 
 namespace cutrelay {
 

@@ -1,10 +1,10 @@
-#include "main/dispatch.hpp"
+#include "server/dispatch.hpp"
 
 #include "catalog/catalog.hpp"
 #include "catalog/decorate.hpp"
 #include "host/readiness.hpp"
-#include "main/event_feed.hpp"
-#include "main/forwarding.hpp"
+#include "hub/event_feed.hpp"
+#include "hub/forwarding.hpp"
 
 namespace cutrelay {
 
@@ -23,7 +23,7 @@ asio::awaitable<std::optional<json>> run_local(const StatePtr& state, std::strin
                                                const json& args) {
   if (verb == "describe") co_return describe_answer();
   if (verb == "readiness") co_return co_await readiness_report(state);
-  if (verb == "wait_for_plugin") co_return co_await wait_for_plugin(state, args);
+  if (verb == "wait_for_plugin") co_return co_await wait_for_plugin(state, args, not_connected_answer);
   if (verb == "events") co_return events_answer(*state, args);
   co_return std::nullopt;
 }
@@ -33,8 +33,16 @@ asio::awaitable<std::optional<json>> run_local(const StatePtr& state, std::strin
 asio::awaitable<json> dispatch(StatePtr state, std::string command, json args) {
   const std::string verb(strip_prefix(command));
   std::optional<json> answer = co_await run_local(state, verb, args);
-  if (!answer) answer = co_await forward_verb(state, verb, std::move(args));
+  if (!answer) answer = co_await forward_verb(state, verb, std::move(args), not_connected_answer);
   co_return decorate(verb, std::move(*answer));
+}
+
+VerbContext verb_context(StatePtr state) {
+  // BridgeState lives as long as the process, so the copy held by the function is harmless.
+  StatePtr inner = state;
+  return VerbContext{std::move(state), [inner](std::string command, json args) {
+                       return dispatch(inner, std::move(command), std::move(args));
+                     }};
 }
 
 asio::awaitable<std::string> dispatch_text(StatePtr state, std::string command, json args) {

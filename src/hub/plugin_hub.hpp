@@ -13,7 +13,7 @@
 #include <boost/beast/http/message.hpp>
 #include <boost/beast/http/string_body.hpp>
 
-#include "main/bridge_state.hpp"
+#include "hub/bridge_state.hpp"
 
 namespace cutrelay {
 

@@ -1,4 +1,4 @@
-#include "main/http_server.hpp"
+#include "server/http_server.hpp"
 
 #include <cstdio>
 #include <cstdlib>
@@ -17,9 +17,10 @@
 #include <boost/beast/http/string_body.hpp>
 #include <boost/beast/http/write.hpp>
 
-#include "main/command_endpoint.hpp"
+#include "server/command_endpoint.hpp"
+#include "server/request_guard.hpp"
 #include "common/log.hpp"
-#include "main/plugin_hub.hpp"
+#include "hub/plugin_hub.hpp"
 #include "common/async.hpp"
 
 namespace cutrelay {
@@ -45,6 +46,13 @@ bool is_http_parse_error(const beast::error_code& ec) {
 
 bool has_body(const http::request_parser<http::empty_body>& parser) {
   return parser.chunked() || parser.content_length().value_or(0) > 0;
+}
+
+template <class Fields>
+std::optional<std::string_view> header_value(const Fields& fields, http::field name) {
+  const auto it = fields.find(name);
+  if (it == fields.end()) return std::nullopt;
+  return it->value();
 }
 
 asio::awaitable<bool> send(beast::tcp_stream& stream, HttpReply reply, unsigned version,
@@ -113,7 +121,15 @@ asio::awaitable<void> serve_connection(StatePtr state, beast::tcp_stream stream)
     bool keep_alive = request.keep_alive();
 
     if (path == "/" || path == "/command") {
-      // The body is read before anything else is looked at.
+      // Requests from web pages are refused before their body is even read.
+      if (auto refusal = guard_request(header_value(request, http::field::host),
+                                       header_value(request, http::field::origin))) {
+        const bool reuse = keep_alive && !has_body(header);
+        if (!co_await send(stream, std::move(*refusal), version, reuse)) co_return;
+        if (!reuse) break;
+        continue;
+      }
+      // Otherwise the body is read before anything else is looked at.
       if (header.content_length() && *header.content_length() > kMaxCommandBody) {
         if (co_await send(stream, body_read_failure(true, {}), version, false)) {
           co_await lingering_close(stream);
@@ -137,10 +153,7 @@ asio::awaitable<void> serve_connection(StatePtr state, beast::tcp_stream stream)
         co_return;
       }
       auto message = full.release();
-      std::optional<std::string_view> content_type;
-      if (auto it = message.find(http::field::content_type); it != message.end()) {
-        content_type = it->value();
-      }
+      const auto content_type = header_value(message, http::field::content_type);
       // The command may take minutes; the client is not expected to send meanwhile.
       stream.expires_never();
       HttpReply reply =

@@ -6,7 +6,8 @@
 
 #include <boost/asio/awaitable.hpp>
 
-#include "main/bridge_state.hpp"
+#include "hub/bridge_state.hpp"
+#include "hub/verb_context.hpp"
 
 namespace cutrelay {
 
@@ -15,6 +16,9 @@ std::string_view strip_prefix(std::string_view command);
 
 // Runs a command exactly as the command endpoint does and returns the decorated answer.
 boost::asio::awaitable<json> dispatch(StatePtr state, std::string command, json args);
+
+// The context handed to bridge-local verbs that run an inner verb through dispatch.
+VerbContext verb_context(StatePtr state);
 
 // The same, serialised; the fixed `describe` answer is served from its one serialisation.
 boost::asio::awaitable<std::string> dispatch_text(StatePtr state, std::string command, json args);

@@ -8,7 +8,7 @@
 
 #include <boost/asio/awaitable.hpp>
 
-#include "main/bridge_state.hpp"
+#include "hub/bridge_state.hpp"
 
 namespace cutrelay {
 
@@ -30,11 +30,18 @@ boost::asio::awaitable<CallOutcome> call_plugin(StatePtr state, std::string runt
                                                 std::string verb, json args,
                                                 std::chrono::seconds timeout);
 
+// The answer to give when the UXP plug-in is not connected. Why it is not (no install,
+// Premiere not running, the plug-in missing) is host control's knowledge, which sits above
+// the hub, so the caller hands it in.
+using NotConnectedAnswer = boost::asio::awaitable<json> (*)(StatePtr);
+
 // Runs a catalogued plug-in verb (name without the prefix) and builds its answer.
-boost::asio::awaitable<json> forward_verb(StatePtr state, std::string verb, json args);
+boost::asio::awaitable<json> forward_verb(StatePtr state, std::string verb, json args,
+                                          NotConnectedAnswer not_connected);
 
 // Waits until the UXP plug-in is connected, polling every 500 ms.
-boost::asio::awaitable<json> wait_for_plugin(StatePtr state, json args);
+boost::asio::awaitable<json> wait_for_plugin(StatePtr state, json args,
+                                             NotConnectedAnswer not_connected);
 
 // The answer for a plug-in's result message.
 json answer_from_result(json message);

@@ -8,7 +8,7 @@
 #include <boost/asio/awaitable.hpp>
 #include <boost/beast/http/verb.hpp>
 
-#include "main/bridge_state.hpp"
+#include "hub/bridge_state.hpp"
 
 namespace cutrelay {
 

@@ -1,4 +1,4 @@
-#include "main/bridge_state.hpp"
+#include "hub/bridge_state.hpp"
 
 #include "common/async.hpp"
 

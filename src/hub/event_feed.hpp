@@ -2,7 +2,7 @@
 // The numbered log of events pushed by the plug-ins, and the `events` verb that reads it.
 #include <cstddef>
 
-#include "main/bridge_state.hpp"
+#include "hub/bridge_state.hpp"
 
 namespace cutrelay {
 

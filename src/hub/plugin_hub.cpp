@@ -1,4 +1,4 @@
-#include "main/plugin_hub.hpp"
+#include "hub/plugin_hub.hpp"
 
 #include <boost/asio/as_tuple.hpp>
 #include <boost/asio/co_spawn.hpp>
@@ -13,7 +13,7 @@
 
 #include "catalog/catalog.hpp"
 #include "common/args.hpp"
-#include "main/event_feed.hpp"
+#include "hub/event_feed.hpp"
 #include "common/log.hpp"
 #include "common/async.hpp"
 #include "common/text.hpp"

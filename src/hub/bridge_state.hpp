@@ -14,7 +14,7 @@
 #include <boost/asio/experimental/concurrent_channel.hpp>
 
 #include "common/json_util.hpp"
-#include "main/outbox.hpp"
+#include "hub/outbox.hpp"
 
 namespace cutrelay {
 

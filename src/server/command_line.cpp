@@ -1,4 +1,4 @@
-#include "main/command_line.hpp"
+#include "server/command_line.hpp"
 
 namespace cutrelay {
 

@@ -1,4 +1,4 @@
-#include "main/startup.hpp"
+#include "server/startup.hpp"
 
 #include <unistd.h>
 
@@ -19,9 +19,9 @@
 #include "common/files.hpp"
 #include "common/text.hpp"
 #include "host/discovery.hpp"
-#include "main/bridge_state.hpp"
-#include "main/command_line.hpp"
-#include "main/http_server.hpp"
+#include "hub/bridge_state.hpp"
+#include "server/command_line.hpp"
+#include "server/http_server.hpp"
 
 namespace cutrelay {
 

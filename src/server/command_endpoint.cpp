@@ -1,9 +1,9 @@
-#include "main/command_endpoint.hpp"
+#include "server/command_endpoint.hpp"
 
 #include <boost/beast/core/string.hpp>
 
 #include "common/text.hpp"
-#include "main/dispatch.hpp"
+#include "server/dispatch.hpp"
 
 namespace cutrelay {
 

@@ -1,4 +1,4 @@
-#include "main/event_feed.hpp"
+#include "hub/event_feed.hpp"
 
 #include "common/args.hpp"
 
