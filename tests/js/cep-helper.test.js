@@ -95,13 +95,16 @@ test('the extension as Premiere loads it', async (t) => {
     assert.doesNotMatch(xml, /<Menu>/);
   });
 
-  await t.test('host version ranges include or exclude their ends as written', () => {
+  await t.test('host version ranges include or exclude their ends as written', (t) => {
     assert.equal(versionInRange('26.3.0', '[15.0,99.9]'), true);
     assert.equal(versionInRange('15.0', '[15.0,99.9]'), true);
     assert.equal(versionInRange('14.9.1', '[15.0,99.9]'), false);
     assert.equal(versionInRange('26.0', '[15.0,26.0)'), false);
     assert.equal(versionInRange('26.0', 'nonsense'), false);
-    assert.throws(() => createSim({ only: 'cep', version: '14.0.0' }), /does not accept Premiere 14\.0\.0/);
+    const dir = helperWith(t, fs.readFileSync(path.join(HELPER_DIR, 'host.jsx'), 'utf8'));
+    const manifest = path.join(dir, 'CSXS', 'manifest.xml');
+    fs.writeFileSync(manifest, fs.readFileSync(manifest, 'utf8').replace('[15.0,99.9]', '[15.0,26.0)'));
+    assert.throws(() => createSim({ only: 'cep', helperDir: dir }), /does not accept Premiere 26\.3\.0 \(host range \[15\.0,26\.0\)\)/);
   });
 
   await t.test('a host.jsx that is not ES3 defines nothing, and every call fails as non-JSON', async (t) => {
