@@ -218,7 +218,8 @@ QUOR_VERBS.set_speed = function (args) {
   var m = /^([VvAa][0-9]+):([0-9]+)$/.exec(String(args.clip));
   if (!m) throw quor_fail("bad_clip", "clip must look like V1:0");
   var speed = Number(args.speed);
-  if (typeof args.speed !== "number" || !isFinite(speed) || speed <= 0) {
+  var given = typeof args.speed === "number" || (typeof args.speed === "string" && args.speed !== "");
+  if (!given || !isFinite(speed) || speed <= 0) {
     throw quor_fail("bad_speed", "speed must be a positive number (1 = 100%, 0.5 = half speed)");
   }
   var ctx = quor_context();

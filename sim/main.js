@@ -5,10 +5,12 @@
 // reconnecting.
 //
 //   node sim/main.js [--verbose] [--platform darwin] [--premiere-version 25.6] [--only uxp|cep]
+//                    [--script-timeout 30]
 //
 // --premiere-version picks the Premiere the simulator plays (25.6.0 to 26.5.0, default
 // 26.3.0): it offers exactly the members that version has (premierepro/since.js).
-// --only starts one of the two plug-ins.
+// --only starts one of the two plug-ins. --script-timeout <s> stops an ExtendScript
+// evaluation that runs longer (default 30 s; Premiere itself would hang).
 
 const { createSim } = require('./index');
 
@@ -29,6 +31,12 @@ function main(argv) {
     process.stderr.write('[cutrelay-sim] --only takes "uxp" or "cep"\n');
     process.exit(2);
   }
+  const timeoutText = option(argv, '--script-timeout');
+  const scriptTimeout = timeoutText === undefined ? undefined : Number(timeoutText);
+  if (scriptTimeout !== undefined && !(scriptTimeout > 0)) {
+    process.stderr.write('[cutrelay-sim] --script-timeout takes a number of seconds\n');
+    process.exit(2);
+  }
   const home = process.env.HOME || process.env.USERPROFILE || '';
   let sim;
   try {
@@ -37,6 +45,7 @@ function main(argv) {
       platform,
       version,
       only,
+      scriptTimeoutMs: scriptTimeout === undefined ? undefined : scriptTimeout * 1000,
       onConsole: verbose ? (line) => process.stderr.write(line + '\n') : undefined,
     });
   } catch (e) {

@@ -106,7 +106,7 @@ test('set_speed', async (t) => {
   await t.test('index 2 on clip, gap, clip, clip is the third real clip', async (t) => {
     const { sim } = await gappedFixture(t);
     assert.deepEqual(await layout(sim, 'V1'), [['V1:0', 0, 4], ['V1:1', 8, 12], ['V1:2', 12, 16]]);
-    const r = await sim.cepOk('set_speed', { clip: 'V1:2', speed: 2 });
+    const r = await sim.cepOk('set_speed', { clip: 'V1:2', speed: '2' });
     assert.deepEqual(r, { clip: 'V1:2', speed: 2, reverse: false, ripple: false });
     assert.deepEqual(await layout(sim, 'V1'), [['V1:0', 0, 4], ['V1:1', 8, 12], ['V1:2', 12, 14]]);
     const s = await sim.ok('get_sequence', {});
@@ -132,7 +132,9 @@ test('set_speed', async (t) => {
       [{ clip: 'V9:0', speed: 2 }, 'track_not_found', null],
       [{ clip: 'V1:3', speed: 2 }, 'clip_not_found', 'No clip index 3 on that track'],
       [{ clip: 'V1:0', speed: 0 }, 'bad_speed', null],
-      [{ clip: 'V1:0', speed: '2' }, 'bad_speed', null],
+      [{ clip: 'V1:0', speed: 'fast' }, 'bad_speed', null],
+      [{ clip: 'V1:0', speed: true }, 'bad_speed', null],
+      [{ clip: 'V1:0' }, 'bad_speed', null],
       [{ clip: 'V1:0', speed: 1e9 }, 'speed_failed', null],
     ];
     for (const [args, code, message] of cases) {

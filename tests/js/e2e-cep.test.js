@@ -109,3 +109,28 @@ test('razor through the bridge: the CEP helper first, the UXP plug-in alone afte
     assert.deepEqual(await boundaries(send), withHelper);
   });
 });
+
+test('the helper alone: razor still goes to it, and a runaway script blocks no other request', { skip: SKIP, timeout: 120000 }, async (t) => {
+  const { home } = dirs(t);
+  const { port } = await startBridge(t, home);
+  const sim = startSim(t, home, ['--only', 'cep', '--script-timeout', '3']);
+  const send = agent(port);
+  await until('the CEP helper', async () => (await send('premiere_extendscript', { code: 'return 1;', timeoutSec: 2 })).success, 15000);
+  assert.match(sim.out, /; CEP helper 0\.1\.0 looks for /);
+  assert.equal((await send('premiere_ping', {})).success, false);
+  const r = await send('premiere_razor', { time: 1 });
+  assert.deepEqual([r.success, r.errorCode, r.error], [false, 'no_sequence', 'No active sequence']);
+
+  // The loop holds the simulated Premiere, as it would hold Premiere's main thread; the
+  // bridge gives up on that call alone and keeps answering.
+  const looping = send('premiere_extendscript', { code: 'while (true) {}', timeoutSec: 1 });
+  const described = await send('premiere_describe', {});
+  assert.equal(described.success, true);
+  const timedOut = await looping;
+  assert.deepEqual([timedOut.success, timedOut.errorCode], [false, 'plugin_timeout']);
+  const after = await until('the helper to answer again', async () => {
+    const a = await send('premiere_extendscript', { code: 'return 6 * 7;', timeoutSec: 2 });
+    return a.success ? a : null;
+  }, 15000);
+  assert.equal(after.value, 42);
+});
