@@ -58,10 +58,18 @@ function splitTrackAt(track, at) {
   const ti = track.items.find((x) => x.start < at && at < x.end);
   if (!ti) return false;
   const right = cloneTrackItem(ti);
-  const left = ti.end;
+  const end = ti.end;
+  const source = (ticks) => BigInt(Math.round(Number(ticks) * ti.speed));
   right.start = at;
-  right.end = left;
-  right.inPoint = ti.inPoint + BigInt(Math.round(Number(at - ti.start) * ti.speed));
+  right.end = end;
+  if (ti.reversed) {
+    // Played backwards, the left half shows the end of the source range and the right
+    // half its beginning.
+    right.inPoint = ti.inPoint;
+    ti.inPoint += source(end - at);
+  } else {
+    right.inPoint = ti.inPoint + source(at - ti.start);
+  }
   ti.end = at;
   track.items.push(right);
   sortTrack(track);

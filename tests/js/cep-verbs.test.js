@@ -73,6 +73,17 @@ test('razor', async (t) => {
     assert.equal(sim.undoHistory().includes('Razor'), false);
   });
 
+  await t.test('halves of a fast or reversed clip cover the source range between them', async (t) => {
+    const { sim } = await gappedFixture(t);
+    await sim.cepOk('set_speed', { clip: 'V1:0', speed: 2, reverse: true });
+    await sim.cepOk('set_speed', { clip: 'A1:0', speed: 2 });
+    await sim.cepOk('razor', { time: 0.4, tracks: ['V1', 'A1'] });
+    const seq = sim.project().activeSequence;
+    const span = (ti) => [Number(ti.inPoint) / TPS, Number(ti.outPoint) / TPS];
+    assert.deepEqual(seq.video[0].items.slice(0, 2).map(span), [[3.2, 4], [0, 3.2]]);
+    assert.deepEqual(seq.audio[0].items.slice(0, 2).map(span), [[0, 0.8], [0.8, 4]]);
+  });
+
   await t.test('a QE razor is one undo step per track', async (t) => {
     const { sim } = await editFixture(t);
     await sim.cepOk('razor', { time: 5, tracks: ['V1'] });
