@@ -6,6 +6,7 @@ const test = require('node:test');
 const assert = require('node:assert/strict');
 const fs = require('fs');
 const path = require('path');
+const { spawnSync } = require('child_process');
 const { WebSocketServer } = require('ws');
 const { createSim, HELPER_DIR } = require('../../sim');
 const { versionInRange, readManifest } = require('../../sim/cep/runtime');
@@ -275,4 +276,12 @@ test('connecting', async (t) => {
     assert.deepEqual(await looping, { ok: false, errorCode: 'extendscript_error', error: 'ExtendScript returned non-JSON: EvalScript error.' });
     assert.equal((await after).ok, true);
   });
+});
+
+test('sim/main.js refuses an --only it does not know', (t) => {
+  const r = spawnSync(process.execPath, [path.join(__dirname, '..', '..', 'sim', 'main.js'), '--only', 'both'], {
+    env: Object.assign({}, process.env, { HOME: homeDir(t) }), encoding: 'utf8', timeout: 20000,
+  });
+  assert.equal(r.status, 2);
+  assert.equal(r.stderr, '[cutrelay-sim] --only takes "uxp" or "cep"\n');
 });
