@@ -55,7 +55,7 @@ function quor_string(s) {
 }
 
 function quor_json_at(v, depth) {
-  var t, parts, i, k;
+  var t, parts, i, k, value;
   if (v === null || v === undefined) return "null";
   t = typeof v;
   if (t === "number") return isFinite(v) ? String(v) : "null";
@@ -72,8 +72,13 @@ function quor_json_at(v, depth) {
     parts = [];
     for (k in v) {
       if (!Object.prototype.hasOwnProperty.call(v, k)) continue;
-      if (typeof v[k] === "function") continue;
-      parts.push(quor_string(String(k)) + ":" + quor_json_at(v[k], depth + 1));
+      try {
+        value = v[k];
+      } catch (e) {
+        continue; // a host property that cannot be read right now is left out
+      }
+      if (typeof value === "function") continue;
+      parts.push(quor_string(String(k)) + ":" + quor_json_at(value, depth + 1));
     }
     return "{" + parts.join(",") + "}";
   }

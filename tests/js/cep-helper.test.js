@@ -167,6 +167,13 @@ test('quor_json, the helper\'s serialiser', async (t) => {
     assert.equal(json('{u: undefined, "needs \\"quote\\"": 1}'), '{"u":null,"needs \\"quote\\"":1}');
   });
 
+  await t.test('a property that throws when read is left out', () => {
+    sim.cep.engine.context.quorTestThrowing = Object.defineProperty({ a: 1 }, 'b', {
+      enumerable: true, get() { throw new Error('not now'); },
+    });
+    assert.equal(json('quorTestThrowing'), '{"a":1}');
+  });
+
   await t.test('a cycle ends in null at the depth limit instead of never ending', () => {
     const text = json('(function () { var o = {}; o.self = o; return o; })()');
     let depth = 0;
