@@ -1,5 +1,6 @@
 'use strict';
-// Running the real bridge binary and the simulator as processes for end-to-end tests.
+// Running the real bridge binary and the simulator as child processes, and talking to the
+// bridge as an agent does (HTTP on loopback). Used by the end-to-end tests.
 
 const assert = require('node:assert/strict');
 const fs = require('fs');
@@ -10,11 +11,11 @@ const { ROOT } = require('./helpers');
 const BIN = path.resolve(ROOT, process.env.CUTRELAY_BIN || 'build/cutrelay');
 const HAVE_BIN = fs.existsSync(BIN);
 if (!HAVE_BIN && process.env.CUTRELAY_BIN) throw new Error(`CUTRELAY_BIN=${process.env.CUTRELAY_BIN} does not exist`);
-/** The skip reason for tests that need the binary, or false. */
 const SKIP = HAVE_BIN ? false : `no bridge binary at ${BIN} (build it or set CUTRELAY_BIN)`;
 
 const sleep = (ms) => new Promise((r) => setTimeout(r, ms));
 
+/** Polls `fn` until it returns something truthy; fails after `ms`. */
 async function until(what, fn, ms) {
   const end = Date.now() + ms;
   let last;
@@ -41,7 +42,6 @@ function start(t, cmd, args, env) {
   return child;
 }
 
-/** The bridge with a fresh connection file in `home`; resolves once it has written it. */
 async function startBridge(t, home) {
   const file = path.join(home, '.quor', 'cutrelay', 'connection.json');
   try { fs.rmSync(file); } catch (e) { /* first start */ }
@@ -53,12 +53,7 @@ async function startBridge(t, home) {
   return { bridge, port: conn.port };
 }
 
-/** The simulator (sim/main.js) with extra arguments, e.g. ['--only', 'uxp']. */
-function startSim(t, home, args = []) {
-  return start(t, process.execPath, [path.join(ROOT, 'sim', 'main.js'), ...args], { HOME: home });
-}
-
-/** An agent: POSTs one command and resolves with the answer. */
+/** An agent: sends one command and returns the bridge's JSON answer. */
 function agent(port) {
   return async (command, args = {}) => {
     const res = await fetch(`http://127.0.0.1:${port}/command`, {
@@ -72,4 +67,17 @@ function agent(port) {
   };
 }
 
-module.exports = { BIN, SKIP, sleep, until, start, startBridge, startSim, agent };
+/** Waits until the plug-in answers a ping through the bridge. */
+async function pluginReady(send) {
+  return until('the plug-in to connect', async () => {
+    const r = await send('premiere_ping', { timeoutSec: 2 });
+    return r.success ? r : null;
+  }, 10000);
+}
+
+/** The simulator (sim/main.js) with extra arguments, e.g. ['--only', 'uxp']. */
+function startSim(t, home, args = []) {
+  return start(t, process.execPath, [path.join(ROOT, 'sim', 'main.js'), ...args], { HOME: home });
+}
+
+module.exports = { BIN, SKIP, sleep, until, start, startBridge, startSim, agent, pluginReady };
