@@ -85,7 +85,14 @@ function parseAnswer(answer) {
 
 /** Runs one verb in ExtendScript; resolves with the members of its result message. */
 async function runCall(verb, args) {
-  return parseAnswer(await evalScript(dispatchScript(verb, args)));
+  let script;
+  try {
+    script = dispatchScript(verb, args);
+  } catch (e) {
+    // Arguments nested too deeply to write out again: this call fails, nothing else does.
+    return { ok: false, errorCode: "bad_args", error: "The arguments could not be passed to ExtendScript: " + (e && e.message ? e.message : String(e)) };
+  }
+  return parseAnswer(await evalScript(script));
 }
 
 /** The hello message: quor_hello()'s fields plus this helper's own. */

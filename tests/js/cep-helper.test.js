@@ -276,6 +276,17 @@ test('connecting', async (t) => {
     assert.deepEqual(r, { ok: false, errorCode: 'extendscript_error', error: 'ExtendScript returned non-JSON: ' + 'x'.repeat(500) });
   });
 
+  await t.test('arguments nested too deeply to pass on fail that call only', async (t) => {
+    const sim = startHelper(t, { home: homeDir(t) });
+    const deep = {};
+    let cur = deep;
+    for (let i = 0; i < 20000; i++) { cur.a = {}; cur = cur.a; }
+    const r = await sim.cepCall('extendscript', { code: 'return 1;', args: deep });
+    assert.deepEqual([r.ok, r.errorCode], [false, 'bad_args']);
+    assert.match(r.error, /^The arguments could not be passed to ExtendScript: /);
+    assert.deepEqual(await sim.cepCall('extendscript', { code: 'return args;', args: [[[1]], 'x'] }), { ok: true, result: { value: [[[1]], 'x'] } });
+  });
+
   await t.test('a looping script fails that call only; the next one runs', async (t) => {
     const { sim } = await editFixture(t, { scriptTimeoutMs: 200 });
     const looping = sim.cepCall('extendscript', { code: 'while (true) {}' });
