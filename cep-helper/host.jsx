@@ -1,10 +1,13 @@
-// Quor Bridge Helper — the ExtendScript side of cutrelay's CEP helper.
+// Quor Bridge Helper: the ExtendScript side of cutrelay's CEP helper.
 //
 // Premiere loads this file into its ExtendScript engine when the helper starts
 // (<ScriptPath> of CSXS/manifest.xml). main.js calls two entry points through CEP's
 // evalScript, and each returns JSON text:
 //   quor_hello()            the hello fields (application version, build, project, sequence)
 //   quor_dispatch(payload)  runs one verb; payload is the JSON text of {verb, args}
+//
+// The file is kept to ASCII (non-ASCII text is written as \u escapes): ExtendScript may read
+// a file without a byte-order mark in the system's encoding.
 //
 // ExtendScript is ES3: no JSON object, no let/const, no arrow functions, no
 // Array.prototype.forEach or Object.keys. The test suite parses this file as ES3, so any of
@@ -121,10 +124,10 @@ function quor_context() {
   return { seq: seq, qs: qs };
 }
 
-/** "V1", "a2" … → {video, index (0-based), label}. */
+/** "V1", "a2" ... -> {video, index (0-based), label}. */
 function quor_trackRef(ref) {
   var m = /^([VvAa])([0-9]+)$/.exec(String(ref));
-  if (!m || parseInt(m[2], 10) < 1) throw quor_fail("bad_track", "Bad track '" + ref + "' (use V1, A2 …)");
+  if (!m || parseInt(m[2], 10) < 1) throw quor_fail("bad_track", "Bad track '" + ref + "' (use V1, A2 \u2026)");
   var video = m[1] === "V" || m[1] === "v";
   var index = parseInt(m[2], 10) - 1;
   return { video: video, index: index, label: (video ? "V" : "A") + (index + 1) };
@@ -149,7 +152,7 @@ function quor_domTrack(ctx, t) {
   return t.video ? ctx.seq.videoTracks[t.index] : ctx.seq.audioTracks[t.index];
 }
 
-/** Seconds → a timecode in the sequence's frame rate and display format. */
+/** Seconds -> a timecode in the sequence's frame rate and display format. */
 function quor_timecode(seq, seconds) {
   var s = Number(seconds);
   if (seconds === null || seconds === undefined || seconds === "" || !isFinite(s) || s < 0) {

@@ -11,6 +11,7 @@ const { WebSocketServer } = require('ws');
 const { createSim, HELPER_DIR } = require('../../sim');
 const { versionInRange, readManifest } = require('../../sim/cep/runtime');
 const { tempDir, editFixture } = require('./helpers');
+const { checkText } = require('./tools/check-es3');
 
 const sleep = (ms) => new Promise((r) => setTimeout(r, ms));
 
@@ -115,6 +116,18 @@ test('the extension as Premiere loads it', async (t) => {
       ok: false, errorCode: 'extendscript_error', error: 'ExtendScript returned non-JSON: EvalScript error.',
     });
   });
+});
+
+test('the ES3 check of host.jsx finds what ExtendScript lacks', () => {
+  const found = (text) => checkText(text).map((f) => f.message);
+  for (const text of ['let x = 1;', 'var f = () => 1;', 'var o = {a: 1,};', 'var s = `t`;', 'var s = "\u2028";']) {
+    assert.match(found(text)[0], /^not ES3: /, text);
+  }
+  assert.deepEqual(found('var s = JSON.stringify({});'), ['JSON does not exist in ExtendScript']);
+  assert.deepEqual(found('var k = Object.keys({}); [].forEach(function () {}); " a ".trim();'),
+    ['Object.keys does not exist in ExtendScript', '.forEach() does not exist in ExtendScript (ES3)', '.trim() does not exist in ExtendScript (ES3)']);
+  assert.deepEqual(found('var a = "\u00e9";'), ['non-ASCII character: write it as a \\u escape']);
+  assert.deepEqual(found('var i = "ab".indexOf("b"); var o = {JSON: 1}; o.JSON = 2; var e = "\\u00e9";'), []);
 });
 
 test('the ExtendScript engine', async (t) => {

@@ -3,7 +3,9 @@
 // Holds cep-helper/host.jsx to ExtendScript's dialect, ES3: the file must parse as ES3
 // (no let/const, arrow functions, template strings, getters in literals …) and must not
 // use what ES5 and later added to the library, which Premiere's ExtendScript lacks (JSON,
-// Object.keys, Array.isArray, forEach/map/filter …, trim, bind, Date.now).
+// Object.keys, Array.isArray, forEach/map/filter ..., trim, bind, Date.now). It must also be
+// ASCII, since ExtendScript may read a file without a byte-order mark in the system's
+// encoding.
 //
 // Usage: node tests/js/tools/check-es3.js [file …]   (exit status 1 on any finding)
 
@@ -45,6 +47,10 @@ function checkText(text) {
     return [{ line: e.loc ? e.loc.line : 0, message: `not ES3: ${e.message.replace(/ \(\d+:\d+\)$/, '')}` }];
   }
   const found = [];
+  text.split('\n').forEach((line, i) => {
+    // ExtendScript may read a file without a byte-order mark in the system's encoding.
+    if (/[^\x00-\x7f]/.test(line)) found.push({ line: i + 1, message: 'non-ASCII character: write it as a \\u escape' });
+  });
   const declared = new Set();
   walk(ast, (n) => {
     if (n.type === 'FunctionDeclaration' && n.id) declared.add(n.id.name);
