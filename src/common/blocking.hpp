@@ -4,8 +4,11 @@
 #include <type_traits>
 #include <utility>
 
+#include <boost/asio/associated_executor.hpp>
+#include <boost/asio/async_result.hpp>
 #include <boost/asio/awaitable.hpp>
-#include <boost/asio/co_spawn.hpp>
+#include <boost/asio/dispatch.hpp>
+#include <boost/asio/post.hpp>
 #include <boost/asio/thread_pool.hpp>
 #include <boost/asio/use_awaitable.hpp>
 
@@ -15,14 +18,22 @@ namespace cutrelay {
 boost::asio::thread_pool& blocking_pool();
 
 // Runs `work()` on the blocking pool and resumes the caller on its own executor with the
-// result. `work` must not throw.
+// result. `work` must not throw. Deliberately not a coroutine itself: GCC 12 destroys
+// by-value class parameters of nested coroutine calls twice in some co_await expressions.
 template <typename F>
 boost::asio::awaitable<std::invoke_result_t<F&>> run_blocking(F work) {
   using R = std::invoke_result_t<F&>;
-  co_return co_await boost::asio::co_spawn(
-      blocking_pool().get_executor(),
-      [w = std::move(work)]() mutable -> boost::asio::awaitable<R> { co_return w(); },
-      boost::asio::use_awaitable);
+  return boost::asio::async_initiate<decltype(boost::asio::use_awaitable), void(R)>(
+      [](auto handler, F w) {
+        boost::asio::post(blocking_pool(), [h = std::move(handler), w = std::move(w)]() mutable {
+          R result = w();
+          auto ex = boost::asio::get_associated_executor(h);
+          boost::asio::dispatch(ex, [h = std::move(h), r = std::move(result)]() mutable {
+            std::move(h)(std::move(r));
+          });
+        });
+      },
+      boost::asio::use_awaitable, std::move(work));
 }
 
 }  // namespace cutrelay

@@ -29,7 +29,7 @@ using namespace std::chrono_literals;
 namespace {
 
 constexpr std::string_view kHttpScheme = "http://";
-constexpr auto kTimeLimit = 60s;
+constexpr std::chrono::milliseconds kTimeLimit = 60s;
 
 std::optional<std::string> env_text(std::string_view name) {
   const char* value = std::getenv(std::string(name).c_str());
@@ -281,9 +281,8 @@ asio::awaitable<DirectApiResult> direct_api_call(std::string command, json args)
   const std::string token = env_text(kDirectApiTokenVar).value_or("");
   std::string request = direct_api_request(endpoint.host_port, command, args, token);
   auto strand = asio::make_strand(co_await asio::this_coro::executor);
-  co_return co_await asio::co_spawn(
-      strand, exchange(endpoint.host_port, std::move(request), direct_api_time_limit()),
-      asio::use_awaitable);
+  auto task = exchange(endpoint.host_port, std::move(request), direct_api_time_limit());
+  co_return co_await asio::co_spawn(strand, std::move(task), asio::use_awaitable);
 }
 
 }  // namespace cutrelay

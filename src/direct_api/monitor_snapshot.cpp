@@ -98,7 +98,8 @@ json snapshot_answer(const json& window, const json& capture) {
 asio::awaitable<json> monitor_snapshot(VerbContext ctx, json args) {
   if (arg_present(args, "time")) {
     json playhead = {{"time", args.at("time")}, {"sequence", copy_or_null(member(args, "sequence"))}};
-    json moved = co_await ctx.dispatch("set_playhead", std::move(playhead));
+    std::string verb = "set_playhead";
+    json moved = co_await ctx.dispatch(std::move(verb), std::move(playhead));
     const json* success = member(moved, "success");
     if (!(success && success->is_boolean() && success->get<bool>())) co_return moved;
     const std::uint64_t settle = arg_uint(args, "settleMs").value_or(kDefaultSettleMs);
@@ -110,7 +111,9 @@ asio::awaitable<json> monitor_snapshot(VerbContext ctx, json args) {
     }
   }
 
-  const DirectApiResult listed = co_await direct_api_call("desktop_list_windows", json::object());
+  // Arguments are named locals: GCC 12 mishandles temporaries inside co_await expressions.
+  std::string list_command = "desktop_list_windows";
+  const DirectApiResult listed = co_await direct_api_call(std::move(list_command), json::object());
   if (!listed.ok()) {
     co_return json{{"success", false},
                    {"errorCode", "qb_unreachable"},
@@ -132,8 +135,9 @@ asio::awaitable<json> monitor_snapshot(VerbContext ctx, json args) {
   const json window = *chosen;
 
   json capture_args = {{"hwnd", copy_or_null(member(window, "hwnd"))}};
+  std::string capture_command = "desktop_screenshot_window";
   const DirectApiResult captured =
-      co_await direct_api_call("desktop_screenshot_window", std::move(capture_args));
+      co_await direct_api_call(std::move(capture_command), std::move(capture_args));
   if (!captured.ok()) {
     co_return json{{"success", false}, {"errorCode", "screenshot_failed"}, {"error", captured.error}};
   }

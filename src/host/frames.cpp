@@ -71,8 +71,8 @@ std::string path_member(const json& object) {
   return path ? *path : std::string();
 }
 
-asio::awaitable<FileRead> read_off_thread(fs::path path, std::uint64_t limit) {
-  co_return co_await run_blocking([p = std::move(path), limit] { return read_whole_file(p, limit); });
+asio::awaitable<FileRead> read_off_thread(const std::string& path, std::uint64_t limit) {
+  return run_blocking([path, limit] { return read_whole_file(path, limit); });
 }
 
 }  // namespace
@@ -84,9 +84,11 @@ asio::awaitable<bool> wait_for_stable_file(fs::path path, std::chrono::milliseco
   const auto deadline = std::chrono::steady_clock::now() + limit;
   asio::steady_timer timer(co_await asio::this_coro::executor);
   std::optional<std::uint64_t> previous;
+  // A named lambda, not a temporary inside the co_await expression: GCC 12 mishandles the
+  // lifetime of such temporaries.
+  const auto look = [&path] { return stat_size(path); };
   for (;;) {
-    const std::optional<std::uint64_t> size =
-        co_await run_blocking([&path] { return stat_size(path); });
+    const std::optional<std::uint64_t> size = co_await run_blocking(look);
     if (size) {
       if (previous && *size != 0 && *size == *previous) co_return true;
     }
@@ -145,7 +147,8 @@ asio::awaitable<json> preview_frame(VerbContext ctx, json args) {
   json request = with_defaults(std::move(args), "name",
                                "preview_" + std::to_string(since_epoch<std::chrono::milliseconds>()),
                                960);
-  json answer = co_await ctx.dispatch("export_frame", std::move(request));
+  std::string verb = "export_frame";
+  json answer = co_await ctx.dispatch(std::move(verb), std::move(request));
   if (!succeeded(answer)) co_return answer;
 
   const std::string path = path_member(answer);
@@ -167,7 +170,8 @@ asio::awaitable<json> contact_sheet(VerbContext ctx, json args) {
   const bool want_inline = arg_not_off(args, "inline");
   json request = with_defaults(std::move(args), "prefix",
                                "sheet_" + std::to_string(since_epoch<std::chrono::seconds>()), 480);
-  json answer = co_await ctx.dispatch("export_frames", std::move(request));
+  std::string verb = "export_frames";
+  json answer = co_await ctx.dispatch(std::move(verb), std::move(request));
   if (!succeeded(answer) || !want_inline) co_return answer;
   const auto frames = answer.find("frames");
   if (frames == answer.end() || !frames->is_array()) co_return answer;

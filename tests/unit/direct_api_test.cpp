@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 #include "direct_api/monitor_snapshot.hpp"
 
 namespace cutrelay {
@@ -32,6 +34,19 @@ TEST(DirectApiEndpoint, RefusesWhatIsNotPlainHttp) {
   }
   EXPECT_EQ(direct_api_endpoint(nullopt, nullopt).error,
             "Quor Bridge direct API not found (QUOR_DIRECT_API_URL unset)");
+}
+
+TEST(DirectApiTimeLimit, SixtySecondsUnlessATestShortensIt) {
+  using namespace std::chrono_literals;
+  ::unsetenv("CUTRELAY_TEST_DIRECT_API_TIMEOUT_MS");
+  EXPECT_EQ(direct_api_time_limit(), 60s);
+  ::setenv("CUTRELAY_TEST_DIRECT_API_TIMEOUT_MS", "1500", 1);
+  EXPECT_EQ(direct_api_time_limit(), 1500ms);
+  ::setenv("CUTRELAY_TEST_DIRECT_API_TIMEOUT_MS", "999999999", 1);
+  EXPECT_EQ(direct_api_time_limit(), 60s);  // never longer
+  ::setenv("CUTRELAY_TEST_DIRECT_API_TIMEOUT_MS", "15s", 1);
+  EXPECT_EQ(direct_api_time_limit(), 60s);
+  ::unsetenv("CUTRELAY_TEST_DIRECT_API_TIMEOUT_MS");
 }
 
 TEST(DirectApiRequest, BytesAsSentWithTheTokenLast) {
