@@ -3,12 +3,15 @@
 // Runs the Premiere simulator with the real UXP plug-in loaded. The plug-in finds the
 // bridge through $HOME/.quor/cutrelay/connection.json by itself and keeps reconnecting.
 //
-//   node sim/main.js [--verbose] [--platform darwin] [--premiere-version 25.6]
+//   node sim/main.js [--verbose] [--platform darwin] [--premiere-version 25.6] [--direct-api]
 //
 // --premiere-version picks the Premiere the simulator plays (25.6.0 to 26.5.0, default
 // 26.3.0): it offers exactly the members that version has (premierepro/since.js).
+// --direct-api also serves a stand-in for the companion application's direct API (window
+// list and capture, sim/direct-api.js) and leaves its port in ~/.quor/direct-api-port.
 
 const { createSim } = require('./index');
+const { DirectApiStandIn } = require('./direct-api');
 
 /** The value after `--name`, or `--name=value`; undefined when absent. */
 function option(argv, name) {
@@ -36,10 +39,21 @@ function main(argv) {
     process.exit(2);
   }
   process.stdout.write(`[cutrelay-sim] Premiere ${sim.app.version} simulator running; plug-in ${sim.plugin.PLUGIN_VERSION} looks for ${home}/.quor/cutrelay/connection.json\n`);
+  let directApi = null;
+  if (argv.includes('--direct-api')) {
+    directApi = new DirectApiStandIn({ app: sim.app, home, token: process.env.QUOR_BRIDGE_TOKEN });
+    directApi.start().then(
+      (port) => process.stdout.write(`[cutrelay-sim] direct API stand-in on 127.0.0.1:${port}\n`),
+      (e) => process.stderr.write(`[cutrelay-sim] direct API stand-in not started: ${e.message}\n`),
+    );
+    // The port file must not outlive the process, however it ends.
+    process.on('exit', () => directApi.removePortFile());
+  }
   // Stay alive even while no socket or reconnect timer is pending.
   const keepAlive = setInterval(() => {}, 60 * 60 * 1000);
   const stop = () => {
     clearInterval(keepAlive);
+    if (directApi) directApi.removePortFile();
     sim.dispose();
     process.exit(0);
   };
