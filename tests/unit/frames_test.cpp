@@ -4,6 +4,10 @@
 
 #include <sys/stat.h>
 
+#include <boost/asio/co_spawn.hpp>
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/use_future.hpp>
+
 #include "common/base64.hpp"
 #include "test_dir.hpp"
 
@@ -54,6 +58,35 @@ TEST(ReadWholeFile, FailuresCarryTheSystemError) {
 
 TEST(InlineImage, AlwaysPngWithLength) {
   EXPECT_EQ(inline_image("abcd"), json({{"mime", "image/png"}, {"base64", "YWJjZA=="}, {"bytes", 4}}));
+}
+
+}  // namespace
+}  // namespace cutrelay
+
+namespace cutrelay {
+namespace {
+
+using namespace std::chrono_literals;
+
+bool wait_stable(const std::filesystem::path& path, std::chrono::milliseconds limit) {
+  boost::asio::io_context ioc;
+  auto result = boost::asio::co_spawn(ioc, wait_for_stable_file(path, limit), boost::asio::use_future);
+  ioc.run();
+  return result.get();
+}
+
+TEST(WaitForStableFile, OneLookAtLeastAndZeroNeverCounts) {
+  ScratchDir dir;
+  dir.write("frame.png", "png bytes");
+  dir.write("empty.png", "");
+  // With no time at all, the one look decides: a file with bytes passes, empty or missing not.
+  EXPECT_TRUE(wait_stable(dir.path / "frame.png", 0ms));
+  EXPECT_FALSE(wait_stable(dir.path / "empty.png", 0ms));
+  EXPECT_FALSE(wait_stable(dir.path / "missing.png", 0ms));
+  EXPECT_FALSE(wait_stable("", 0ms));
+  // Two looks a poll apart seeing the same size settle it before the limit.
+  EXPECT_TRUE(wait_stable(dir.path / "frame.png", 10s));
+  EXPECT_FALSE(wait_stable(dir.path / "empty.png", 700ms));
 }
 
 }  // namespace
