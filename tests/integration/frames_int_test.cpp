@@ -25,8 +25,9 @@ const std::string kPng = std::string("\x89PNG\r\n\x1a\n", 8) + std::string(5000,
 
 class Frames : public ::testing::Test {
  protected:
-  // Waits for files that never settle end after 1.5 s instead of 20 s and 10 s.
-  BridgeProcess bridge{BridgeOptions{.env = {{"CUTRELAY_TEST_FILE_WAIT_MS", "1500"}}}};
+  // Waits for files that never settle end after 3 s instead of 20 s and 10 s: long enough
+  // for the files written late (under a second) to land first on a busy machine.
+  BridgeProcess bridge{BridgeOptions{.env = {{"CUTRELAY_TEST_FILE_WAIT_MS", "3000"}}}};
   FakePlugin plugin{bridge.port(), bridge.token()};
   std::vector<std::thread> writers;
 
