@@ -37,15 +37,32 @@ const COLOURS = {
   playhead: [58, 142, 230],
 };
 
+/** Frame export's renderer (render.js), or null while the simulator has none. */
+function frameRenderer() {
+  try {
+    return require('./render');
+  } catch (e) {
+    if (e && e.code === 'MODULE_NOT_FOUND' && String(e.message).includes("'./render'")) return null;
+    throw e;
+  }
+}
+
 /**
- * The Program Monitor's picture of `seq` at its playhead, `width` × `height` pixels.
- * Frame export's renderer is not in the simulator yet, so the monitor shows black, as
- * Premiere's does over an empty spot of the timeline. This is the one place to switch to
- * that renderer once it exists.
+ * The Program Monitor's picture, `width` × `height` pixels: the active sequence at its
+ * playhead, rendered as frame export renders it. Without a renderer the monitor shows
+ * black, as Premiere's does over an empty spot of the timeline.
  */
-function programMonitorPicture(seq, width, height) {
-  void seq;
-  return new Picture(width, height, [0, 0, 0]);
+function programMonitorPicture(app, width, height) {
+  const pic = new Picture(width, height, [0, 0, 0]);
+  const renderer = frameRenderer();
+  if (!renderer || typeof renderer.renderProgramMonitor !== 'function') return pic;
+  const rgba = renderer.renderProgramMonitor(app, width, height);
+  for (let i = 0, j = 0; j < pic.pixels.length; i += 4, j += 3) {
+    pic.pixels[j] = rgba[i];
+    pic.pixels[j + 1] = rgba[i + 1];
+    pic.pixels[j + 2] = rgba[i + 2];
+  }
+  return pic;
 }
 
 /** Draws the sequence's tracks and clips, with the playhead, into `box` of `pic`. */
@@ -100,7 +117,7 @@ function drawMainWindow(app) {
   const scale = Math.min((monitor.width - 16) / frameW, (monitor.height - 40) / frameH);
   const pw = Math.max(1, Math.floor(frameW * scale));
   const ph = Math.max(1, Math.floor(frameH * scale));
-  pic.blit(programMonitorPicture(seq, pw, ph), monitor.x + Math.floor((monitor.width - pw) / 2), monitor.y + 8);
+  pic.blit(programMonitorPicture(app, pw, ph), monitor.x + Math.floor((monitor.width - pw) / 2), monitor.y + 8);
   drawTimeline(pic, seq, { x: 8, y: 456, width: width - 16, height: height - 464 });
   return pic;
 }
@@ -248,4 +265,4 @@ class DirectApiStandIn {
   }
 }
 
-module.exports = { DirectApiStandIn, drawMainWindow, drawTimeline, programMonitorPicture, MAIN, PANEL, COLOURS };
+module.exports = { DirectApiStandIn, drawMainWindow, drawTimeline, programMonitorPicture, frameRenderer, MAIN, PANEL, COLOURS };
