@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <limits>
+#include <new>
 #include <optional>
 
 #include <boost/asio/steady_timer.hpp>
@@ -99,6 +100,30 @@ asio::awaitable<bool> wait_for_stable_file(fs::path path, std::chrono::milliseco
   }
 }
 
+namespace {
+
+// Reads from `fd` until its end or `want` bytes; the caller closes `fd`.
+void read_into(int fd, std::uint64_t known, std::uint64_t want, FileRead& out) {
+  // The size is only a hint (a file can still grow); a huge one is not reserved up front.
+  out.bytes.reserve(static_cast<std::size_t>(std::min<std::uint64_t>({known, want, 256u << 20})));
+  char chunk[65536];
+  while (out.bytes.size() < want) {
+    const std::size_t ask =
+        static_cast<std::size_t>(std::min<std::uint64_t>(sizeof chunk, want - out.bytes.size()));
+    const ssize_t n = ::read(fd, chunk, ask);
+    if (n == 0) break;
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      if (errno == EAGAIN || errno == EWOULDBLOCK) break;  // an idle FIFO: nothing more now
+      out.error = std::error_code(errno, std::generic_category());
+      return;
+    }
+    out.bytes.append(chunk, static_cast<std::size_t>(n));
+  }
+}
+
+}  // namespace
+
 FileRead read_whole_file(const fs::path& path, std::uint64_t limit) {
   FileRead out;
   // O_NONBLOCK only matters for FIFOs and devices: opening one without a writer would
@@ -113,24 +138,16 @@ FileRead read_whole_file(const fs::path& path, std::uint64_t limit) {
   if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) known = static_cast<std::uint64_t>(st.st_size);
   // One byte past the limit tells a file of exactly `limit` bytes from a larger one.
   const std::uint64_t want = limit == kNoLimit ? kNoLimit : limit + 1;
-  out.bytes.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(known, want)));
-  char chunk[65536];
-  while (out.bytes.size() < want) {
-    const std::size_t ask =
-        static_cast<std::size_t>(std::min<std::uint64_t>(sizeof chunk, want - out.bytes.size()));
-    const ssize_t n = ::read(fd, chunk, ask);
-    if (n == 0) break;
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      if (errno == EAGAIN || errno == EWOULDBLOCK) break;  // an idle FIFO: nothing more now
-      out.error = std::error_code(errno, std::generic_category());
-      break;
-    }
-    out.bytes.append(chunk, static_cast<std::size_t>(n));
+  try {
+    read_into(fd, known, want, out);
+  } catch (const std::exception&) {  // std::bad_alloc, std::length_error
+    // A file too large for memory is a failed read of that file, nothing worse: this runs
+    // on a pool thread, where an escaping exception would end the process.
+    out.error = std::make_error_code(std::errc::not_enough_memory);
   }
   ::close(fd);
   if (out.error) {
-    out.bytes.clear();
+    out.bytes = std::string();
     return out;
   }
   out.size = std::max<std::uint64_t>(known, out.bytes.size());
