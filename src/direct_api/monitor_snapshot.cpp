@@ -105,7 +105,7 @@ asio::awaitable<json> monitor_snapshot(VerbContext ctx, json args) {
     const std::uint64_t settle = arg_uint(args, "settleMs").value_or(kDefaultSettleMs);
     if (settle > 0) {
       asio::steady_timer timer(co_await asio::this_coro::executor);
-      // Clamped only so the timer's arithmetic cannot overflow; that is still ~290 years.
+      // Clamped only so the timer's arithmetic cannot overflow (2^53 ms is far beyond any wait).
       timer.expires_after(std::chrono::milliseconds(std::min<std::uint64_t>(settle, 1ull << 53)));
       co_await timer.async_wait(nothrow);
     }
@@ -113,7 +113,8 @@ asio::awaitable<json> monitor_snapshot(VerbContext ctx, json args) {
 
   // Arguments are named locals: GCC 12 mishandles temporaries inside co_await expressions.
   std::string list_command = "desktop_list_windows";
-  const DirectApiResult listed = co_await direct_api_call(std::move(list_command), json::object());
+  json no_args = json::object();
+  const DirectApiResult listed = co_await direct_api_call(std::move(list_command), std::move(no_args));
   if (!listed.ok()) {
     co_return json{{"success", false},
                    {"errorCode", "qb_unreachable"},
