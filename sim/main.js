@@ -3,10 +3,14 @@
 // Runs the Premiere simulator with the real UXP plug-in loaded. The plug-in finds the
 // bridge through $HOME/.quor/cutrelay/connection.json by itself and keeps reconnecting.
 //
-//   node sim/main.js [--verbose] [--platform darwin] [--premiere-version 25.6] [--direct-api]
+//   node sim/main.js [--verbose] [--platform darwin] [--premiere-version 25.6] [--only uxp]
+//                    [--ame-installed] [--direct-api]
 //
 // --premiere-version picks the Premiere the simulator plays (25.6.0 to 26.5.0, default
 // 26.3.0): it offers exactly the members that version has (premierepro/since.js).
+// --only names the in-app plug-in to start; the UXP plug-in is the only one so far, so
+// scripts that pass `--only uxp` keep working once others exist.
+// --ame-installed makes Adobe Media Encoder count as installed.
 // --direct-api also serves a stand-in for the companion application's direct API (window
 // list and capture, sim/direct-api.js) and leaves its port in ~/.quor/direct-api-port.
 
@@ -25,6 +29,11 @@ function main(argv) {
   const verbose = argv.includes('--verbose') || argv.includes('-v');
   const platform = option(argv, '--platform');
   const version = option(argv, '--premiere-version');
+  const only = option(argv, '--only');
+  if ((argv.includes('--only') || argv.some((a) => a.startsWith('--only='))) && only !== 'uxp') {
+    process.stderr.write(`[cutrelay-sim] --only takes "uxp" (the plug-ins this simulator runs), not ${JSON.stringify(only === undefined ? '' : only)}\n`);
+    process.exit(2);
+  }
   const home = process.env.HOME || process.env.USERPROFILE || '';
   let sim;
   try {
@@ -32,6 +41,7 @@ function main(argv) {
       home,
       platform,
       version,
+      ameInstalled: argv.includes('--ame-installed'),
       onConsole: verbose ? (line) => process.stderr.write(line + '\n') : undefined,
     });
   } catch (e) {
