@@ -5,6 +5,7 @@
 #include "host/readiness.hpp"
 #include "hub/event_feed.hpp"
 #include "hub/forwarding.hpp"
+#include "installer/plugin_installer.hpp"
 
 namespace cutrelay {
 
@@ -25,6 +26,8 @@ asio::awaitable<std::optional<json>> run_local(const StatePtr& state, std::strin
   if (verb == "readiness") co_return co_await readiness_report(state);
   if (verb == "wait_for_plugin") co_return co_await wait_for_plugin(state, args, not_connected_answer);
   if (verb == "events") co_return events_answer(*state, args);
+  if (verb == "install_plugin") co_return co_await install_plugin(state, args);
+  if (verb == "plugin_info") co_return plugin_info(*state);
   co_return std::nullopt;
 }
 
