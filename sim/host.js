@@ -101,7 +101,11 @@ function loadPlugin(options) {
     unload() {
       timers.clearAll();
       for (const s of sockets) {
+        // Every handler goes: an error or close reported after unloading would schedule a
+        // reconnect of a plug-in that no longer runs.
         s.onclose = null;
+        s.onerror = null;
+        s.onopen = null;
         s.onmessage = null;
         try { s._ws.terminate(); } catch (e) { /* already gone */ }
       }

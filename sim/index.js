@@ -16,7 +16,9 @@ class Sim {
    * @param {object} [options]
    * @param {string} [options.home] home directory the plug-in sees (default $HOME)
    * @param {string} [options.pluginDir] plug-in folder (default uxp-plugin/)
-   * @param {string} [options.version] simulated Premiere version (default 26.3.0)
+   * @param {string} [options.version] simulated Premiere version, 25.6.0 to 26.5.0 (default
+   *   26.3.0); it offers exactly that version's members (premierepro/since.js). Throws
+   *   for a version outside that range.
    * @param {string} [options.platform] what the plug-in's os.platform() answers
    * @param {number} [options.transcribeMs] how long simulated speech-to-text takes
    * @param {(line: string) => void} [options.onConsole] the plug-in's console output

@@ -3,20 +3,38 @@
 // Runs the Premiere simulator with the real UXP plug-in loaded. The plug-in finds the
 // bridge through $HOME/.quor/cutrelay/connection.json by itself and keeps reconnecting.
 //
-//   node sim/main.js [--verbose] [--platform darwin]
+//   node sim/main.js [--verbose] [--platform darwin] [--premiere-version 25.6]
+//
+// --premiere-version picks the Premiere the simulator plays (25.6.0 to 26.5.0, default
+// 26.3.0): it offers exactly the members that version has (premierepro/since.js).
 
 const { createSim } = require('./index');
 
+/** The value after `--name`, or `--name=value`; undefined when absent. */
+function option(argv, name) {
+  const i = argv.indexOf(name);
+  if (i >= 0) return argv[i + 1];
+  const eq = argv.find((a) => a.startsWith(name + '='));
+  return eq === undefined ? undefined : eq.slice(name.length + 1);
+}
+
 function main(argv) {
   const verbose = argv.includes('--verbose') || argv.includes('-v');
-  const pi = argv.indexOf('--platform');
-  const platform = pi >= 0 ? argv[pi + 1] : undefined;
+  const platform = option(argv, '--platform');
+  const version = option(argv, '--premiere-version');
   const home = process.env.HOME || process.env.USERPROFILE || '';
-  const sim = createSim({
-    home,
-    platform,
-    onConsole: verbose ? (line) => process.stderr.write(line + '\n') : undefined,
-  });
+  let sim;
+  try {
+    sim = createSim({
+      home,
+      platform,
+      version,
+      onConsole: verbose ? (line) => process.stderr.write(line + '\n') : undefined,
+    });
+  } catch (e) {
+    process.stderr.write(`[cutrelay-sim] ${e.message}\n`);
+    process.exit(2);
+  }
   process.stdout.write(`[cutrelay-sim] Premiere ${sim.app.version} simulator running; plug-in ${sim.plugin.PLUGIN_VERSION} looks for ${home}/.quor/cutrelay/connection.json\n`);
   // Stay alive even while no socket or reconnect timer is pending.
   const keepAlive = setInterval(() => {}, 60 * 60 * 1000);

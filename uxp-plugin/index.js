@@ -19,6 +19,7 @@
  * @import { premierepro, Project, Sequence, ProjectItem, FolderItem, ClipProjectItem,
  *   TickTime, VideoTrack, AudioTrack, VideoClipTrackItem, AudioClipTrackItem, Action } from "@adobe/premierepro"
  * @import { UndeclaredPremiere } from "../types/premierepro-undeclared"
+ * @import { Media as ReferenceMedia } from "../types/premierepro-errata"
  */
 
 const ppro = require("premierepro");
@@ -83,6 +84,27 @@ class QuorError extends Error {
 /** @param {string} code @param {string} message @returns {QuorError} */
 function fail(code, message) {
   return new QuorError(code, message);
+}
+
+/** The Premiere version the plug-in runs in, as the UXP host reports it ("?" if unknown). */
+function hostVersion() {
+  try {
+    const v = uxp.host.version;
+    return v ? String(v) : "?";
+  } catch (e) {
+    return "?";
+  }
+}
+
+/**
+ * The error for a call that needs a Premiere newer than the running one. Members newer than
+ * the manifest's minVersion (25.6) are feature-tested before use and end here when missing,
+ * instead of failing with "… is not a function" inside a transaction.
+ * @param {string} what what the caller asked for @param {string} member the API member
+ * @param {string} since the first Premiere version that offers it
+ */
+function tooOld(what, member, since) {
+  return fail("premiere_too_old", what + " needs Premiere Pro " + since + " or newer (" + member + "); this Premiere is " + hostVersion() + ".");
 }
 
 /** @param {unknown} value a reference as the caller sent it, for messages */
@@ -158,7 +180,11 @@ function toJsonSafe(value, depth = 0) {
 // ---------------------------------------------------------------------------------------
 // Time
 
-/** @typedef {{ value: number, ticksPerFrame: number }} Rate */
+/**
+ * A frame rate; `drop` says whether timecodes at it are drop-frame (when unknown, the
+ * 29.97 and 59.94 rates are).
+ * @typedef {{ value: number, ticksPerFrame: number, drop?: boolean }} Rate
+ */
 
 /** @param {number} fps @returns {Rate} */
 function rateFromValue(fps) {
@@ -177,7 +203,10 @@ function rateOf(x) {
   if (typeof x.value === "number" && x.value > 0) {
     const tpf = typeof x.ticksPerFrame === "number" && x.ticksPerFrame > 0
       ? x.ticksPerFrame : TICKS_PER_SECOND / x.value;
-    return { value: x.value, ticksPerFrame: tpf };
+    /** @type {Rate} */
+    const rate = { value: x.value, ticksPerFrame: tpf };
+    if (typeof x.drop === "boolean") rate.drop = x.drop;
+    return rate;
   }
   return null;
 }
@@ -194,14 +223,16 @@ function pad2(n) {
 }
 
 /**
- * Seconds to a timecode text at `fps` ("HH:MM:SS:FF", or with ";" before the frames for
- * the drop-frame rates 29.97 and 59.94). Hours are not wrapped at 24.
- * @param {number} seconds @param {number} fps
+ * Seconds to a timecode text at `fps` ("HH:MM:SS:FF", or with ";" before the frames when
+ * drop-frame). Drop-frame applies only to the rates 29.97 and 59.94, and there only when
+ * `drop` is not false (a sequence displaying non-drop timecode passes false). Hours are
+ * not wrapped at 24.
+ * @param {number} seconds @param {number} fps @param {boolean} [drop]
  */
-function secondsToTimecode(seconds, fps) {
+function secondsToTimecode(seconds, fps, drop) {
   const nominal = Math.round(fps);
   let frames = Math.round(seconds * fps);
-  const drop = isDropFrame(fps);
+  drop = isDropFrame(fps) && drop !== false;
   if (drop) {
     const d = nominal === 60 ? 4 : 2;
     const perMinute = nominal * 60 - d;
@@ -242,17 +273,32 @@ function timecodeToSeconds(text, fps) {
   return timecodeToFrames(text, fps) / fps;
 }
 
-/** @param {number} seconds @returns {string} */
-function secondsToTicks(seconds) {
-  return BigInt(Math.round(seconds * TICKS_PER_SECOND)).toString();
+// Premiere keeps times in signed 64-bit ticks; anything beyond is not a time it can hold.
+const MAX_TICKS = 2n ** 63n - 1n;
+
+/**
+ * A tick count as decimal text, or null when the number is not finite or does not fit in
+ * Premiere's 64-bit ticks (1e308 seconds, say): callers answer "bad_time" for that.
+ * @param {number} ticks @returns {string | null}
+ */
+function ticksText(ticks) {
+  if (!isFinite(ticks)) return null;
+  const b = BigInt(Math.round(ticks));
+  return b > MAX_TICKS || b < -MAX_TICKS ? null : b.toString();
 }
 
-/** @param {number} frames @param {Rate} rate @returns {string} */
+/** @param {number} seconds @returns {string | null} */
+function secondsToTicks(seconds) {
+  return ticksText(seconds * TICKS_PER_SECOND);
+}
+
+/** @param {number} frames @param {Rate} rate @returns {string | null} */
 function framesToTicks(frames, rate) {
-  if (Number.isInteger(frames) && Number.isInteger(rate.ticksPerFrame)) {
-    return (BigInt(frames) * BigInt(rate.ticksPerFrame)).toString();
+  if (Number.isSafeInteger(frames) && Number.isInteger(rate.ticksPerFrame)) {
+    const b = BigInt(frames) * BigInt(rate.ticksPerFrame);
+    return b > MAX_TICKS || b < -MAX_TICKS ? null : b.toString();
   }
-  return BigInt(Math.round(frames * rate.ticksPerFrame)).toString();
+  return ticksText(frames * rate.ticksPerFrame);
 }
 
 /** @param {unknown} value @returns {QuorError} */
@@ -277,12 +323,23 @@ function needRate(value, sequence) {
  */
 function toTick(value, sequence) {
   if (isMissing(value)) return null;
+  const ticks = parseTicks(value, sequence);
+  if (ticks === null) throw badTime(value);
+  return ticks;
+}
+
+/**
+ * The parsing behind toTick; null for a form that parses but overflows Premiere's ticks.
+ * @param {any} value @param {any} sequence @returns {string | null}
+ */
+function parseTicks(value, sequence) {
   if (typeof value === "object" && !Array.isArray(value)) {
     if ("ticks" in value) {
       const t = typeof value.ticks === "number" && Number.isInteger(value.ticks)
         ? BigInt(value.ticks).toString() : String(value.ticks).trim();
       if (!/^-?\d+$/.test(t)) throw badTime(value);
-      return BigInt(t).toString();
+      const b = BigInt(t);
+      return b > MAX_TICKS || b < -MAX_TICKS ? null : b.toString();
     }
     if ("seconds" in value) {
       const s = Number(value.seconds);
@@ -312,7 +369,7 @@ function toTick(value, sequence) {
   throw badTime(value);
 }
 
-/** @param {string} ticks @returns {TickTime} */
+/** @param {string} ticks decimal text, as createWithTicks is declared @returns {TickTime} */
 function tickTime(ticks) {
   return ppro.TickTime.createWithTicks(ticks);
 }
@@ -332,7 +389,7 @@ function timeOut(time, sequence) {
   const rate = rateOf(sequence);
   if (rate) {
     try {
-      out.timecode = secondsToTimecode(seconds, rate.value);
+      out.timecode = secondsToTimecode(seconds, rate.value, rate.drop);
       out.frame = Math.round(Number(ticks) / rate.ticksPerFrame);
     } catch (e) {
       // leave them out
@@ -413,26 +470,59 @@ async function findSequence(proj, ref) {
   throw fail("sequence_not_found", "No sequence matching '" + key + "'. Sequences: " + all.map((s) => s.name).join(", "));
 }
 
+// Time display formats that show drop-frame timecode, as Premiere numbers them
+// (ExtendScript's TIMEDISPLAY_2997DropTimecode and TIMEDISPLAY_5994DropTimecode; UXP names
+// only the first, SequenceSettings.VIDEO_DISPLAY_FORMAT_2997, and publishes no numbers).
+const DROP_DISPLAY_FORMATS = [102, 106];
+
+/**
+ * Whether the sequence displays drop-frame timecode: true or false from its video display
+ * format, null when that cannot be read.
+ * @param {import("@adobe/premierepro").SequenceSettings} settings @returns {Promise<boolean | null>}
+ */
+async function dropFrameDisplay(settings) {
+  try {
+    const format = await settings.getVideoDisplayFormat();
+    const type = format ? format.type : undefined;
+    if (typeof type !== "number") return null;
+    const drop2997 = ppro.SequenceSettings.VIDEO_DISPLAY_FORMAT_2997;
+    return (typeof drop2997 === "number" && type === drop2997) || DROP_DISPLAY_FORMATS.indexOf(type) >= 0;
+  } catch (e) {
+    return null;
+  }
+}
+
 /** @param {Sequence} seq @returns {Promise<Rate | null>} */
 async function sequenceRate(seq) {
+  /** @type {Rate | null} */
+  let rate = null;
+  /** @type {boolean | null} */
+  let drop = null;
   try {
     const settings = await seq.getSettings();
-    const fr = settings.getVideoFrameRate();
-    if (fr && typeof fr.value === "number" && fr.value > 0) {
-      const tpf = typeof fr.ticksPerFrame === "number" && fr.ticksPerFrame > 0
-        ? fr.ticksPerFrame : TICKS_PER_SECOND / fr.value;
-      return { value: fr.value, ticksPerFrame: tpf };
+    drop = await dropFrameDisplay(settings);
+    // getVideoFrameRate arrived in 26.2; older versions give the timebase only.
+    if (typeof settings.getVideoFrameRate === "function") {
+      const fr = settings.getVideoFrameRate();
+      if (fr && typeof fr.value === "number" && fr.value > 0) {
+        const tpf = typeof fr.ticksPerFrame === "number" && fr.ticksPerFrame > 0
+          ? fr.ticksPerFrame : TICKS_PER_SECOND / fr.value;
+        rate = { value: fr.value, ticksPerFrame: tpf };
+      }
     }
   } catch (e) {
-    // older builds: fall back to the timebase below
+    // fall back to the timebase below
   }
-  try {
-    const tpf = Number(await seq.getTimebase());
-    if (tpf > 0) return { value: TICKS_PER_SECOND / tpf, ticksPerFrame: tpf };
-  } catch (e) {
-    // no rate known
+  if (!rate) {
+    try {
+      const tpf = Number(await seq.getTimebase());
+      if (tpf > 0) rate = { value: TICKS_PER_SECOND / tpf, ticksPerFrame: tpf };
+    } catch (e) {
+      // no rate known
+    }
   }
-  return null;
+  if (rate && drop !== null) rate.drop = drop && isDropFrame(rate.value);
+  return rate;
 }
 
 /** @typedef {{ project: Project, sequence: Sequence, rate: Rate | null }} SeqContext */
@@ -557,6 +647,21 @@ function clipOf(item) {
   return clip;
 }
 
+/**
+ * A media's duration. Premiere 25.6 to 26.3 hand out `Media.duration` as a Promise (Adobe's
+ * reference; the 26.3 declarations say TickTime); 26.5 adds getDuration() and deprecates
+ * the property. The value is awaited either way, so a build that answers plainly works too.
+ * @param {import("@adobe/premierepro").Media} declared @returns {Promise<TickTime>}
+ */
+async function mediaDuration(declared) {
+  const media = /** @type {ReferenceMedia} */ (/** @type {unknown} */ (declared));
+  if (typeof media.getDuration === "function") {
+    const value = media.getDuration();
+    return await value;
+  }
+  return await media.duration;
+}
+
 /** @param {ItemRecord} rec @param {boolean} withMedia */
 async function describeItem(rec, withMedia) {
   /** @type {Record<string, any>} */
@@ -574,7 +679,7 @@ async function describeItem(rec, withMedia) {
       try { out.offline = !!(await clip.isOffline()); } catch (e) { out.offline = false; }
       try {
         const media = await clip.getMedia();
-        const d = media ? secondsOf(media.duration) : null;
+        const d = media ? secondsOf(await mediaDuration(media)) : null;
         if (d !== null && isFinite(d)) out.duration = d;
       } catch (e) {
         // duration left out
@@ -875,7 +980,7 @@ handlers.list_project_items = async (args) => {
   return { count: records.length, items, truncated: records.length > limit };
 };
 
-handlers.import_media = async (args) => {
+handlers.import_media = async (args, ctx) => {
   const a = argsOf(args);
   /** @type {string[]} */
   let paths = [];
@@ -893,16 +998,49 @@ handlers.import_media = async (args) => {
   }
   const items = [];
   for (const rec of fresh) items.push(await describeItem(rec, true));
+  // importFiles answers one boolean for the lot; name each file that gave no new item so a
+  // partial import is not silent.
+  const got = new Set(items.map((it) => (typeof it.mediaPath === "string" ? normPath(it.mediaPath) : "")));
+  for (const p of paths) {
+    if (!got.has(normPath(p))) ctx.warn("No new project item from " + p + " (Premiere refused or skipped the file; check that it exists on this machine and is media).");
+  }
   return { imported: items.length, items };
 };
+
+/** Ids of a bin's direct children. @param {FolderItem} bin @returns {Promise<Set<string>>} */
+async function childIds(bin) {
+  const ids = new Set();
+  for (const item of await bin.getItems()) {
+    try { ids.add(item.getId()); } catch (e) { /* an item without an id cannot be told apart */ }
+  }
+  return ids;
+}
+
+/**
+ * A bin's direct children whose ids are not in `before`, in Premiere's order.
+ * @param {FolderItem} bin @param {Set<string>} before @returns {Promise<ProjectItem[]>}
+ */
+async function newChildren(bin, before) {
+  const out = [];
+  for (const item of await bin.getItems()) {
+    /** @type {string | null} */
+    let id = null;
+    try { id = item.getId(); } catch (e) { id = null; }
+    if (id !== null && !before.has(id)) out.push(item);
+  }
+  return out;
+}
 
 handlers.create_bin = async (args) => {
   const a = argsOf(args);
   if (!isText(a.name)) throw fail("bad_args", "name is required");
   const proj = await project();
   const parent = await binFor(proj, a.parent);
+  const before = await childIds(parent);
   tx(proj, "Create Bin", () => parent.createBinAction(a.name, a.makeUnique !== false));
-  return { created: a.name, parent: isMissing(a.parent) ? "/" : a.parent };
+  // With makeUnique Premiere may add a number to the name: answer the name the bin got.
+  const made = (await newChildren(parent, before)).find((it) => typeName(it.type) === "bin");
+  return { created: made ? made.name : a.name, parent: isMissing(a.parent) ? "/" : a.parent };
 };
 
 handlers.move_item = async (args) => {
@@ -975,8 +1113,22 @@ handlers.create_subclip = async (args) => {
   if (start === null || end === null) throw fail("bad_args", "start and end are required (source times of the subclip)");
   const name = isText(a.name) ? a.name : rec.name + " subclip";
   const options = { takeVideo: a.video !== false, takeAudio: a.audio !== false };
+  if (typeof clip.createSubClipAction !== "function") {
+    throw tooOld("premiere_create_subclip", "ClipProjectItem.createSubClipAction", "26.3");
+  }
+  // The action returns no item; the subclip appears in the clip's bin when the transaction
+  // commits, so it is found there by its new id (as Adobe's subclip sample does).
+  /** @type {FolderItem | null} */
+  let parent = null;
+  try { parent = rec.item.getParentBin() || null; } catch (e) { parent = null; }
+  const before = parent ? await childIds(parent) : new Set();
   tx(proj, "Subclip", () => clip.createSubClipAction(name, tickTime(start), tickTime(end), a.hardBoundaries === true, options));
-  return { created: name };
+  const fresh = parent ? await newChildren(parent, before) : [];
+  const made = fresh.find((it) => it.name === name) || fresh.find((it) => typeName(it.type) === "clip") || null;
+  /** @type {string | null} */
+  let id = null;
+  if (made) { try { id = made.getId(); } catch (e) { id = null; } }
+  return { created: made ? made.name : name, id };
 };
 
 handlers.get_metadata = async (args) => {
@@ -1112,10 +1264,46 @@ handlers.delete_sequence = async (args) => {
   return { deleted, name };
 };
 
-handlers.nest_selection = async (args) => {
+// Sequence.createSubsequence makes a new sequence of what lies between the sequence's in
+// and out points (ExtendScript guide; the UXP reference says nothing else), not of the
+// selection. To nest the selected clips, the in/out points are moved to the selection's
+// bounds for the call and put back afterwards: two undo steps labelled "Nest Selection".
+// The new sequence then holds everything within those bounds on every targeted track,
+// selected or not.
+handlers.nest_selection = async (args, ctx) => {
   const a = argsOf(args);
   const sc = await sequenceContext(a);
-  const sub = await sc.sequence.createSubsequence(a.ignoreTrackTargeting === true);
+  const seq = sc.sequence;
+  const selection = await seq.getSelection();
+  const chosen = selection ? await selection.getTrackItems() : [];
+  /** @type {bigint | null} */
+  let from = null;
+  /** @type {bigint | null} */
+  let to = null;
+  for (const item of chosen) {
+    const start = BigInt((await item.getStartTime()).ticks);
+    const end = BigInt((await item.getEndTime()).ticks);
+    if (from === null || start < from) from = start;
+    if (to === null || end > to) to = end;
+  }
+  if (from === null || to === null || to <= from) {
+    ctx.warn("No clips are selected in " + seq.name + "; nothing was nested.");
+    return { nested: null };
+  }
+  const oldIn = (await seq.getInPoint()).ticks;
+  const oldOut = (await seq.getOutPoint()).ticks;
+  await setSequenceInOut(sc, from.toString(), to.toString(), "Nest Selection");
+  /** @type {Sequence | null} */
+  let sub = null;
+  try {
+    sub = await seq.createSubsequence(a.ignoreTrackTargeting === true);
+  } finally {
+    try {
+      await setSequenceInOut(sc, oldIn, oldOut, "Nest Selection");
+    } catch (e) {
+      ctx.warn("The sequence in/out points could not be put back: " + (e && e.message ? e.message : String(e)));
+    }
+  }
   return { nested: sub ? sub.name : null };
 };
 
@@ -1185,18 +1373,34 @@ async function sequenceSettingsOut(sc) {
 
 handlers.get_sequence_settings = async (args) => sequenceSettingsOut(await sequenceContext(argsOf(args)));
 
+// NTSC rates are exact fractions (24000/1001 …) that a decimal value only approximates, so
+// they are set through their exact ticks per frame rather than trusting createWithValue.
+const NTSC_TICKS_PER_FRAME = [[23.976, 10594584000], [29.97, 8475667200], [47.952, 5297292000], [59.94, 4237833600], [119.88, 2118916800]];
+
+/** @param {number} fps */
+function frameRate(fps) {
+  const rate = ppro.FrameRate.createWithValue(fps);
+  for (const [value, tpf] of NTSC_TICKS_PER_FRAME) {
+    if (Math.abs(fps - value) < 0.01) rate.ticksPerFrame = tpf;
+  }
+  return rate;
+}
+
 handlers.set_sequence_settings = async (args) => {
   const a = argsOf(args);
   const sc = await sequenceContext(a);
   const settings = await sc.sequence.getSettings();
   const positive = (/** @type {any} */ v) => typeof v === "number" && isFinite(v) && v > 0;
+  if (positive(a.fps) && typeof settings.setVideoFrameRate !== "function") {
+    throw tooOld("Changing a sequence's frame rate", "SequenceSettings.setVideoFrameRate", "26.2");
+  }
   if (positive(a.width) && positive(a.height)) {
     const rect = new ppro.RectF();
     rect.width = a.width;
     rect.height = a.height;
     await settings.setVideoFrameRect(rect);
   }
-  if (positive(a.fps)) settings.setVideoFrameRate(ppro.FrameRate.createWithValue(a.fps));
+  if (positive(a.fps)) settings.setVideoFrameRate(frameRate(a.fps));
   if (typeof a.maxBitDepth === "boolean") await settings.setMaximumBitDepth(a.maxBitDepth);
   if (typeof a.maxRenderQuality === "boolean") await settings.setMaxRenderQuality(a.maxRenderQuality);
   tx(sc.project, "Sequence Settings", () => sc.sequence.createSetSettingsAction(settings));
@@ -1212,27 +1416,46 @@ handlers.set_playhead = async (args) => {
   return { playhead: timeOut(await sc.sequence.getPlayerPosition(), sc) };
 };
 
+/**
+ * Sets a sequence's in and/or out point in one transaction. Premiere may check each point
+ * against the other as it stands when the action applies, so when the new in point is not
+ * before the current out point the out point is set first; either reading then accepts a
+ * valid pair.
+ * @param {SeqContext} sc @param {string | null} inTicks @param {string | null} outTicks @param {string} label
+ */
+async function setSequenceInOut(sc, inTicks, outTicks, label) {
+  const seq = sc.sequence;
+  let outFirst = false;
+  if (inTicks !== null && outTicks !== null) {
+    try { outFirst = BigInt(inTicks) >= BigInt((await seq.getOutPoint()).ticks); } catch (e) { outFirst = false; }
+  }
+  tx(sc.project, label, () => {
+    const setIn = inTicks !== null && seq.createSetInPointAction(tickTime(inTicks));
+    const setOut = outTicks !== null && seq.createSetOutPointAction(tickTime(outTicks));
+    return outFirst ? [setOut, setIn] : [setIn, setOut];
+  });
+}
+
 handlers.set_in_out = async (args, ctx) => {
   const a = argsOf(args);
   const sc = await sequenceContext(a);
   const inTicks = toTick(a.in, sc);
   const outTicks = toTick(a.out, sc);
   const seq = sc.sequence;
-  tx(sc.project, "Sequence In/Out", () => [
-    inTicks !== null && seq.createSetInPointAction(tickTime(inTicks)),
-    outTicks !== null && seq.createSetOutPointAction(tickTime(outTicks)),
-  ]);
+  await setSequenceInOut(sc, inTicks, outTicks, "Sequence In/Out");
   if (a.workArea === true && (inTicks !== null || outTicks !== null)) {
     // Work-area calls appear in Adobe's samples but not in the 26.3 typings or reference.
     const workArea = /** @type {UndeclaredPremiere} */ (/** @type {unknown} */ (ppro)).WorkAreaUtils;
     if (!workArea) {
       ctx.warn("This Premiere doesn't expose the work area to UXP; only the sequence in/out points were set.");
     } else {
+      let set = /** @type {boolean} */ (true);
       sc.project.lockedAccess(() => {
-        if (inTicks !== null && outTicks !== null) workArea.setWorkAreaInOutPoints(seq, tickTime(inTicks), tickTime(outTicks));
-        else if (inTicks !== null) workArea.setWorkAreaInPoint(seq, tickTime(inTicks));
-        else if (outTicks !== null) workArea.setWorkAreaOutPoint(seq, tickTime(outTicks));
+        if (inTicks !== null && outTicks !== null) set = workArea.setWorkAreaInOutPoints(seq, tickTime(inTicks), tickTime(outTicks));
+        else if (inTicks !== null) set = workArea.setWorkAreaInPoint(seq, tickTime(inTicks));
+        else if (outTicks !== null) set = workArea.setWorkAreaOutPoint(seq, tickTime(outTicks));
       });
+      if (set === false) ctx.warn("Premiere refused the work area; only the sequence in/out points were set.");
     }
   }
   /** @param {() => Promise<TickTime>} read */
@@ -1243,6 +1466,10 @@ handlers.set_in_out = async (args, ctx) => {
 // ---------------------------------------------------------------------------------------
 // Connection to the bridge
 
+// A socket still connecting after this long is given up and retried: a loopback bridge
+// answers at once, so a hang means a stuck socket, which would otherwise block every retry.
+const CONNECT_TIMEOUT_MS = 10000;
+
 const conn = {
   /** @type {WebSocket | null} */
   socket: null,
@@ -1250,6 +1477,9 @@ const conn = {
   connecting: false,
   /** @type {any} */
   timer: null,
+  /** @type {any} */
+  connectTimer: null,
+  connectTimeoutMs: CONNECT_TIMEOUT_MS,
 };
 
 /** @param {any} v */
@@ -1278,6 +1508,11 @@ function readConnectionFile() {
     }
   }
   return null;
+}
+
+function clearConnectTimer() {
+  if (conn.connectTimer) clearTimeout(conn.connectTimer);
+  conn.connectTimer = null;
 }
 
 function scheduleReconnect() {
@@ -1322,19 +1557,34 @@ function connect() {
     const ws = new (/** @type {new (url: string) => WebSocket} */ (/** @type {unknown} */ (WebSocket)))(url);
     setStatus("wait", "Connecting to bridge on port " + port + "…");
     conn.socket = ws;
+    /** Forgets this socket (once) and retries with back-off. */
+    const lost = () => {
+      if (conn.socket !== ws) return;
+      conn.socket = null;
+      clearConnectTimer();
+      setStatus("wait", "Disconnected — retrying…");
+      scheduleReconnect();
+    };
+    clearConnectTimer();
+    conn.connectTimer = setTimeout(() => {
+      conn.connectTimer = null;
+      if (conn.socket !== ws || ws.readyState !== 0) return;
+      log("connect timed out");
+      try { ws.close(); } catch (e) { /* already going */ }
+      lost();
+    }, conn.connectTimeoutMs);
     ws.onopen = () => {
+      clearConnectTimer();
       conn.backoff = 1000;
       setStatus("ok", "Connected (port " + port + ")");
       log("connected");
       helloFields().then(send, () => undefined);
     };
     ws.onmessage = (event) => { handleMessage(event ? event.data : undefined); };
-    ws.onclose = () => {
-      if (conn.socket === ws) conn.socket = null;
-      setStatus("wait", "Disconnected — retrying…");
-      scheduleReconnect();
-    };
-    ws.onerror = () => { /* a close follows */ };
+    // A close normally follows an error, but not every runtime sends one after a failed
+    // attempt; both lead to one retry (the schedule ignores a second request).
+    ws.onclose = lost;
+    ws.onerror = lost;
   } catch (e) {
     log("connect error: " + e);
     scheduleReconnect();
@@ -1422,6 +1672,10 @@ function registerProjectEvents() {
     ppro.EventManager.addGlobalEventListener(E.OPENED, () => { onProjectEvent("project_opened"); });
     ppro.EventManager.addGlobalEventListener(E.ACTIVATED, () => { onProjectEvent("project_activated"); }, true);
     ppro.EventManager.addGlobalEventListener(E.DIRTY, () => { onProjectEvent("project_dirty"); }, true);
+    // After a close the stored hello would still name the closed project: refresh it.
+    ppro.EventManager.addGlobalEventListener(E.CLOSED, () => {
+      helloFields().then((fields) => send({ type: "hello_update", fields }), () => undefined);
+    }, true);
   } catch (e) {
     log("project events unavailable: " + e);
   }

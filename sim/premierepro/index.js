@@ -4,6 +4,39 @@
 const { AppModel } = require('./model');
 const values = require('./values');
 const { Constants } = require('./constants');
+const since = require('./since');
+
+// Value classes are shared by every simulated application, so no version may take a
+// member away from them; a row of since.js that tried to would be a bug here.
+const SHARED = new Set(['Color', 'FrameRate', 'Guid', 'PointF', 'RectF', 'TickTime', 'TimeDisplay', 'Constants']);
+
+/**
+ * Removes what the simulated version does not have yet, as the since.js table says: whole
+ * classes (member "*") and single members, static or on the prototype.
+ */
+function gate(ppro, version) {
+  for (const row of since.SINCE) {
+    if (since.compareVersions(version, row.since) >= 0 || !(row.class in ppro)) continue;
+    if (SHARED.has(row.class)) throw new Error(`since.js: ${row.class} is shared by all versions and cannot be gated`);
+    if (row.member === '*') {
+      delete ppro[row.class];
+      continue;
+    }
+    const owner = row.static ? ppro[row.class] : ppro[row.class].prototype;
+    if (Object.prototype.hasOwnProperty.call(owner, row.member)) delete owner[row.member];
+  }
+  for (const row of since.PROMISE_UNTIL) {
+    if (since.compareVersions(version, row.until) >= 0 || !(row.class in ppro)) continue;
+    const owner = row.static ? ppro[row.class] : ppro[row.class].prototype;
+    const sync = owner[row.member];
+    if (typeof sync !== 'function') continue;
+    // Same parameters, same errors (as rejections), the old Promise-returning shape.
+    const older = { [row.member](...args) { return new Promise((resolve) => { resolve(sync.apply(this, args)); }); } }[row.member];
+    Object.defineProperty(older, 'length', { value: sync.length });
+    Object.defineProperty(owner, row.member, { value: older, writable: true, configurable: true, enumerable: false });
+  }
+  return ppro;
+}
 
 /**
  * Builds the module object that `require("premierepro")` returns inside the simulator.
@@ -53,9 +86,10 @@ function createPremiere(app) {
     VideoClipTrackItem: api.VideoClipTrackItem,
     VideoComponentChain: api.VideoComponentChain,
     VideoTrack: api.VideoTrack,
+    WorkAreaUtils: api.WorkAreaUtils,
     Constants,
   };
-  return Object.freeze(ppro);
+  return Object.freeze(gate(ppro, app.version));
 }
 
-module.exports = { createPremiere, AppModel };
+module.exports = { createPremiere, AppModel, since };

@@ -3,6 +3,8 @@
 // the model record behind it, the model base class with its snapshot/restore (which makes
 // transactions atomic and gives undo), and the errors the simulated host raises.
 
+const { compareVersions } = require('./since');
+
 const TPS = 254016000000n;
 const TICKS_PER_SECOND = 254016000000;
 
@@ -85,9 +87,13 @@ function restore(saved) {
   }
 }
 
-/** Premiere 26.3 enforces that actions are built inside Project.lockedAccess. */
+/**
+ * Premiere 26.3 enforces that actions are built inside Project.lockedAccess (its changelog:
+ * "enforced consistently for the first time"); older versions let them be built anywhere.
+ */
 function requireLock(project, what) {
   if (!project || project._lockDepth > 0) return;
+  if (project._app && compareVersions(project._app.version, '26.3') < 0) return;
   throw new Error(`${what}: actions must be created inside project.lockedAccess() (enforced since Premiere 26.3)`);
 }
 

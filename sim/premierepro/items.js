@@ -284,16 +284,29 @@ function install(api, app) {
         m.media.startTicks = t.toString();
       });
     }
+    // Premiere 25.6 to 26.3 hand out both properties as Promises (the reference page; the
+    // declarations' bare TickTime is wrong, see errata.js). 26.5 deprecates them in favour
+    // of the synchronous getStart()/getDuration(), gated in since.js.
     get start() {
       const m = clipModel(this);
-      return fromBig(m.media ? toBig(m.media.startTicks) : m.sequence.zeroPoint);
+      return Promise.resolve(mediaStart(m));
     }
     get duration() {
       const m = clipModel(this);
-      const r = sourceRange(m);
-      return fromBig(r.end - r.start);
+      return Promise.resolve(mediaDuration(m));
     }
+    getStart() { return mediaStart(clipModel(this)); }
+    getDuration() { return mediaDuration(clipModel(this)); }
   };
+
+  function mediaStart(m) {
+    return fromBig(m.media ? toBig(m.media.startTicks) : m.sequence.zeroPoint);
+  }
+
+  function mediaDuration(m) {
+    const r = sourceRange(m);
+    return fromBig(r.end - r.start);
+  }
 
   // -- Metadata --------------------------------------------------------------------------
 

@@ -12,6 +12,7 @@ const crypto = require('crypto');
 const { TPS, Model, SimReject, snapshot, restore, requireLock } = require('./internal');
 const { ticksPerFrameFor } = require('./values');
 const { probeMedia } = require('./media');
+const { normaliseVersion } = require('./since');
 const { EVENTS } = require('./constants');
 
 const FIRST_ITEM_ID = 0xf4240;
@@ -141,6 +142,18 @@ function defaultSettings() {
   };
 }
 
+// The time display a new sequence starts with, by its frame rate, numbered as
+// ExtendScript's TIMEDISPLAY_* constants (the UXP reference publishes no numbers): NTSC
+// rates display drop-frame, as Premiere's presets do; unknown rates count frames.
+const DISPLAY_BY_TPF = new Map([
+  [10594584000, 110], [10584000000, 100], [10160640000, 101], [8475667200, 102],
+  [8467200000, 104], [5292000000, 113], [5080320000, 105], [4237833600, 106], [4233600000, 108],
+]);
+
+function displayFormatFor(tpf) {
+  return DISPLAY_BY_TPF.get(Number(tpf)) || 109;
+}
+
 class SequenceModel extends Model {
   constructor(project, item, settings) {
     super();
@@ -148,6 +161,7 @@ class SequenceModel extends Model {
     this.guid = crypto.randomUUID();
     this.item = item;
     this.settings = Object.assign(defaultSettings(), settings || {});
+    if (!settings || settings.videoDisplayFormat === undefined) this.settings.videoDisplayFormat = displayFormatFor(this.settings.tpf);
     this.video = [];
     this.audio = [];
     for (let i = 0; i < DEFAULT_TRACKS; i++) this.video.push(new TrackModel('video', i));
@@ -156,6 +170,8 @@ class SequenceModel extends Model {
     this.inPoint = null;
     this.outPoint = null;
     this.zeroPoint = 0n;
+    this.workAreaIn = null; // null: the sequence start
+    this.workAreaOut = null; // null: the sequence end
     this.workIn = null;
     this.workOut = null;
     this.markers = [];
@@ -463,13 +479,18 @@ class ProjectModel extends Model {
     }
   }
 
-  /** Runs a transaction: all actions or none, one undo step. */
+  /**
+   * Runs a transaction: all actions or none, one undo step. A transaction is itself a lock
+   * context (Adobe's eslint-plugin-premierepro rule docs call executeTransaction without
+   * lockedAccess valid, though not recommended), so actions built in its callback are legal.
+   */
   executeTransaction(callback, undoString) {
-    requireLock(this, 'Project.executeTransaction');
     const compound = { project: this, actions: [], open: true };
+    this._lockDepth += 1;
     try {
       callback(compound);
     } finally {
+      this._lockDepth -= 1;
       compound.open = false;
     }
     if (compound.actions.length === 0) return true;
@@ -645,7 +666,7 @@ class ProjectModel extends Model {
 
 class AppModel {
   constructor(options = {}) {
-    this.version = options.version || '26.3.0';
+    this.version = normaliseVersion(options.version);
     this.projects = [];
     this.activeProject = null;
     this.listeners = []; // {target, name, handler}
@@ -734,6 +755,7 @@ class AppModel {
 }
 
 module.exports = {
+  displayFormatFor,
   AppModel, ProjectModel, ItemModel, SequenceModel, TrackModel, TrackItemModel, ComponentModel, ParamModel,
   sourceRange, placeItem, clearRange, rippleOpen, removeTrackItems, checkTrackItem, cloneTrackItem,
   ensureTrack, sortTrack, secondsToTicks, defaultSettings, TPS,

@@ -45,33 +45,32 @@ function install(api, app) {
     get empty() { return modelOf(this, Object, 'CompoundAction').actions.length === 0; }
   };
 
-  class Options {
-    constructor(defaults) { this._o = Object.assign({}, defaults); }
+  // Declared constructible and callable; Adobe's project sample calls
+  // `ppro.OpenProjectOptions()` without `new`. So both are constructor functions that
+  // construct when called, with their setters and getters on the prototype.
+  function optionsClass(name, defaults, names) {
+    const Class = function () {
+      if (!new.target) return new Class();
+      this._o = Object.assign({}, defaults);
+    };
+    Object.defineProperty(Class, 'name', { value: name });
+    for (const n of names) {
+      const setter = 'set' + n.charAt(0).toUpperCase() + n.slice(1);
+      Object.defineProperty(Class.prototype, setter, {
+        value: { [setter](v) { this._o[n] = !!v; return this; } }[setter], writable: true, configurable: true,
+      });
+      Object.defineProperty(Class.prototype, n, { get() { return this._o[n]; }, configurable: true });
+    }
+    return Class;
   }
 
-  api.OpenProjectOptions = class OpenProjectOptions extends Options {
-    constructor() { super({ showConvertProjectDialog: true, showLocateFileDialog: true, showWarningDialog: true, addToMRUList: true }); }
-    setShowConvertProjectDialog(showConvertProjectDialog) { this._o.showConvertProjectDialog = !!showConvertProjectDialog; return this; }
-    setShowLocateFileDialog(showLocateFileDialog) { this._o.showLocateFileDialog = !!showLocateFileDialog; return this; }
-    setShowWarningDialog(showWarningDialog) { this._o.showWarningDialog = !!showWarningDialog; return this; }
-    setAddToMRUList(addToMRUList) { this._o.addToMRUList = !!addToMRUList; return this; }
-    get showConvertProjectDialog() { return this._o.showConvertProjectDialog; }
-    get showLocateFileDialog() { return this._o.showLocateFileDialog; }
-    get showWarningDialog() { return this._o.showWarningDialog; }
-    get addToMRUList() { return this._o.addToMRUList; }
-  };
+  api.OpenProjectOptions = optionsClass('OpenProjectOptions',
+    { showConvertProjectDialog: true, showLocateFileDialog: true, showWarningDialog: true, addToMRUList: true },
+    ['showConvertProjectDialog', 'showLocateFileDialog', 'showWarningDialog', 'addToMRUList']);
 
-  api.CloseProjectOptions = class CloseProjectOptions extends Options {
-    constructor() { super({ promptIfDirty: true, showCancelButton: true, isAppBeingPreparedToQuit: false, saveWorkspace: true }); }
-    setPromptIfDirty(promptIfDirty) { this._o.promptIfDirty = !!promptIfDirty; return this; }
-    setShowCancelButton(showCancelButton) { this._o.showCancelButton = !!showCancelButton; return this; }
-    setIsAppBeingPreparedToQuit(isAppBeingPreparedToQuit) { this._o.isAppBeingPreparedToQuit = !!isAppBeingPreparedToQuit; return this; }
-    setSaveWorkspace(saveWorkspace) { this._o.saveWorkspace = !!saveWorkspace; return this; }
-    get promptIfDirty() { return this._o.promptIfDirty; }
-    get showCancelButton() { return this._o.showCancelButton; }
-    get isAppBeingPreparedToQuit() { return this._o.isAppBeingPreparedToQuit; }
-    get saveWorkspace() { return this._o.saveWorkspace; }
-  };
+  api.CloseProjectOptions = optionsClass('CloseProjectOptions',
+    { promptIfDirty: true, showCancelButton: true, isAppBeingPreparedToQuit: false, saveWorkspace: true },
+    ['promptIfDirty', 'showCancelButton', 'isAppBeingPreparedToQuit', 'saveWorkspace']);
   const projectOf = (p) => modelOf(p, ProjectModel, 'Project');
   const liveProject = (p) => {
     const m = projectOf(p);

@@ -5,7 +5,7 @@
 const { view, modelOf, illegalConstructor, SimReject } = require('./internal');
 const {
   SequenceModel, TrackModel, TrackItemModel, ComponentModel, ParamModel, ItemModel,
-  placeItem, clearRange, rippleOpen, removeTrackItems, checkTrackItem, cloneTrackItem, ensureTrack, sortTrack,
+  placeItem, clearRange, rippleOpen, removeTrackItems, checkTrackItem, cloneTrackItem, ensureTrack, sortTrack, displayFormatFor,
 } = require('./model');
 const { TickTime, FrameRate, Guid, RectF, PointF, Color, TimeDisplay, bigOf, fromBig, rateFromTicksPerFrame } = require('./values');
 const { Constants } = require('./constants');
@@ -105,6 +105,11 @@ function install(api, app) {
           throw new SimReject(`Frame size ${wanted.width}x${wanted.height} is not allowed`);
         }
         if (!(wanted.tpf > 0)) throw new SimReject('The frame rate must be positive');
+        // The display formats Premiere offers depend on the timebase; a new rate whose
+        // display format was left alone gets that rate's default (inferred, not documented).
+        if (wanted.tpf !== s.settings.tpf && wanted.videoDisplayFormat === s.settings.videoDisplayFormat) {
+          wanted.videoDisplayFormat = displayFormatFor(wanted.tpf);
+        }
         s.settings = wanted;
       });
     }
@@ -121,26 +126,35 @@ function install(api, app) {
       });
     }
 
+    // A new sequence holding what lies between the sequence's in and out points (the whole
+    // sequence when they are not set), as the ExtendScript guide documents createSubsequence
+    // and the UXP reference does not contradict; clips crossing a point are trimmed to it.
+    // Track targeting is not modelled, so every track is taken whatever the argument says.
     async createSubsequence(ignoreTrackTargeting = undefined) {
       const s = liveSeq(this);
-      const chosen = s.allItems().filter((ti) => ti.selected);
-      if (chosen.length === 0) return null;
+      const from = s.inPoint === null ? 0n : s.inPoint;
+      const to = s.outPoint === null ? s.endTime() : s.outPoint;
       const p = s.project;
       let n = 1;
       const names = new Set(p.sequences.map((x) => x.name));
       while (names.has(`${s.name}_Sub_${String(n).padStart(2, '0')}`)) n++;
       const sub = p.newSequence(`${s.name}_Sub_${String(n).padStart(2, '0')}`, s.item.parent || p.root, Object.assign({}, s.settings));
-      let first = null;
-      for (const ti of chosen) if (first === null || ti.start < first) first = ti.start;
       for (const kind of ['video', 'audio']) {
         s.tracks(kind).forEach((t, i) => {
-          for (const ti of t.items.filter((x) => x.selected)) {
+          const track = ensureTrack(sub, kind, i);
+          for (const ti of t.items) {
+            if (ti.end <= from || ti.start >= to) continue;
             const c = cloneTrackItem(ti);
-            c.start -= first;
-            c.end -= first;
-            ensureTrack(sub, kind, i).items.push(c);
+            if (c.start < from) {
+              c.inPoint += BigInt(Math.round(Number(from - c.start) * c.speed));
+              c.start = from;
+            }
+            if (c.end > to) c.end = to;
+            c.start -= from;
+            c.end -= from;
+            track.items.push(c);
           }
-          if (sub.tracks(kind)[i]) sortTrack(sub.tracks(kind)[i]);
+          sortTrack(track);
         });
       }
       p.markDirty();
@@ -273,6 +287,14 @@ function install(api, app) {
     static get VIDEO_FIELDTYPE_PROGRESSIVE() { return 0; }
     static get VIDEO_FIELDTYPE_UPPER_FIRST() { return 1; }
     static get VIDEO_FIELDTYPE_LOWER_FIRST() { return 2; }
+    // ExtendScript's TIMEDISPLAY_* numbering; the reference publishes no values (a guess).
+    static get VIDEO_DISPLAY_FORMAT_23976() { return 110; }
+    static get VIDEO_DISPLAY_FORMAT_25() { return 101; }
+    static get VIDEO_DISPLAY_FORMAT_2997() { return 102; }
+    static get VIDEO_DISPLAY_FORMAT_2997_NON_DROP() { return 103; }
+    static get VIDEO_DISPLAY_FORMAT_16mm() { return 111; }
+    static get VIDEO_DISPLAY_FORMAT_35mm() { return 112; }
+    static get VIDEO_DISPLAY_FORMAT_FRAMES() { return 109; }
     static get AUDIO_CHANNEL_TYPE_MONO() { return 0; }
     static get AUDIO_CHANNEL_TYPE_STEREO() { return 1; }
     static get AUDIO_CHANNEL_TYPE_51() { return 2; }
@@ -565,6 +587,32 @@ function install(api, app) {
   };
 
   // -- SequenceUtils -------------------------------------------------------------------
+
+  // The work area bar, from Adobe's sample (workAreaUtils.ts, 26.5 beta declarations):
+  // synchronous getters and setters answering true or false. Direct calls, not undoable
+  // actions; the sample calls them without a lock, so none is required. A setter that
+  // would put the in point at or after the out point answers false (inferred).
+  api.WorkAreaUtils = class WorkAreaUtils {
+    constructor() { illegalConstructor(); }
+    static getWorkAreaInPoint(sequence) { const s = liveSeq(sequence); return T(s.workAreaIn === null ? 0n : s.workAreaIn); }
+    static getWorkAreaOutPoint(sequence) { const s = liveSeq(sequence); return T(workOut(s)); }
+    static setWorkAreaInPoint(sequence, inPoint) { return setWorkArea(liveSeq(sequence), bigOf(inPoint), null); }
+    static setWorkAreaOutPoint(sequence, outPoint) { return setWorkArea(liveSeq(sequence), null, bigOf(outPoint)); }
+    static setWorkAreaInOutPoints(sequence, inPoint, outPoint) { return setWorkArea(liveSeq(sequence), bigOf(inPoint), bigOf(outPoint)); }
+  };
+
+  function workOut(s) {
+    return s.workAreaOut === null ? s.endTime() : s.workAreaOut;
+  }
+
+  function setWorkArea(s, inT, outT) {
+    const from = inT === null ? (s.workAreaIn === null ? 0n : s.workAreaIn) : inT;
+    const to = outT === null ? workOut(s) : outT;
+    if (from < 0n || to <= from) return false;
+    if (inT !== null) s.workAreaIn = inT;
+    if (outT !== null) s.workAreaOut = outT;
+    return true;
+  }
 
   api.SequenceUtils = class SequenceUtils {
     constructor() { illegalConstructor(); }

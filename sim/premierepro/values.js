@@ -37,10 +37,15 @@ class TickTime {
     return fromBig(BigInt(Math.round(seconds * TICKS_PER_SECOND)));
   }
 
+  // Declared createWithTicks(ticks: string): a tick count is exact only as decimal text, and
+  // a number (which loses exactness past 2^53 ticks, about 9.85 hours) is refused.
   static createWithTicks(ticks) {
-    const text = String(ticks).trim();
+    if (typeof ticks !== 'string') throw new TypeError('Illegal argument: createWithTicks expects the tick count as a decimal string');
+    const text = ticks.trim();
     if (!/^-?\d+$/.test(text)) throw new TypeError(`Invalid tick count '${ticks}'`);
-    return fromBig(BigInt(text));
+    const b = BigInt(text);
+    if (b > 2n ** 63n - 1n || b < -(2n ** 63n) + 1n) throw new RangeError(`Tick count '${ticks}' is out of range`);
+    return fromBig(b);
   }
 
   static get TIME_ZERO() { return fromBig(0n); }
@@ -117,10 +122,14 @@ class FrameRate {
     this[TPF] = ticksPerFrameFor(25);
   }
 
+  // Nothing in Adobe's reference says createWithValue rounds 29.97 to the NTSC rate
+  // 30000/1001, so it does not: the ticks per frame are the tick rate over the value,
+  // rounded to a whole tick (a guess; see sim/README.md). Exact NTSC rates are made by
+  // setting ticksPerFrame.
   static createWithValue(value) {
     if (typeof value !== 'number' || !(value > 0) || !isFinite(value)) throw new TypeError('Frame rate value must be a positive number');
     const r = new FrameRate();
-    r[TPF] = ticksPerFrameFor(value);
+    r[TPF] = Math.max(1, Math.round(TICKS_PER_SECOND / value));
     return r;
   }
 
@@ -171,19 +180,26 @@ function defineFields(Class, names, dflt) {
   }
 }
 
-class RectF {}
+// RectF and PointF are declared both constructible and callable (`new (): RectF; (): RectF`)
+// and Adobe's samples call such classes without `new`, so they are plain constructor
+// functions that construct when called.
+function RectF() {
+  if (!new.target) return new RectF();
+}
 defineFields(RectF, ['width', 'height'], 0);
 
-class PointF {
-  constructor(x = undefined, y = undefined) {
-    if (x !== undefined) this.x = x;
-    if (y !== undefined) this.y = y;
-  }
-  distanceTo(point) {
+function PointF(x = undefined, y = undefined) {
+  if (!new.target) return new PointF(x, y);
+  if (x !== undefined) this.x = x;
+  if (y !== undefined) this.y = y;
+}
+Object.defineProperty(PointF.prototype, 'distanceTo', {
+  value: function distanceTo(point) {
     if (!(point instanceof PointF)) throw new TypeError('Illegal argument: expected PointF');
     return Math.hypot(point.x - this.x, point.y - this.y);
-  }
-}
+  },
+  writable: true, configurable: true, enumerable: false,
+});
 defineFields(PointF, ['x', 'y'], 0);
 
 class Color {

@@ -83,6 +83,25 @@ test('plug-in rules beyond the type check', async (t) => {
     assert.match(r.findings[1], /callback of lockedAccess\(\) runs synchronously/);
   });
 
+  await t.test('reference errata: a Promise-valued property read without await', () => {
+    const r = probe(`/** @param {import("../types/premierepro-errata").Media} media */
+      async function f(media) {
+        const bad = media.duration;
+        const good = await media.start;
+        const d = typeof media.getDuration === "function" ? media.getDuration() : await media.duration;
+        return [bad, good, d];
+      }`);
+    assert.deepEqual(r.diagnostics, []);
+    assert.equal(r.findings.length, 1, r.findings.join('\n'));
+    assert.match(r.findings[0], /Media\.duration is a Promise .* must be awaited/);
+  });
+
+  await t.test('members no admitted version offers are reported with the version they need', () => {
+    const found = check.unreachableMembers([{ name: 'Sequence#future', since: '27.0', where: ['1'] }, { name: 'Sequence#name', since: '25.6', where: ['2'] }]);
+    assert.equal(found.length, 1);
+    assert.match(found[0], /^Sequence#future: needs Premiere 27\.0, newer than any version/);
+  });
+
   await t.test('the real plug-in passes both', () => {
     const program = check.createProgram({}, DTS.concat([check.PLUGIN, path.join(check.ROOT, 'types', 'premierepro-undeclared.d.ts')]));
     assert.deepEqual(ts.getPreEmitDiagnostics(program).map((d) => ts.flattenDiagnosticMessageText(d.messageText, '\n')), []);
@@ -124,13 +143,29 @@ test('the simulator surface check', async (t) => {
     assert.deepEqual(r.report.undeclaredUsed, ['Transcript.transcribeClipProjectItem']);
   });
 
-  await t.test('the real simulator matches', () => {
-    const { AppModel, createPremiere } = require('../../sim/premierepro');
-    const app = new AppModel();
-    const r = check.checkModuleSurface(program, createPremiere(app), require('../../sim/premierepro/undeclared'));
-    app.dispose();
+  await t.test('the real simulator matches at every modelled version', () => {
+    const r = check.checkAllVersions(program);
     assert.deepEqual(r.findings, []);
-    assert.ok(r.report.members > 300);
+    assert.deepEqual(r.reports.map((x) => x.version), require('../../sim/premierepro/since').VERSIONS);
+    assert.ok(r.reports.every((x) => x.members > 300));
+    assert.ok(r.reports[0].members < r.reports.at(-1).members, 'newer versions offer more');
+  });
+
+  await t.test('every erratum is in the corrected declarations, with the reference type', () => {
+    const prog = check.createProgram({}, DTS.concat([check.ERRATA_DTS]));
+    const checker = prog.getTypeChecker();
+    const sf = prog.getSourceFile(check.ERRATA_DTS);
+    const aliases = new Map();
+    ts.forEachChild(sf, (n) => { if (ts.isTypeAliasDeclaration(n)) aliases.set(n.name.text, checker.getTypeAtLocation(n.name)); });
+    for (const e of require('../../sim/premierepro/errata')) {
+      assert.ok(e.source && e.reference && e.declared, `${e.class}.${e.member} has its source`);
+      const type = aliases.get(e.class + (e.static ? 'Static' : ''));
+      assert.ok(type, `${e.class} is corrected in premierepro-errata.d.ts`);
+      const sym = checker.getPropertyOfType(type, e.member);
+      assert.ok(sym, `${e.class}.${e.member} is there`);
+      const text = checker.typeToString(checker.getTypeOfSymbolAtLocation(sym, sf));
+      assert.match(text, e.kind === 'property' ? /^Promise</ : /=> Promise</, `${e.class}.${e.member}: ${text}`);
+    }
   });
 });
 

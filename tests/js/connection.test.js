@@ -5,6 +5,7 @@
 const test = require('node:test');
 const assert = require('node:assert/strict');
 const fs = require('fs');
+const net = require('net');
 const path = require('path');
 const { WebSocketServer } = require('ws');
 const { createSim, PLUGIN_DIR } = require('../../sim');
@@ -157,11 +158,60 @@ test('talking to the bridge', async (t) => {
     assert.equal(bridge.of('hello_update').at(-1).fields.project, 'Evented.prproj');
   });
 
+  await t.test('closing the project refreshes the hello so it names no closed project', async () => {
+    const before = bridge.of('hello_update').length;
+    await sim.ok('close_project', {});
+    await until('hello_update after close', () => bridge.of('hello_update').slice(before).some((m) => m.fields.project === null));
+    assert.equal(bridge.of('hello_update').at(-1).fields.project, null);
+  });
+
   await t.test('when the bridge goes away the panel says so and the plug-in retries', async () => {
     await bridge.close();
     await until('disconnect', () => sim.panel().status === 'Disconnected — retrying…');
     assert.equal(sim.panel().led, 'led wait');
     assert.notEqual(sim.plugin.conn.timer, null);
+  });
+});
+
+test('sockets that fail without a close, or never finish connecting, are retried', async (t) => {
+  // A listener that accepts TCP but never answers the WebSocket upgrade: the socket stays
+  // connecting for as long as the peer keeps quiet.
+  const held = new Set();
+  const server = net.createServer((sock) => { held.add(sock); sock.on('error', () => {}); });
+  await new Promise((r) => server.listen(0, '127.0.0.1', r));
+  t.after(() => new Promise((r) => { for (const s of held) s.destroy(); server.close(() => r()); }));
+  const home = tempDir();
+  t.after(() => fs.rmSync(home, { recursive: true, force: true }));
+  const sim = startSim(t, { home });
+  const conn = sim.plugin.conn;
+  writeConnection(home, { port: server.address().port, token: 'x' });
+  /** Starts a fresh attempt now instead of waiting for the scheduled one. */
+  const attempt = () => {
+    clearTimeout(conn.timer);
+    conn.timer = null;
+    sim.plugin.connect();
+    assert.equal(conn.socket.readyState, 0, 'connecting');
+  };
+
+  await t.test('an error event alone schedules the retry', () => {
+    attempt();
+    const ws = conn.socket;
+    ws.onerror({ type: 'error' });
+    assert.equal(conn.socket, null);
+    assert.notEqual(conn.timer, null, 'a retry is scheduled');
+    assert.equal(sim.panel().status, 'Disconnected — retrying…');
+    const timer = conn.timer;
+    ws.onclose({ type: 'close' });
+    assert.equal(conn.timer, timer, 'a close after the error schedules nothing more');
+    ws.close();
+  });
+
+  await t.test('a socket stuck connecting is given up after the connect timeout', async () => {
+    conn.connectTimeoutMs = 20;
+    attempt();
+    await until('give-up', () => conn.socket === null);
+    assert.ok(sim.panel().log.some((l) => l.endsWith('connect timed out')));
+    assert.notEqual(conn.timer, null, 'a retry is scheduled');
   });
 });
 

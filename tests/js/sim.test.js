@@ -47,7 +47,25 @@ test('the lock rule of Premiere 26.3', async (t) => {
     assert.throws(() => s.root.createBinAction('B', true), /inside project\.lockedAccess/);
     assert.throws(() => s.seq.createSetInPointAction(s.T(1)), /inside project\.lockedAccess/);
     assert.throws(() => s.ppro.Metadata.createSetXMPMetadataAction(s.item, '<x:xmpmeta/>'), /inside project\.lockedAccess/);
-    assert.throws(() => s.project.executeTransaction(() => {}, 'x'), /inside project\.lockedAccess/);
+  });
+
+  await t.test('executeTransaction is itself a lock context', () => {
+    const ok = s.project.executeTransaction((ca) => { ca.addAction(s.root.createBinAction('in tx', true)); }, 'Bare');
+    assert.equal(ok, true);
+    assert.deepEqual(s.history().slice(-1), ['Bare']);
+    assert.throws(() => s.root.createBinAction('after', true), /inside project\.lockedAccess/, 'the lock ends with the transaction');
+  });
+
+  await t.test('before 26.3 the rule is not enforced', async () => {
+    const app = new AppModel({ version: '26.2' });
+    const ppro = createPremiere(app);
+    t.after(() => app.dispose());
+    const project = await ppro.Project.createProject(path.join(s.dir, 'Old.prproj'));
+    const root = await project.getRootItem();
+    const action = root.createBinAction('early', true);
+    let ok;
+    project.lockedAccess(() => { ok = project.executeTransaction((ca) => { ca.addAction(action); }, 'Old'); });
+    assert.equal(ok, true);
   });
 
   await t.test('an async callback holds the lock only until its first await', async () => {
@@ -65,7 +83,7 @@ test('the lock rule of Premiere 26.3', async (t) => {
 
   await t.test('actions built inside the lock may be committed', () => {
     assert.equal(s.tx('Create Bin', () => s.root.createBinAction('B', true)), true);
-    assert.deepEqual(s.history(), ['Create Bin']);
+    assert.deepEqual(s.history().slice(-1), ['Create Bin']);
   });
 });
 
@@ -213,12 +231,38 @@ test('value types', async (t) => {
   const app = new AppModel();
   const { TickTime, FrameRate } = createPremiere(app);
   t.after(() => app.dispose());
-  assert.equal(FrameRate.createWithValue(29.97).ticksPerFrame, 8475667200, 'NTSC rates are exact');
+  assert.equal(FrameRate.createWithValue(29.97).ticksPerFrame, Math.round(TPS / 29.97), 'no silent snap to 30000/1001');
+  const ntsc = FrameRate.createWithValue(29.97);
+  ntsc.ticksPerFrame = 8475667200;
+  assert.equal(ntsc.value, 30000 / 1001, 'the exact NTSC rate comes from its ticks per frame');
   assert.equal(FrameRate.createWithValue(25).value, 25);
   assert.throws(() => TickTime.createWithTicks('12.5'), /Invalid tick count/);
+  assert.throws(() => TickTime.createWithTicks(254016000000), /decimal string/, 'a number is refused, as declared');
+  assert.throws(() => TickTime.createWithTicks('9'.repeat(30)), /out of range/);
+  assert.equal(TickTime.createWithTicks(' 254016000000 ').seconds, 1);
   assert.equal(TickTime.createWithSeconds(1.01).alignToNearestFrame(FrameRate.createWithValue(25)).seconds, 1);
   assert.equal(TickTime.createWithSeconds(1.03).alignToFrame(FrameRate.createWithValue(25)).seconds, 1.0);
   assert.equal(TickTime.TIME_ONE_SECOND.add(TickTime.TIME_ONE_SECOND).ticks, String(2 * TPS));
   assert.equal(TickTime.TIME_ONE_SECOND.divide(0).equals(TickTime.TIME_INVALID), true);
   assert.throws(() => TickTime.TIME_ZERO.add(1), /expected TickTime/);
+});
+
+test('option and geometry classes construct with or without new', () => {
+  const app = new AppModel();
+  const ppro = createPremiere(app);
+  try {
+    for (const name of ['OpenProjectOptions', 'CloseProjectOptions', 'RectF', 'PointF']) {
+      assert.ok(ppro[name]() instanceof ppro[name], `${name}() without new`);
+      assert.ok(new ppro[name]() instanceof ppro[name], `new ${name}()`);
+    }
+    const open = ppro.OpenProjectOptions().setShowWarningDialog(false).setAddToMRUList(false);
+    assert.deepEqual([open.showWarningDialog, open.addToMRUList, open.showLocateFileDialog], [false, false, true]);
+    assert.equal(ppro.PointF(3, 4).distanceTo(ppro.PointF()), 5);
+    const r = ppro.RectF();
+    r.width = 640;
+    assert.equal(r.width, 640);
+    assert.throws(() => { r.height = 'tall'; }, /must be a number/);
+  } finally {
+    app.dispose();
+  }
 });

@@ -7,6 +7,14 @@ const assert = require('node:assert/strict');
 const fs = require('fs');
 const path = require('path');
 const { simFixture, editFixture, makeMedia } = require('./helpers');
+const { compareVersions } = require('../../sim/premierepro/since');
+
+// The suite runs once per Premiere version: this file at the newest modelled version,
+// verbs-oldest.test.js at the manifest's minimum (25.6), through CUTRELAY_PREMIERE_VERSION.
+const VERSION = require('../../sim/premierepro/since').normaliseVersion(process.env.CUTRELAY_PREMIERE_VERSION || require('../../sim/premierepro/since').NEWEST);
+const has = (since) => compareVersions(VERSION, since) >= 0;
+const simFixtureAt = (t, options = {}) => simFixture(t, Object.assign({ version: VERSION }, options));
+const editFixtureAt = (t, options = {}) => editFixture(t, Object.assign({ version: VERSION }, options));
 
 const NO_PROJECT = { ok: false, errorCode: 'no_project', error: 'No project is open in Premiere. Use premiere_open_project or premiere_new_project.' };
 
@@ -14,7 +22,7 @@ const NO_PROJECT = { ok: false, errorCode: 'no_project', error: 'No project is o
 const failure = (r) => ({ ok: r.ok, errorCode: r.errorCode, error: r.error });
 
 test('calls: unknown verbs, bad arguments, errors and warnings', async (t) => {
-  const { sim, plugin } = simFixture(t);
+  const { sim, plugin } = simFixtureAt(t);
 
   await t.test('a verb without a handler answers not_in_uxp and logs no failure', async () => {
     const r = await sim.call('razor_everything', {});
@@ -57,13 +65,13 @@ test('calls: unknown verbs, bad arguments, errors and warnings', async (t) => {
     const r = await sim.ok('ping', {});
     assert.equal(r.pong, true);
     assert.deepEqual({ type: r.type, runtime: r.runtime, pluginVersion: r.pluginVersion, protocol: r.protocol, premiereVersion: r.premiereVersion, project: r.project, sequence: r.sequence },
-      { type: 'hello', runtime: 'uxp', pluginVersion: '0.1.0', protocol: 1, premiereVersion: '26.3.0', project: null, sequence: null });
+      { type: 'hello', runtime: 'uxp', pluginVersion: '0.1.0', protocol: 1, premiereVersion: VERSION, project: null, sequence: null });
     assert.equal(typeof r.os, 'string');
   });
 });
 
 test('projects: new, save, close, open', async (t) => {
-  const f = simFixture(t);
+  const f = simFixtureAt(t);
   const { sim } = f;
 
   await t.test('new_project checks its path and adds the extension once', async () => {
@@ -107,7 +115,7 @@ test('projects: new, save, close, open', async (t) => {
 });
 
 test('import and list items', async (t) => {
-  const f = simFixture(t);
+  const f = simFixtureAt(t);
   const { sim } = f;
   const [clip, music, still] = makeMedia(f.media, ['clip_8s_23.976fps.mov', 'music.wav', 'logo.png']);
   fs.writeFileSync(music + '.simmeta.json', JSON.stringify({ duration: 30.5 }));
@@ -158,7 +166,7 @@ test('import and list items', async (t) => {
 });
 
 test('bins and item edits', async (t) => {
-  const f = simFixture(t);
+  const f = simFixtureAt(t);
   const { sim } = f;
   const [clip] = makeMedia(f.media, ['take_4s.mp4']);
   await sim.ok('new_project', { path: path.join(f.media, 'Bins') });
@@ -208,7 +216,7 @@ test('bins and item edits', async (t) => {
 });
 
 test('source in/out, subclips, metadata, transcripts', async (t) => {
-  const f = await editFixture(t);
+  const f = await editFixtureAt(t);
   const { sim } = f;
   const clipId = f.items[0].id;
   const model = () => sim.project().items().find((i) => i.id === clipId);
@@ -227,10 +235,14 @@ test('source in/out, subclips, metadata, transcripts', async (t) => {
     assert.deepEqual(failure(await sim.call('set_source_in_out', { item: bin.created, in: 1 })), { ok: false, errorCode: 'not_a_clip', error: 'item is not a clip' });
   });
 
-  await t.test('create_subclip names the subclip and checks its range', async () => {
-    assert.deepEqual(await sim.ok('create_subclip', { item: clipId, start: 1, end: 3 }), { created: 'interview_12s_25fps.mp4 subclip' });
-    assert.deepEqual(await sim.ok('create_subclip', { item: clipId, start: 4, end: 6, name: 'Answer', audio: false, hardBoundaries: true }), { created: 'Answer' });
+  await t.test('create_subclip names the subclip, answers its id and checks its range', { skip: !has('26.3') && 'no createSubClipAction before 26.3' }, async () => {
+    const first = await sim.ok('create_subclip', { item: clipId, start: 1, end: 3 });
+    assert.equal(first.created, 'interview_12s_25fps.mp4 subclip');
+    const second = await sim.ok('create_subclip', { item: clipId, start: 4, end: 6, name: 'Answer', audio: false, hardBoundaries: true });
+    assert.equal(second.created, 'Answer');
     const answer = (await sim.ok('list_project_items', { search: 'Answer' })).items[0];
+    assert.equal(second.id, answer.id, 'the id is read back from the bin');
+    assert.notEqual(first.id, second.id);
     assert.equal(answer.duration, 2, 'a hard subclip is its range long');
     assert.equal((await sim.call('create_subclip', { item: clipId, start: 11, end: 20 })).errorCode, 'transaction_failed');
     assert.equal((await sim.call('create_subclip', { item: clipId, start: 1 })).errorCode, 'bad_args');
@@ -260,7 +272,7 @@ test('source in/out, subclips, metadata, transcripts', async (t) => {
 });
 
 test('sequences', async (t) => {
-  const f = await editFixture(t);
+  const f = await editFixtureAt(t);
   const { sim } = f;
 
   await t.test('get_sequence lists every track and clip with times and timecodes', async () => {
@@ -312,6 +324,13 @@ test('sequences', async (t) => {
   await t.test('settings: read, change, refuse', async () => {
     const before = await sim.ok('get_sequence_settings', { sequence: 'Cut' });
     assert.deepEqual([before.width, before.height, before.fps, before.audioSampleRate, before.maxBitDepth], [1920, 1080, 25, 48000, false]);
+    if (!has('26.2')) {
+      const r = await sim.call('set_sequence_settings', { sequence: 'Cut', width: 1280, height: 720, fps: 29.97 });
+      assert.equal(r.errorCode, 'premiere_too_old');
+      assert.match(r.error, /needs Premiere Pro 26\.2 or newer \(SequenceSettings\.setVideoFrameRate\); this Premiere is 25\.6\.0/);
+      assert.equal((await sim.ok('get_sequence_settings', { sequence: 'Cut' })).width, 1920, 'nothing changed');
+      return;
+    }
     const after = await sim.ok('set_sequence_settings', { sequence: 'Cut', width: 1280, height: 720, fps: 29.97, maxBitDepth: true });
     assert.deepEqual([after.width, after.height, after.fps, after.maxBitDepth], [1280, 720, 29.97, true]);
     assert.equal(sim.undoHistory().at(-1), 'Sequence Settings');
@@ -323,12 +342,21 @@ test('sequences', async (t) => {
   });
 
   await t.test('playhead and in/out', async () => {
-    assert.deepEqual((await sim.ok('set_playhead', { sequence: 'Cut', time: '00:00:05;00' })).playhead.timecode, '00:00:05;00');
+    // At 29.97 after the settings change above; 25.6 cannot change the rate, so 25 fps there.
+    const tc = has('26.2') ? '00:00:05;00' : '00:00:05:00';
+    assert.deepEqual((await sim.ok('set_playhead', { sequence: 'Cut', time: tc })).playhead.timecode, tc);
     assert.equal((await sim.call('set_playhead', { sequence: 'Cut' })).errorCode, 'bad_args');
     assert.equal((await sim.call('set_playhead', { sequence: 'Cut', time: '1:2' })).errorCode, 'bad_time');
     const r = await sim.call('set_in_out', { sequence: 'Cut', in: 2, out: 10, workArea: true });
     assert.deepEqual([r.result.inPoint.seconds, r.result.outPoint.seconds], [2, 10]);
-    assert.match(r.warnings[0], /work area/);
+    if (has('26.5')) {
+      assert.equal(r.warnings, undefined);
+      const WA = sim.ppro.WorkAreaUtils;
+      const seq = (await (await sim.ppro.Project.getActiveProject()).getSequences()).find((x) => x.name === 'Cut');
+      assert.deepEqual([WA.getWorkAreaInPoint(seq).seconds, WA.getWorkAreaOutPoint(seq).seconds], [2, 10]);
+    } else {
+      assert.match(r.warnings[0], /doesn't expose the work area/);
+    }
     const bad = await sim.call('set_in_out', { sequence: 'Cut', in: 12, out: 11 });
     assert.equal(bad.errorCode, 'transaction_failed');
     const now = await sim.ok('get_sequence', { sequence: 'Cut' });

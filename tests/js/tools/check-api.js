@@ -11,9 +11,14 @@
 //  2. Every class and member that the simulator's premierepro module offers is declared,
 //     with the same shape: static or instance, method or property, Promise or not, the
 //     same number of required parameters, read-only or writable. Members offered although
-//     undeclared must be listed in sim/premierepro/undeclared.js.
+//     undeclared must be listed in sim/premierepro/undeclared.js. This holds at every
+//     Premiere version the simulator models (sim/premierepro/since.js), and where Adobe's
+//     reference corrects the declarations (sim/premierepro/errata.js) the correction wins.
+//  3. Reading a member that the errata make a Promise (Media.duration …) is awaited, and
+//     every premierepro member the plug-in uses exists in some version it admits; with
+//     --members the members are listed with the Premiere version each needs.
 //
-// Usage: node tests/js/tools/check-api.js   (exit status 1 on any finding)
+// Usage: node tests/js/tools/check-api.js [--members]   (exit status 1 on any finding)
 
 const path = require('path');
 const ts = require('typescript');
@@ -22,6 +27,9 @@ const ROOT = path.resolve(__dirname, '..', '..', '..');
 const PLUGIN = path.join(ROOT, 'uxp-plugin', 'index.js');
 const DECLS = path.join(ROOT, 'node_modules', '@adobe', 'premierepro', 'src', 'premierepro.d.ts');
 const UNDECLARED_DTS = path.join(ROOT, 'types', 'premierepro-undeclared.d.ts');
+const ERRATA_DTS = path.join(ROOT, 'types', 'premierepro-errata.d.ts');
+const since = require(path.join(ROOT, 'sim', 'premierepro', 'since.js'));
+const ERRATA = require(path.join(ROOT, 'sim', 'premierepro', 'errata.js'));
 
 const LOCK_TAKERS = new Set(['lockedAccess', 'executeTransaction', 'createEmptySelection']);
 
@@ -51,7 +59,38 @@ function createProgram(virtual = {}, rootNames = null) {
 function isApiDeclaration(decl) {
   if (!decl) return false;
   const file = path.resolve(decl.getSourceFile().fileName);
-  return file === DECLS || file === UNDECLARED_DTS;
+  return file === DECLS || file === UNDECLARED_DTS || file === ERRATA_DTS;
+}
+
+/**
+ * The class and member a declaration belongs to, from the type alias around it ("Media",
+ * "ProjectStatic" → static), or null for anything else (the module root, parameters …).
+ * In the undeclared list the class is the property of UndeclaredPremiere holding it.
+ */
+function memberOf(decl) {
+  if (!decl || !decl.name || !ts.isIdentifier(decl.name)) return null;
+  for (let p = decl.parent; p; p = p.parent) {
+    if (ts.isTypeAliasDeclaration(p)) {
+      const alias = p.name.text;
+      if (alias === 'premierepro') return null;
+      if (alias === 'UndeclaredPremiere') {
+        for (let q = decl.parent; q && q !== p; q = q.parent) {
+          if (ts.isPropertySignature(q) && q.name && ts.isIdentifier(q.name) && q !== decl) {
+            return { className: q.name.text, member: decl.name.text, static: true };
+          }
+        }
+        return null;
+      }
+      const isStatic = /Static$/.test(alias);
+      return { className: alias.replace(/Static$/, ''), member: decl.name.text, static: isStatic };
+    }
+    if (ts.isModuleDeclaration(p)) return null;
+  }
+  return null;
+}
+
+function erratumFor(className, member, isStatic) {
+  return ERRATA.find((e) => e.class === className && e.member === member && !!e.static === !!isStatic) || null;
 }
 
 function isPromiseType(type) {
@@ -95,7 +134,21 @@ function checkPluginFile(program, fileName) {
     const { line, character } = sf.getLineAndCharacterOfPosition(node.getStart(sf));
     return `${path.relative(ROOT, fileName)}:${line + 1}:${character + 1}`;
   };
+  const awaitedHere = (node) => {
+    let outer = node;
+    while (outer.parent && ts.isParenthesizedExpression(outer.parent)) outer = outer.parent;
+    return !!outer.parent && ts.isAwaitExpression(outer.parent);
+  };
   const visit = (node) => {
+    if (ts.isPropertyAccessExpression(node) && !(node.parent && ts.isCallExpression(node.parent) && node.parent.expression === node)) {
+      const sym = checker.getSymbolAtLocation(node.name);
+      const decl = sym && (sym.valueDeclaration || (sym.declarations && sym.declarations[0]));
+      const m = isApiDeclaration(decl) ? memberOf(decl) : null;
+      const e = m && erratumFor(m.className, m.member, m.static);
+      if (e && e.kind === 'property' && e.promise && !awaitedHere(node)) {
+        findings.push(`${where(node)}: ${m.className}.${m.member} is a Promise (Adobe's reference, see errata.js) and must be awaited`);
+      }
+    }
     if (ts.isCallExpression(node)) {
       const sig = checker.getResolvedSignature(node);
       const decl = sig && sig.getDeclaration();
@@ -104,7 +157,9 @@ function checkPluginFile(program, fileName) {
         let outer = node;
         while (outer.parent && ts.isParenthesizedExpression(outer.parent)) outer = outer.parent;
         const awaited = !!outer.parent && ts.isAwaitExpression(outer.parent);
-        const promise = isPromiseType(checker.getReturnTypeOfSignature(sig));
+        const m = memberOf(decl);
+        const e = m && erratumFor(m.className, m.member, m.static);
+        const promise = e && e.kind === 'method' ? e.promise : isPromiseType(checker.getReturnTypeOfSignature(sig));
         if (promise && !awaited) findings.push(`${where(node)}: ${name}() returns a Promise and must be awaited`);
         if (!promise && awaited) findings.push(`${where(node)}: ${name}() is synchronous in the declarations; do not await it`);
         if (/^create\w*Action$/.test(name)) {
@@ -127,6 +182,39 @@ function checkPluginFile(program, fileName) {
   };
   visit(sf);
   return findings;
+}
+
+/**
+ * Every premierepro member the plug-in calls or reads, with the Premiere version it needs
+ * (since.js; baseline members 25.6), sorted by name.
+ * @returns {{ name: string, since: string, where: string[] }[]}
+ */
+function pluginMembers(program, fileName) {
+  const checker = program.getTypeChecker();
+  const sf = program.getSourceFile(fileName);
+  const found = new Map();
+  const visit = (node) => {
+    if (ts.isPropertyAccessExpression(node)) {
+      const sym = checker.getSymbolAtLocation(node.name);
+      const decl = sym && (sym.valueDeclaration || (sym.declarations && sym.declarations[0]));
+      const m = isApiDeclaration(decl) ? memberOf(decl) : null;
+      if (m) {
+        const name = `${m.className}${m.static ? '.' : '#'}${m.member}`;
+        const line = sf.getLineAndCharacterOfPosition(node.getStart(sf)).line + 1;
+        if (!found.has(name)) found.set(name, { name, since: since.sinceOf(m.className, m.member, m.static), where: [] });
+        found.get(name).where.push(String(line));
+      }
+    }
+    ts.forEachChild(node, visit);
+  };
+  visit(sf);
+  return [...found.values()].sort((a, b) => a.name.localeCompare(b.name));
+}
+
+/** Members the plug-in uses that no version it admits offers (newer than any modelled one). */
+function unreachableMembers(members) {
+  return members.filter((m) => since.compareVersions(m.since, since.NEWEST) > 0)
+    .map((m) => `${m.name}: needs Premiere ${m.since}, newer than any version the plug-in admits and the simulator models (${since.NEWEST})`);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -185,6 +273,13 @@ function compareMember(where, declared, sim) {
 
 const IGNORED_STATICS = new Set(['length', 'name', 'prototype']);
 
+/** A declared shape with Adobe's reference correction applied (errata.js). */
+function corrected(className, member, isStatic, declared) {
+  const e = erratumFor(className, member, isStatic);
+  if (!e || e.kind !== 'method' || declared.kind !== 'method') return declared;
+  return Object.assign({}, declared, { promise: e.promise });
+}
+
 /** Compares a premierepro module object (the simulator's) with the declarations. */
 function checkModuleSurface(program, ppro, undeclared) {
   const checker = program.getTypeChecker();
@@ -205,7 +300,9 @@ function checkModuleSurface(program, ppro, undeclared) {
   for (const key of Object.keys(ppro)) {
     const rootProp = checker.getPropertyOfType(rootType, key);
     if (!rootProp) {
-      findings.push(`premierepro.${key}: not declared`);
+      // A whole class documented elsewhere (member "*"); its members are the plug-in's
+      // concern through types/premierepro-undeclared.d.ts.
+      if (!allowed(key, '*', true)) findings.push(`premierepro.${key}: not declared`);
       continue;
     }
     report.classes += 1;
@@ -248,7 +345,7 @@ function checkModuleSurface(program, ppro, undeclared) {
         if (!allowed(key, name, true)) findings.push(`${key}.${name}: offered as a static member but not declared`);
         continue;
       }
-      findings.push(...compareMember(`${key}.${name}`, d, simShape(Class, name)));
+      findings.push(...compareMember(`${key}.${name}`, corrected(key, name, true, d), simShape(Class, name)));
     }
     for (const name of Object.getOwnPropertyNames(Class.prototype)) {
       if (name === 'constructor') continue;
@@ -258,7 +355,7 @@ function checkModuleSurface(program, ppro, undeclared) {
         if (!allowed(key, name, false)) findings.push(`${key}#${name}: offered as an instance member but not declared`);
         continue;
       }
-      findings.push(...compareMember(`${key}#${name}`, d, simShape(Class.prototype, name)));
+      findings.push(...compareMember(`${key}#${name}`, corrected(key, name, false, d), simShape(Class.prototype, name)));
     }
   }
   return { findings, report };
@@ -282,18 +379,44 @@ function pluginUndeclaredMembers(program) {
   return out;
 }
 
+/** The simulator's surface at every modelled version; findings are prefixed with the version. */
+function checkAllVersions(program) {
+  const { AppModel, createPremiere } = require(path.join(ROOT, 'sim', 'premierepro'));
+  const undeclared = require(path.join(ROOT, 'sim', 'premierepro', 'undeclared.js'));
+  const findings = [];
+  const reports = [];
+  for (const version of since.VERSIONS) {
+    const app = new AppModel({ version });
+    try {
+      const r = checkModuleSurface(program, createPremiere(app), undeclared);
+      findings.push(...r.findings.map((f) => `Premiere ${version}: ${f}`));
+      reports.push(Object.assign({ version }, r.report));
+    } finally {
+      app.dispose();
+    }
+  }
+  return { findings, reports };
+}
+
 function main() {
-  const program = createProgram({}, [PLUGIN, UNDECLARED_DTS, path.join(ROOT, 'types', 'premierepro.d.ts'),
+  const program = createProgram({}, [PLUGIN, UNDECLARED_DTS, ERRATA_DTS, path.join(ROOT, 'types', 'premierepro.d.ts'),
     path.join(ROOT, 'types', 'uxp-runtime.d.ts'), path.join(ROOT, 'node_modules', '@adobe', 'cc-ext-uxp-types', 'uxp', 'index.d.ts')]);
   const findings = checkPluginFile(program, PLUGIN);
-  const { AppModel, createPremiere } = require(path.join(ROOT, 'sim', 'premierepro'));
-  const app = new AppModel();
-  const surface = checkModuleSurface(program, createPremiere(app), require(path.join(ROOT, 'sim', 'premierepro', 'undeclared.js')));
-  app.dispose();
-  findings.push(...surface.findings);
+  const members = pluginMembers(program, PLUGIN);
+  findings.push(...unreachableMembers(members));
+  const all = checkAllVersions(program);
+  findings.push(...all.findings);
   for (const f of findings) process.stderr.write(f + '\n');
-  process.stdout.write(`check-api: simulator offers ${surface.report.classes} premierepro classes, ${surface.report.members} members checked against @adobe/premierepro\n`);
-  process.stdout.write(`check-api: offered but undeclared (documented elsewhere): ${surface.report.undeclaredUsed.join(', ') || 'none'}\n`);
+  for (const r of all.reports) {
+    process.stdout.write(`check-api: Premiere ${r.version}: simulator offers ${r.classes} premierepro classes, ${r.members} members checked against @adobe/premierepro\n`);
+  }
+  const undeclaredUsed = [...new Set(all.reports.flatMap((r) => r.undeclaredUsed))];
+  process.stdout.write(`check-api: offered but undeclared (documented elsewhere): ${undeclaredUsed.join(', ') || 'none'}\n`);
+  const newer = members.filter((m) => m.since !== since.BASELINE);
+  process.stdout.write(`check-api: the plug-in uses ${members.length} premierepro members, ${newer.length} newer than ${since.BASELINE}: ${newer.map((m) => `${m.name} (${m.since})`).join(', ') || 'none'}\n`);
+  if (process.argv.includes('--members')) {
+    for (const m of members) process.stdout.write(`  ${m.name}  since ${m.since}  (index.js:${m.where.slice(0, 4).join(',')}${m.where.length > 4 ? ',…' : ''})\n`);
+  }
   process.stdout.write(`check-api: used by the plug-in but undeclared: ${pluginUndeclaredMembers(program).join(', ') || 'none'}\n`);
   if (findings.length) {
     process.stdout.write(`check-api: ${findings.length} finding(s)\n`);
@@ -302,6 +425,9 @@ function main() {
   process.stdout.write('check-api: ok\n');
 }
 
-module.exports = { createProgram, checkPluginFile, checkModuleSurface, pluginUndeclaredMembers, ROOT, PLUGIN, DECLS };
+module.exports = {
+  createProgram, checkPluginFile, checkModuleSurface, checkAllVersions, pluginUndeclaredMembers, pluginMembers,
+  unreachableMembers, memberOf, ROOT, PLUGIN, DECLS, ERRATA_DTS,
+};
 
 if (require.main === module) main();
