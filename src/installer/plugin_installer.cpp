@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <system_error>
@@ -57,8 +58,10 @@ std::optional<std::string> write_file(const fs::path& path, std::string_view byt
 // a reader sees the old record or the new one, never half of one.
 void write_install_record(const fs::path& data_dir, const json& record) {
   const fs::path final_path = data_dir / kInstallRecordFile;
+  // Installs are not serialised, so each writes its own temporary file.
+  static std::atomic<unsigned> next_temp{0};
   fs::path temp = final_path;
-  temp += ".tmp" + std::to_string(::getpid());
+  temp += ".tmp" + std::to_string(::getpid()) + "-" + std::to_string(next_temp++);
   if (write_file(temp, dump_pretty(record))) {
     std::error_code ec;
     fs::remove(temp, ec);
