@@ -56,19 +56,6 @@ TEST(UpiaOutcome, ItsOwnWordsCountForMoreThanItsExitStatus) {
   EXPECT_FALSE(upia_install_succeeded(false, "installed successfully"));  // not the phrase
 }
 
-TEST(InstallAnswer, FailureCarriesTheUxpErrorCodeOrNull) {
-  const json failed = install_answer({{"ok", false}, {"errorCode", "ccx_build_failed"}, {"error", "x"}},
-                                     {{"ok", true}, {"skipped", true}}, true);
-  EXPECT_EQ(failed.at("errorCode"), "ccx_build_failed");
-  EXPECT_FALSE(failed.contains("_next"));
-  EXPECT_EQ(failed.at("premiereRunning"), true);
-  const json judged = install_answer({{"ok", false}, {"ccx", "/s/p.ccx"}, {"log", json::array()}},
-                                     {{"ok", true}, {"skipped", true}}, false);
-  EXPECT_TRUE(judged.at("errorCode").is_null());
-  EXPECT_NE(judged.at("_hint").get<std::string>().find("package is at /s/p.ccx — "),
-            std::string::npos);
-}
-
 // Stand-in helper files, so the copy is tested whatever this build embeds.
 const EmbeddedFile kStandIn[] = {
     {"CSXS/manifest.xml", "<ExtensionManifest/>"},
