@@ -210,10 +210,26 @@ TEST(CcxPackage, EmbeddedPluginMatchesItsIdentity) {
   EXPECT_EQ(parsed.value->at("name"), kPluginName);
   EXPECT_EQ(parsed.value->at("version"), kPluginVersion);
 
-  // Byte-exact embedding: the PNGs' signatures survive (no text conversion on the way).
-  const EmbeddedFile* icon = find_embedded(uxp_plugin_files(), "icons/dark@2x.png");
-  ASSERT_NE(icon, nullptr);
-  EXPECT_EQ(icon->bytes.substr(0, 8), std::string_view("\x89PNG\r\n\x1a\n", 8));
+  // The manifest names 23-pixel icons; the host picks the @1x or @2x file. Each must be
+  // an 8-bit RGBA, non-interlaced PNG of its scale's size, embedded byte for byte.
+  for (const auto& [name, side] : {std::pair{"icons/dark@1x.png", 23u}, {"icons/light@1x.png", 23u},
+                                   {"icons/dark@2x.png", 46u}, {"icons/light@2x.png", 46u}}) {
+    const EmbeddedFile* icon = find_embedded(uxp_plugin_files(), name);
+    ASSERT_NE(icon, nullptr) << name;
+    const std::string png(icon->bytes);
+    ASSERT_GT(png.size(), 33u) << name;
+    EXPECT_EQ(png.substr(0, 8), std::string("\x89PNG\r\n\x1a\n", 8)) << name;
+    EXPECT_EQ(png.substr(12, 4), "IHDR") << name;
+    const auto be32 = [&](std::size_t at) {
+      return (le(png, at + 3, 1)) | (le(png, at + 2, 1) << 8) | (le(png, at + 1, 1) << 16) |
+             (le(png, at, 1) << 24);
+    };
+    EXPECT_EQ(be32(16), side) << name;
+    EXPECT_EQ(be32(20), side) << name;
+    EXPECT_EQ(le(png, 24, 1), 8u) << name;   // bit depth
+    EXPECT_EQ(le(png, 25, 1), 6u) << name;   // RGBA
+    EXPECT_EQ(le(png, 28, 1), 0u) << name;   // not interlaced
+  }
 }
 
 TEST(ZipWriter, IncompressibleAndEmptyEntriesRoundTrip) {
