@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 
 #include <chrono>
+#include <cstdio>
 #include <fstream>
 #include <future>
 #include <thread>
@@ -19,6 +20,18 @@ namespace cutrelay::testing {
 namespace {
 
 namespace fs = std::filesystem;
+
+// One entry of a ZIP archive, read by Info-ZIP's unzip.
+std::string unzip_entry(const fs::path& zip, const std::string& name) {
+  std::string out;
+  FILE* pipe = ::popen(("unzip -p '" + zip.string() + "' '" + name + "'").c_str(), "r");
+  if (pipe == nullptr) return out;
+  char chunk[4096];
+  std::size_t n;
+  while ((n = std::fread(chunk, 1, sizeof chunk, pipe)) > 0) out.append(chunk, n);
+  EXPECT_EQ(::pclose(pipe), 0);
+  return out;
+}
 
 class Installer : public ::testing::Test {
  protected:
@@ -96,7 +109,9 @@ TEST_F(Installer, InstallsBothPluginsAndRecordsIt) {
                   {"upia", upia.string()},
                   {"log", {{{"step", "install"}, {"ok", true}, {"output", "Installation Successful"}}}}}));
   EXPECT_EQ(read_text(upia_calls), "--install " + ccx().string() + "\n");
-  EXPECT_TRUE(fs::is_regular_file(ccx()));
+  // The package carries this bridge's connection file, for a plug-in that cannot read HOME.
+  EXPECT_EQ(unzip_entry(ccx(), "connection.json"), read_text(bridge->data_dir() / "connection.json"));
+  EXPECT_NE(read_text(bridge->data_dir() / "connection.json").find(bridge->token()), std::string::npos);
   expect_cep_installed(answer);
   if (!cep_helper_files().empty()) {
     EXPECT_EQ(read_text(defaults_calls),
