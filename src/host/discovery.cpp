@@ -4,6 +4,12 @@
 #include <cstdlib>
 #include <system_error>
 
+#include <mutex>
+
+#include <boost/asio/experimental/concurrent_channel.hpp>
+#include <boost/asio/this_coro.hpp>
+
+#include "common/async.hpp"
 #include "common/child_process.hpp"
 
 namespace cutrelay {
@@ -81,11 +87,67 @@ std::vector<std::string> premiere_process_lines(std::string_view ps_output) {
   return lines;
 }
 
+namespace {
+
+using Waiter = boost::asio::experimental::concurrent_channel<void(boost::system::error_code)>;
+
+// One `ps` run that every request arriving while it is under way shares: a burst of
+// not-connected answers starts one `ps`, not one each.
+struct PsRun {
+  bool done = false;
+  std::vector<std::string> lines;
+  std::vector<std::shared_ptr<Waiter>> waiters;
+};
+
+std::mutex ps_mutex;                   // guards ps_current and every PsRun's members
+std::shared_ptr<PsRun> ps_current;     // the run under way, if any
+
+void finish_run(const std::shared_ptr<PsRun>& run, std::vector<std::string> lines) {
+  std::vector<std::shared_ptr<Waiter>> waiters;
+  {
+    std::lock_guard lock(ps_mutex);
+    if (ps_current == run) ps_current.reset();
+    run->lines = std::move(lines);
+    run->done = true;
+    waiters.swap(run->waiters);
+  }
+  for (const auto& waiter : waiters) waiter->try_send(boost::system::error_code{});
+}
+
+}  // namespace
+
 boost::asio::awaitable<std::vector<std::string>> premiere_processes() {
+  auto ex = co_await boost::asio::this_coro::executor;
+  std::shared_ptr<PsRun> run;
+  std::shared_ptr<Waiter> waiter;
+  {
+    std::lock_guard lock(ps_mutex);
+    if (ps_current) {
+      run = ps_current;
+      waiter = std::make_shared<Waiter>(ex, 1);
+      run->waiters.push_back(waiter);
+    } else {
+      run = ps_current = std::make_shared<PsRun>();
+    }
+  }
+  if (waiter) {
+    (void)co_await waiter->async_receive(nothrow);
+    std::lock_guard lock(ps_mutex);
+    co_return run->lines;
+  }
+
+  // Whatever happens below, the run ends and its waiters are woken.
+  struct Finisher {
+    std::shared_ptr<PsRun> run;
+    std::vector<std::string> lines;
+    ~Finisher() { finish_run(run, std::move(lines)); }
+  } finisher{run, {}};
   const std::vector<std::string> args{"-axo", "comm="};
-  ToolResult ps = co_await run_tool("ps", args);
-  if (!ps.started) co_return std::vector<std::string>{};
-  co_return premiere_process_lines(ps.out);
+  ToolResult ps = co_await run_tool("ps", args, ToolOptions{.time_limit = kPsTimeLimit});
+  // A `ps` that cannot start or hangs past its limit tells nothing: Premiere counts as not
+  // running.
+  if (ps.started && !ps.timed_out) finisher.lines = premiere_process_lines(ps.out);
+  co_return finisher.lines;
 }
 
 boost::asio::awaitable<bool> premiere_running() {

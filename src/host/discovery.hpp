@@ -1,6 +1,7 @@
 #pragma once
 // What the bridge knows about Premiere Pro on this machine: where it is installed, whether
 // it runs, and the user's home directory. Nothing is cached; every call looks afresh.
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <string>
@@ -41,7 +42,11 @@ json installs_to_json(const std::vector<InstallRecord>& installs);
 // The lines of a process listing (one executable path per line) that are Premiere Pro.
 std::vector<std::string> premiere_process_lines(std::string_view ps_output);
 
-// Premiere Pro processes, from `ps -axo comm=`; empty when ps cannot run.
+// How long `ps` may take before it is killed (and Premiere counts as not running).
+inline constexpr std::chrono::seconds kPsTimeLimit{5};
+
+// Premiere Pro processes, from `ps -axo comm=`; empty when ps cannot run or hangs. Calls
+// that arrive while a `ps` is under way share its result.
 boost::asio::awaitable<std::vector<std::string>> premiere_processes();
 
 boost::asio::awaitable<bool> premiere_running();

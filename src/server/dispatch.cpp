@@ -2,7 +2,10 @@
 
 #include "catalog/catalog.hpp"
 #include "catalog/decorate.hpp"
+#include "host/launch.hpp"
+#include "host/presets.hpp"
 #include "host/readiness.hpp"
+#include "host/status.hpp"
 #include "hub/event_feed.hpp"
 #include "hub/forwarding.hpp"
 #include "installer/plugin_installer.hpp"
@@ -24,6 +27,10 @@ asio::awaitable<std::optional<json>> run_local(const StatePtr& state, std::strin
                                                const json& args) {
   if (verb == "describe") co_return describe_answer();
   if (verb == "readiness") co_return co_await readiness_report(state);
+  if (verb == "status") co_return co_await status_answer(state);
+  if (verb == "launch") co_return co_await launch(verb_context(state), args);
+  if (verb == "quit") co_return co_await quit(state, args);
+  if (verb == "list_export_presets") co_return list_export_presets(args);
   if (verb == "wait_for_plugin") co_return co_await wait_for_plugin(state, args, not_connected_answer);
   if (verb == "events") co_return events_answer(*state, args);
   if (verb == "install_plugin") co_return co_await install_plugin(state, args);

@@ -14,9 +14,11 @@
 #include <boost/beast/http/error.hpp>
 #include <boost/beast/http/parser.hpp>
 #include <boost/beast/http/read.hpp>
+#include <boost/beast/http/serializer.hpp>
 #include <boost/beast/http/string_body.hpp>
 #include <boost/beast/http/write.hpp>
 
+#include "host/status.hpp"
 #include "server/command_endpoint.hpp"
 #include "server/request_guard.hpp"
 #include "common/log.hpp"
@@ -55,8 +57,10 @@ std::optional<std::string_view> header_value(const Fields& fields, http::field n
   return it->value();
 }
 
+// A response to HEAD is the head GET would have (content-length included) without the body:
+// body bytes after it would be read by the client as the start of another response.
 asio::awaitable<bool> send(beast::tcp_stream& stream, HttpReply reply, unsigned version,
-                           bool keep_alive) {
+                           bool keep_alive, bool head_only = false) {
   http::response<http::string_body> response{static_cast<http::status>(reply.status), version};
   if (!reply.content_type.empty()) response.set(http::field::content_type, reply.content_type);
   if (!reply.allow.empty()) response.set(http::field::allow, reply.allow);
@@ -64,6 +68,11 @@ asio::awaitable<bool> send(beast::tcp_stream& stream, HttpReply reply, unsigned 
   response.keep_alive(keep_alive);
   response.prepare_payload();
   stream.expires_after(kWriteTimeout);
+  if (head_only) {
+    http::response_serializer<http::string_body> serializer(response);
+    auto [ec, n] = co_await http::async_write_header(stream, serializer, nothrow);
+    co_return !ec;
+  }
   auto [ec, n] = co_await http::async_write(stream, response, nothrow);
   co_return !ec;
 }
@@ -118,6 +127,7 @@ asio::awaitable<void> serve_connection(StatePtr state, beast::tcp_stream stream)
     const std::string query(question == std::string_view::npos ? std::string_view{}
                                                                : target.substr(question + 1));
     const http::verb method = request.method();
+    const bool head = method == http::verb::head;
     bool keep_alive = request.keep_alive();
 
     if (path == "/" || path == "/command") {
@@ -125,13 +135,13 @@ asio::awaitable<void> serve_connection(StatePtr state, beast::tcp_stream stream)
       if (auto refusal = guard_request(header_value(request, http::field::host),
                                        header_value(request, http::field::origin))) {
         const bool reuse = keep_alive && !has_body(header);
-        if (!co_await send(stream, std::move(*refusal), version, reuse)) co_return;
+        if (!co_await send(stream, std::move(*refusal), version, reuse, head)) co_return;
         if (!reuse) break;
         continue;
       }
       // Otherwise the body is read before anything else is looked at.
       if (header.content_length() && *header.content_length() > kMaxCommandBody) {
-        if (co_await send(stream, body_read_failure(true, {}), version, false)) {
+        if (co_await send(stream, body_read_failure(true, {}), version, false, head)) {
           co_await lingering_close(stream);
         }
         co_return;
@@ -147,7 +157,7 @@ asio::awaitable<void> serve_connection(StatePtr state, beast::tcp_stream stream)
       auto [rec, rn] = co_await http::async_read(stream, buffer, full, nothrow);
       if (rec) {
         if (co_await send(stream, body_read_failure(rec == http::error::body_limit, rec.message()),
-                          version, false)) {
+                          version, false, head)) {
           co_await lingering_close(stream);
         }
         co_return;
@@ -158,7 +168,7 @@ asio::awaitable<void> serve_connection(StatePtr state, beast::tcp_stream stream)
       stream.expires_never();
       HttpReply reply =
           co_await handle_command(state, method, content_type, std::move(message.body()));
-      if (!co_await send(stream, std::move(reply), version, keep_alive)) co_return;
+      if (!co_await send(stream, std::move(reply), version, keep_alive, head)) co_return;
       if (!keep_alive) break;
       continue;
     }
@@ -172,6 +182,16 @@ asio::awaitable<void> serve_connection(StatePtr state, beast::tcp_stream stream)
       }
     }
 
+    if (path == "/health") {
+      const bool reuse = keep_alive && !has_body(header);
+      HttpReply reply;
+      reply.content_type = "application/json";
+      reply.body = dump_compact(co_await health_report(state));
+      if (!co_await send(stream, std::move(reply), version, reuse, head)) co_return;
+      if (!reuse) break;
+      continue;
+    }
+
     if (path == "/ws") {
       http::request_parser<http::string_body> full(std::move(header));
       full.body_limit(64 * 1024);
@@ -180,7 +200,7 @@ asio::awaitable<void> serve_connection(StatePtr state, beast::tcp_stream stream)
       auto message = full.release();
       if (auto refusal = check_upgrade(message, query, state->token)) {
         if (!co_await send(stream, text_reply(refusal->status, refusal->body), version,
-                           keep_alive)) {
+                           keep_alive, head)) {
           co_return;
         }
         if (!keep_alive) break;

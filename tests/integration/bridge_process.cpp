@@ -176,3 +176,74 @@ std::uint16_t free_port() {
 }
 
 }  // namespace cutrelay::testing
+
+namespace cutrelay::testing {
+
+namespace {
+
+// Each argument ends with a NUL and each run with a record separator, so arguments may hold
+// line feeds (AppleScript does).
+std::string recording_line(const std::filesystem::path& log) {
+  return "for a in \"$@\"; do printf '%s\\000' \"$a\"; done >> '" + log.string() +
+         "'; printf '\\036' >> '" + log.string() + "'\n";
+}
+
+}  // namespace
+
+FakeHost::FakeHost() {
+  std::filesystem::create_directories(root() / "Applications");
+  std::filesystem::create_directories(root() / "calls");
+  set_tool("ps", "cat '" + (root() / "ps-output").string() + "' 2>/dev/null\n");
+  set_tool("open", "exit 0\n");
+  set_tool("osascript", "exit 0\n");
+}
+
+BridgeOptions FakeHost::bridge_options() const {
+  BridgeOptions options;
+  options.env["CUTRELAY_TEST_SYSROOT"] = root().string();
+  options.path_prefix.push_back(bin());
+  return options;
+}
+
+std::filesystem::path FakeHost::install(const std::string& folder) {
+  const auto bundle = root() / "Applications" / folder / (folder + ".app");
+  std::filesystem::create_directories(bundle);
+  return bundle;
+}
+
+void FakeHost::set_processes(const std::vector<std::string>& lines) {
+  std::string text;
+  for (const auto& line : lines) text += line + "\n";
+  std::ofstream(root() / "ps-output", std::ios::binary) << text;
+}
+
+void FakeHost::set_tool(const std::string& name, const std::string& body) {
+  const auto path = bin() / name;
+  if (body.empty()) {
+    std::error_code ec;
+    std::filesystem::remove(path, ec);
+    return;
+  }
+  write_script(path, recording_line(root() / "calls" / name) + body);
+}
+
+std::vector<std::vector<std::string>> FakeHost::calls(const std::string& tool) const {
+  std::vector<std::vector<std::string>> runs;
+  const std::string text = read_text(root() / "calls" / tool);
+  std::vector<std::string> current;
+  std::string arg;
+  for (char c : text) {
+    if (c == '\0') {
+      current.push_back(arg);
+      arg.clear();
+    } else if (c == '\036') {
+      runs.push_back(current);
+      current.clear();
+    } else {
+      arg.push_back(c);
+    }
+  }
+  return runs;
+}
+
+}  // namespace cutrelay::testing

@@ -85,6 +85,31 @@ class BridgeProcess {
 
 namespace cutrelay::testing {
 
+// A made-up macOS for a bridge: a system root (CUTRELAY_TEST_SYSROOT) with its own
+// /Applications, and fake `ps`, `open` and `osascript` first on PATH. Every fake records
+// its arguments; `ps` prints what set_processes gave it.
+class FakeHost {
+ public:
+  FakeHost();
+  const std::filesystem::path& root() const { return dir_.path(); }
+  std::filesystem::path bin() const { return root() / "bin"; }
+  // Options that start a bridge on this host (more may be added to them).
+  BridgeOptions bridge_options() const;
+
+  // Creates /Applications/<folder>/<folder>.app and returns the bundle's path.
+  std::filesystem::path install(const std::string& folder);
+  // The lines `ps -axo comm=` prints (each followed by a line feed).
+  void set_processes(const std::vector<std::string>& lines);
+  // Replaces a fake tool's script (its recording line is kept in front); an empty body
+  // removes the tool altogether.
+  void set_tool(const std::string& name, const std::string& body);
+  // The argument lists each run of `tool` received, oldest first.
+  std::vector<std::vector<std::string>> calls(const std::string& tool) const;
+
+ private:
+  TempDir dir_;
+};
+
 // A port that nothing listens on at the moment of the call.
 std::uint16_t free_port();
 

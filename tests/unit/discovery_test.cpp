@@ -102,3 +102,46 @@ TEST(Home, FallsBackFromHomeToUserProfileToTemp) {
 
 }  // namespace
 }  // namespace cutrelay
+
+#include <boost/asio/co_spawn.hpp>
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/use_future.hpp>
+
+namespace cutrelay {
+namespace {
+
+TEST(PremiereProcesses, CallsThatOverlapShareOneRun) {
+  ScratchDir dir;
+  const auto count = dir.path / "runs";
+  dir.write("bin/ps", "#!/bin/sh\necho run >> '" + count.string() +
+                          "'\necho '/A/x.app/Contents/MacOS/Adobe Premiere Pro 2025'\n");
+  std::filesystem::permissions(dir.path / "bin/ps", std::filesystem::perms::owner_all);
+  const std::string old_path = std::getenv("PATH") ? std::getenv("PATH") : "";
+  ::setenv("PATH", (dir.path / "bin").c_str(), 1);
+
+  // On one thread every task starts before the first `ps` can finish, so all but the first
+  // join its run.
+  boost::asio::io_context ioc;
+  std::vector<std::future<std::vector<std::string>>> results;
+  for (int i = 0; i < 5; ++i) {
+    results.push_back(boost::asio::co_spawn(ioc, premiere_processes(), boost::asio::use_future));
+  }
+  ioc.run_for(std::chrono::seconds(30));
+  for (auto& r : results) EXPECT_EQ(r.get().size(), 1u);
+  auto runs = [&count] {
+    std::ifstream in(count);
+    return std::count(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>(), '\n');
+  };
+  EXPECT_EQ(runs(), 1);
+
+  // A later call looks afresh.
+  boost::asio::io_context again;
+  auto later = boost::asio::co_spawn(again, premiere_processes(), boost::asio::use_future);
+  again.run_for(std::chrono::seconds(30));
+  EXPECT_EQ(later.get().size(), 1u);
+  EXPECT_EQ(runs(), 2);
+  ::setenv("PATH", old_path.c_str(), 1);
+}
+
+}  // namespace
+}  // namespace cutrelay

@@ -1,0 +1,137 @@
+#include "host/launch.hpp"
+
+#include "common/args.hpp"
+#include "common/child_process.hpp"
+#include "host/discovery.hpp"
+#include "host/readiness.hpp"
+#include "hub/forwarding.hpp"
+#include "hub/plugin_hub.hpp"
+
+namespace cutrelay {
+
+namespace {
+
+constexpr std::uint64_t kDefaultLaunchWait = 120;
+constexpr std::chrono::seconds kSaveBeforeQuit{60};
+
+json failure(std::string_view code, std::string message) {
+  return {{"success", false}, {"errorCode", code}, {"error", std::move(message)}};
+}
+
+// osascript's own words when it printed any; otherwise how it ended, so the answer never
+// carries an empty sentence.
+std::string osascript_failure(const ToolResult& r) {
+  if (!r.err.empty()) return to_valid_utf8(r.err);
+  if (r.signal != 0) return "osascript was ended by signal " + std::to_string(r.signal);
+  return "osascript exited with status " + std::to_string(r.exit_code);
+}
+
+}  // namespace
+
+std::vector<std::string> app_names(const std::vector<std::string>& process_lines) {
+  std::vector<std::string> names;
+  for (const auto& line : process_lines) {
+    const std::size_t slash = line.rfind('/');
+    std::string name = slash == std::string::npos ? line : line.substr(slash + 1);
+    if (names.empty() || names.back() != name) names.push_back(std::move(name));
+  }
+  return names;
+}
+
+std::string quit_script(const std::vector<std::string>& names) {
+  std::string script;
+  for (const auto& name : names) {
+    if (!script.empty()) script += '\n';
+    script += "tell application \"";
+    for (char c : name) {
+      if (c == '\\' || c == '"') script += '\\';
+      script += c;
+    }
+    script += "\" to quit";
+  }
+  return script;
+}
+
+std::vector<std::string> open_arguments(const std::string& app, const std::string* project,
+                                        bool foreground) {
+  std::vector<std::string> args;
+  if (!foreground) args.emplace_back("-g");
+  args.emplace_back("-a");
+  args.push_back(app);
+  if (project != nullptr) args.push_back(*project);
+  return args;
+}
+
+boost::asio::awaitable<json> launch(VerbContext context, json args) {
+  const std::vector<InstallRecord> installs = find_premiere_installs();
+  const InstallRecord* chosen = nullptr;
+  const std::optional<std::uint64_t> year = arg_uint(args, "year");
+  for (const auto& install : installs) {
+    if (!year || *year == install.year) {
+      chosen = &install;
+      break;
+    }
+  }
+  if (chosen == nullptr) {
+    json answer = failure("premiere_not_installed", "No Adobe Premiere Pro install found.");
+    answer["installs"] = installs_to_json(installs);
+    co_return answer;
+  }
+  const std::string* project = arg_string(args, "project");
+
+  if (co_await premiere_running()) {
+    if (project != nullptr && is_connected(*context.state, "uxp")) {
+      json open_args = json::object();
+      open_args["path"] = *project;
+      co_return co_await context.dispatch(std::string("open_project"), std::move(open_args));
+    }
+    json running = json::object();
+    running["success"] = true;
+    running["alreadyRunning"] = true;
+    running["app"] = chosen->app;
+    co_return running;
+  }
+
+  const bool foreground = arg_not_off(args, "foreground");
+  if (auto error = co_await start_detached("open", open_arguments(chosen->app, project, foreground))) {
+    co_return failure("launch_failed", std::move(*error));
+  }
+  json answer = json::object();
+  answer["success"] = true;
+  answer["launched"] = true;
+  answer["app"] = chosen->app;
+  answer["year"] = chosen->year;
+  if (!arg_not_off(args, "wait")) co_return answer;
+
+  json wait_args = json::object();
+  wait_args["timeoutSec"] = arg_uint(args, "timeoutSec").value_or(kDefaultLaunchWait);
+  json waited = co_await wait_for_plugin(context.state, wait_args, not_connected_answer);
+  // A wait that ran out answers with the not-connected answer, which has no `connected`:
+  // that means the plug-in did not connect, so it is reported as false, not null.
+  const auto connected = waited.find("connected");
+  const bool is_connected_now = connected != waited.end() && *connected == true;
+  answer["pluginConnected"] = is_connected_now;
+  if (!is_connected_now) {
+    const auto hint = waited.find("_hint");
+    answer["_hint"] = hint != waited.end() ? *hint : json(nullptr);
+  }
+  co_return answer;
+}
+
+boost::asio::awaitable<json> quit(StatePtr state, json args) {
+  if (!co_await premiere_running()) co_return json{{"success", true}, {"wasRunning", false}};
+
+  if (arg_on(args, "save") && is_connected(*state, "uxp")) {
+    // Whatever the save answers (or if it never does), the quit goes ahead.
+    (void)co_await call_plugin(state, "uxp", "save_project", json::object(), kSaveBeforeQuit);
+  }
+
+  const std::string script = quit_script(app_names(co_await premiere_processes()));
+  const std::vector<std::string> osascript_args{"-e", script};
+  const ToolResult r = co_await run_tool("osascript", osascript_args);
+  if (!r.started) co_return failure("quit_failed", r.start_error);
+  if (!r.clean_exit()) co_return failure("quit_failed", osascript_failure(r));
+  co_return json{{"success", true}, {"quitRequested", true}};
+}
+
+}  // namespace cutrelay
