@@ -143,7 +143,7 @@ ToolOutcome tool_outcome(const ToolResult& run) {
   // Each stream is decoded on its own, so a character split across the two is replaced
   // rather than glued together.
   const std::string text = to_valid_utf8(run.out) + to_valid_utf8(run.err);
-  return {run.exit_code == 0, std::string(trim(text, kAsciiSpace))};
+  return {run.clean_exit(), std::string(trim(text, kAsciiSpace))};
 }
 
 asio::awaitable<ToolOutcome> run_installer_tool(std::string program, std::vector<std::string> args) {

@@ -36,6 +36,9 @@ TEST(ToolOutcome, OutputIsStdoutThenStderrValidAndTrimmed) {
 
   run.exit_code = 2;
   EXPECT_FALSE(tool_outcome(run).ok);
+  run.exit_code = -1;
+  run.signal = 9;  // killed: no exit status at all
+  EXPECT_FALSE(tool_outcome(run).ok);
 
   ToolResult not_started;
   not_started.start_error = "/x/UnifiedPluginInstallerAgent: Permission denied";
