@@ -11,7 +11,7 @@ build:
 	@scripts/build
 
 bench:
-	@scripts/build && build/bench_ping_roundtrip 5000
+	@scripts/build && build/bench_ping_roundtrip 5000 && build/bench_load 3
 
 clean:
 	rm -rf build

@@ -1,5 +1,8 @@
 #include "catalog/catalog.hpp"
 
+#include <iterator>
+#include <unordered_map>
+
 #include "catalog/decorate.hpp"
 #include "catalog/verb_table.hpp"
 
@@ -10,10 +13,16 @@ static_assert(std::size(kVerbTable) == 91);
 std::span<const VerbRecord> verb_table() { return kVerbTable; }
 
 const VerbRecord* find_verb(std::string_view name) {
-  for (const VerbRecord& verb : kVerbTable) {
-    if (verb.name == name) return &verb;
-  }
-  return nullptr;
+  // Every request looks its verb up at least twice (routing, decoration): hashed once,
+  // on first use, instead of a scan of the whole table each time.
+  static const auto index = [] {
+    std::unordered_map<std::string_view, const VerbRecord*> map;
+    map.reserve(std::size(kVerbTable));
+    for (const VerbRecord& verb : kVerbTable) map.emplace(verb.name, &verb);
+    return map;
+  }();
+  const auto it = index.find(name);
+  return it == index.end() ? nullptr : it->second;
 }
 
 std::string_view runtime_label(Runtime kind) {

@@ -9,58 +9,34 @@
 #include <memory>
 #include <mutex>
 #include <string>
-#include <unordered_map>
-
-#include <boost/asio/experimental/concurrent_channel.hpp>
 
 #include "common/json_util.hpp"
-#include "hub/outbox.hpp"
+#include "hub/registry.hpp"
 
 namespace cutrelay {
 
-using Clock = std::chrono::steady_clock;
-
-// Where a waiting call receives its result message. Single use: the reader sends the
-// message, or the end of the connection closes the slot ("disconnected").
-using ReplySlot =
-    boost::asio::experimental::concurrent_channel<void(boost::system::error_code, json)>;
-
-struct PendingCall {
-  std::uint64_t conn_id = 0;
-  std::shared_ptr<ReplySlot> slot;
-};
-
-struct PluginRecord {
-  std::string runtime;  // "uxp" or "cep"
-  Clock::time_point connected_at;
-  json hello;  // as received, amended by hello updates
-  std::shared_ptr<Outbox> outbox;
-  std::uint64_t conn_id = 0;
-};
+inline constexpr std::chrono::milliseconds kPingInterval{15000};
 
 struct BridgeState {
   std::string token;
   std::filesystem::path data_dir;
   Clock::time_point started_at = Clock::now();
 
-  // Lock order where both are needed: plugins before pending. No section spans a co_await.
-  struct {
-    std::mutex mutex;
-    std::unordered_map<std::uint64_t, PendingCall> calls;
-  } pending;
-  struct {
-    std::mutex mutex;
-    std::unordered_map<std::string, PluginRecord> records;
-  } plugins;
+  // Connected plug-ins and the calls waiting on them (their lock order is stated there).
+  PluginRegistry registry;
 
   std::atomic<std::uint64_t> next_call_id{1};
   std::atomic<std::uint64_t> next_conn_id{1};
 
+  // Numbered and appended under the one lock, so a poller told `lastSeq` n finds event n.
   struct {
     std::mutex mutex;
     std::deque<json> log;
   } events;
   std::atomic<std::uint64_t> event_seq{0};
+
+  // How long a plug-in connection stays quiet before the bridge sends a ping.
+  std::chrono::milliseconds ping_interval = kPingInterval;
 
   std::uint16_t port = 0;
 };

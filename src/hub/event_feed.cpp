@@ -6,11 +6,19 @@ namespace cutrelay {
 
 void record_event(BridgeState& state, json event) {
   if (!event.is_object()) return;
-  const std::uint64_t seq = state.event_seq.fetch_add(1) + 1;
-  event["seq"] = seq;
-  std::lock_guard lock(state.events.mutex);
-  state.events.log.push_back(std::move(event));
-  while (state.events.log.size() > kEventLogSize) state.events.log.pop_front();
+  std::deque<json> dropped;
+  {
+    // Numbered under the log's lock: `lastSeq` read under the same lock never names an
+    // event that is not in the log yet.
+    std::lock_guard lock(state.events.mutex);
+    const std::uint64_t seq = state.event_seq.fetch_add(1) + 1;
+    event["seq"] = seq;
+    state.events.log.push_back(std::move(event));
+    while (state.events.log.size() > kEventLogSize) {
+      dropped.push_back(std::move(state.events.log.front()));
+      state.events.log.pop_front();
+    }
+  }
 }
 
 json events_answer(BridgeState& state, const json& args) {

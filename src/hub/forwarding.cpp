@@ -21,50 +21,70 @@ namespace fs = std::filesystem;
 using namespace asio::experimental::awaitable_operators;
 
 
-asio::awaitable<CallOutcome> call_plugin(StatePtr state, std::string runtime, std::string verb,
-                                         json args, std::chrono::seconds timeout) {
+std::string call_text(std::uint64_t id, std::string_view verb, const json& args) {
+  // Members in ascending order, as every object the bridge writes: args, id, type, verb.
+  std::string text = "{\"args\":";
+  text += dump_compact(args);
+  text += ",\"id\":";
+  text += std::to_string(id);
+  text += ",\"type\":\"call\",\"verb\":";
+  text += dump_compact(json(verb));
+  text += '}';
+  return text;
+}
+
+asio::awaitable<CallOutcome> call_plugin(StatePtr state, PluginRuntime runtime,
+                                         std::string_view verb, json args,
+                                         std::chrono::seconds timeout) {
   const std::uint64_t id = state->next_call_id.fetch_add(1);
-  auto ex = co_await asio::this_coro::executor;
-  auto slot = std::make_shared<ReplySlot>(ex, 1);
   // Serialised before any lock is taken: the arguments may be megabytes.
-  std::string call = dump_compact(
-      {{"args", std::move(args)}, {"id", id}, {"type", "call"}, {"verb", std::move(verb)}});
-  {
-    // plugins is held until the call is queued, so neither a newer hello nor the end of the
-    // connection can come between filing the entry and queueing the call.
-    std::lock_guard plugins(state->plugins.mutex);
-    const auto record = state->plugins.records.find(runtime);
-    if (record == state->plugins.records.end()) co_return CallError{CallError::NotConnected};
-    {
-      std::lock_guard pending(state->pending.mutex);
-      state->pending.calls[id] = PendingCall{record->second.conn_id, slot};
+  auto text = std::make_shared<const std::string>(call_text(id, verb, args));
+  auto slot = std::make_shared<CallSlot>();
+
+  // The one owner of the pending entry: whatever way this function is left (an outcome,
+  // an exception, the coroutine destroyed), the entry goes. A delivered result or a
+  // disconnect has removed it already.
+  struct ForgetOnExit {
+    PluginRegistry& registry;
+    const CallSlot& slot;
+    std::uint64_t id;
+    ~ForgetOnExit() {
+      const auto settled = slot.state();
+      if (settled != CallSlot::State::Answered && settled != CallSlot::State::Closed) {
+        registry.forget_call(id);
+      }
     }
-    if (!record->second.outbox->push(std::move(call))) {
-      std::lock_guard pending(state->pending.mutex);
-      state->pending.calls.erase(id);
-      co_return CallError{CallError::NotConnected};
-    }
+  } forget{state->registry, *slot, id};
+
+  if (!state->registry.file_call(runtime, id, slot, std::move(text))) {
+    co_return CallError{CallError::NotConnected};
   }
 
-  asio::steady_timer deadline(ex);
+  asio::steady_timer deadline(co_await asio::this_coro::executor);
   deadline.expires_after(timeout);
-  auto first = co_await (slot->async_receive(nothrow) || deadline.async_wait(nothrow));
-  if (first.index() == 0) {
-    auto [ec, message] = std::get<0>(std::move(first));
-    if (!ec) co_return std::move(message);
-    co_return CallError{CallError::Disconnected};
-  }
-  {
-    std::lock_guard pending(state->pending.mutex);
-    state->pending.calls.erase(id);
-  }
-  // A result that reached the slot as the deadline passed still wins.
-  std::optional<json> late;
-  slot->try_receive([&late](boost::system::error_code ec, json message) {
-    if (!ec) late = std::move(message);
+  deadline.async_wait([slot](boost::system::error_code ec) {
+    if (!ec) slot->give_up();
   });
-  if (late) co_return std::move(*late);
-  co_return CallError{CallError::TimedOut, static_cast<std::uint64_t>(timeout.count())};
+  co_await slot->async_settled(asio::use_awaitable);
+  deadline.cancel();
+
+  // Whatever woke the waiter, the slot's state decides: a result that landed as the
+  // deadline passed still wins.
+  switch (slot->state()) {
+    case CallSlot::State::Answered:
+      co_return slot->take_message();
+    case CallSlot::State::Closed:
+      co_return CallError{CallError::Disconnected};
+    default:
+      co_return CallError{CallError::TimedOut, static_cast<std::uint64_t>(timeout.count())};
+  }
+}
+
+asio::awaitable<CallOutcome> call_plugin(StatePtr state, std::string runtime, std::string verb,
+                                         json args, std::chrono::seconds timeout) {
+  const auto named = runtime_named(runtime);
+  if (!named) co_return CallError{CallError::NotConnected};
+  co_return co_await call_plugin(std::move(state), *named, verb, std::move(args), timeout);
 }
 
 json answer_from_result(json message) {
@@ -203,17 +223,11 @@ asio::awaitable<json> forward_verb(StatePtr state, std::string verb, json args,
   // The previews folder is made only when a verb may write into it.
   if (has_default_paths(verb) && args.is_object()) add_default_paths(verb, args, previews_dir(*state));
 
-  std::string target;
-  switch (record->kind) {
-    case Runtime::CepHelper:
-      target = "cep";
-      break;
-    case Runtime::CepOrUxp:
-      target = is_connected(*state, "cep") ? "cep" : "uxp";
-      break;
-    default:
-      target = "uxp";
-      break;
+  PluginRuntime target = PluginRuntime::Uxp;
+  if (record->kind == Runtime::CepHelper) {
+    target = PluginRuntime::Cep;
+  } else if (record->kind == Runtime::CepOrUxp && is_connected(*state, PluginRuntime::Cep)) {
+    target = PluginRuntime::Cep;
   }
 
   CallOutcome outcome =
@@ -222,7 +236,9 @@ asio::awaitable<json> forward_verb(StatePtr state, std::string verb, json args,
   const CallError error = std::get<CallError>(outcome);
   switch (error.kind) {
     case CallError::NotConnected:
-      if (target == "cep") co_return cep_not_connected_answer(is_connected(*state, "uxp"));
+      if (target == PluginRuntime::Cep) {
+        co_return cep_not_connected_answer(is_connected(*state, PluginRuntime::Uxp));
+      }
       co_return co_await not_connected(state);
     case CallError::Disconnected:
       co_return disconnected_answer();
@@ -239,7 +255,7 @@ asio::awaitable<json> wait_for_plugin(StatePtr state, json args,
   const auto deadline = Clock::now() + std::chrono::seconds(seconds);
   asio::steady_timer pause(co_await asio::this_coro::executor);
   for (;;) {
-    if (auto record = plugin_record(*state, "uxp")) {
+    if (auto record = plugin_record(*state, PluginRuntime::Uxp)) {
       co_return json{{"success", true}, {"connected", true}, {"plugin", std::move(record->first)}};
     }
     if (Clock::now() >= deadline) {

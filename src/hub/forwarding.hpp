@@ -25,10 +25,18 @@ struct CallError {
 using CallOutcome = std::variant<json, CallError>;
 
 // Sends {type:"call", id, verb, args} to the plug-in registered under `runtime` and waits
-// up to `timeout` for the result with the same id.
+// up to `timeout` for the result with the same id. The awaiting coroutine must run on a
+// strand (or a single-threaded context), as every connection's coroutine does.
+boost::asio::awaitable<CallOutcome> call_plugin(StatePtr state, PluginRuntime runtime,
+                                                std::string_view verb, json args,
+                                                std::chrono::seconds timeout);
+// The same, with the runtime named "uxp" or "cep" (any other name is never connected).
 boost::asio::awaitable<CallOutcome> call_plugin(StatePtr state, std::string runtime,
                                                 std::string verb, json args,
                                                 std::chrono::seconds timeout);
+
+// The text of a call: {"args":…,"id":…,"type":"call","verb":…}, compact and sorted.
+std::string call_text(std::uint64_t id, std::string_view verb, const json& args);
 
 // The answer to give when the UXP plug-in is not connected. Why it is not (no install,
 // Premiere not running, the plug-in missing) is host control's knowledge, which sits above

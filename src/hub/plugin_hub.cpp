@@ -1,6 +1,7 @@
 #include "hub/plugin_hub.hpp"
 
 #include <boost/asio/as_tuple.hpp>
+#include <boost/asio/experimental/awaitable_operators.hpp>
 #include <boost/asio/co_spawn.hpp>
 #include <boost/asio/buffer.hpp>
 #include <boost/asio/steady_timer.hpp>
@@ -24,6 +25,7 @@ namespace asio = boost::asio;
 namespace beast = boost::beast;
 namespace http = beast::http;
 namespace websocket = beast::websocket;
+using namespace asio::experimental::awaitable_operators;
 
 namespace {
 
@@ -101,30 +103,45 @@ std::optional<UpgradeRefusal> check_upgrade(const http::request<http::string_bod
   return std::nullopt;
 }
 
+bool is_connected(BridgeState& state, PluginRuntime runtime) {
+  return state.registry.is_connected(runtime);
+}
+
 bool is_connected(BridgeState& state, std::string_view runtime) {
-  std::lock_guard lock(state.plugins.mutex);
-  return state.plugins.records.contains(std::string(runtime));
+  const auto named = runtime_named(runtime);
+  return named && state.registry.is_connected(*named);
+}
+
+std::optional<std::pair<json, std::uint64_t>> plugin_record(BridgeState& state,
+                                                            PluginRuntime runtime) {
+  return state.registry.hello_of(runtime);
 }
 
 std::optional<std::pair<json, std::uint64_t>> plugin_record(BridgeState& state,
                                                             std::string_view runtime) {
-  std::lock_guard lock(state.plugins.mutex);
-  const auto it = state.plugins.records.find(std::string(runtime));
-  if (it == state.plugins.records.end()) return std::nullopt;
-  const auto age = std::chrono::duration_cast<std::chrono::seconds>(Clock::now() -
-                                                                    it->second.connected_at);
-  return std::pair{it->second.hello, static_cast<std::uint64_t>(std::max<std::int64_t>(0, age.count()))};
+  const auto named = runtime_named(runtime);
+  if (!named) return std::nullopt;
+  return state.registry.hello_of(*named);
 }
 
 namespace {
 
+// Texts every connection is sent alike, serialised once.
+const std::shared_ptr<const std::string>& welcome_text() {
+  static const auto text = std::make_shared<const std::string>(
+      dump_compact({{"bridgeVersion", kVersion}, {"protocol", kProtocol}, {"type", "welcome"}}));
+  return text;
+}
+
+const std::shared_ptr<const std::string>& ping_text() {
+  static const auto text = std::make_shared<const std::string>(dump_compact({{"type", "ping"}}));
+  return text;
+}
+
 void deliver_result(BridgeState& state, std::uint64_t id, json message) {
-  std::lock_guard lock(state.pending.mutex);
-  const auto it = state.pending.calls.find(id);
-  if (it == state.pending.calls.end()) return;  // nobody waits (any more)
-  // The slot holds one message; a caller that gave up never reads it.
-  it->second.slot->try_send(boost::system::error_code{}, std::move(message));
-  state.pending.calls.erase(it);
+  // The entry is removed under the lock; the caller is woken outside it. A caller that
+  // already gave up finds its slot settled and the message is dropped.
+  if (auto slot = state.registry.take_call(id)) slot->deliver(std::move(message));
 }
 
 void register_hello(BridgeState& state, std::uint64_t conn_id,
@@ -132,33 +149,19 @@ void register_hello(BridgeState& state, std::uint64_t conn_id,
   const auto runtime_member = hello.find("runtime");
   const bool cep = runtime_member != hello.end() && runtime_member->is_string() &&
                    runtime_member->get_ref<const std::string&>() == "cep";
-  const std::string runtime = cep ? "cep" : "uxp";
-  log_line("[cutrelay] " + runtime + " connected: " + dump_compact(hello));
-  {
-    std::lock_guard lock(state.plugins.mutex);
-    state.plugins.records[runtime] = PluginRecord{
-        .runtime = runtime,
-        .connected_at = Clock::now(),
-        .hello = std::move(hello),
-        .outbox = outbox,
-        .conn_id = conn_id,
-    };
-  }
-  static const std::string welcome =
-      dump_compact({{"bridgeVersion", kVersion}, {"protocol", kProtocol}, {"type", "welcome"}});
-  outbox->push(welcome);
-}
-
-void apply_hello_update(BridgeState& state, std::uint64_t conn_id, const json& message) {
-  const auto fields = message.find("fields");
-  std::lock_guard lock(state.plugins.mutex);
-  for (auto& [runtime, record] : state.plugins.records) {
-    if (record.conn_id != conn_id) continue;
-    if (fields != message.end() && fields->is_object() && record.hello.is_object()) {
-      for (const auto& [key, value] : fields->items()) record.hello[key] = value;
-    }
-    return;  // one record is amended, even when the connection holds both runtimes
-  }
+  const PluginRuntime runtime = cep ? PluginRuntime::Cep : PluginRuntime::Uxp;
+  log_line("[cutrelay] " + std::string(runtime_name(runtime)) +
+           " connected: " + loggable_json(hello));
+  // The welcome is queued before the record becomes visible: a call from another thread
+  // can only be queued once the record is filed, so it always follows the welcome.
+  outbox->push(welcome_text());
+  state.registry.file(PluginRecord{
+      .runtime = runtime,
+      .connected_at = Clock::now(),
+      .hello = std::move(hello),
+      .outbox = outbox,
+      .conn_id = conn_id,
+  });
 }
 
 }  // namespace
@@ -170,7 +173,7 @@ void handle_plugin_message(BridgeState& state, std::uint64_t conn_id,
   json& message = *parsed.value;
   const auto type_member = message.find("type");
   if (type_member == message.end() || !type_member->is_string()) return;
-  const std::string type = type_member->get<std::string>();
+  const std::string& type = type_member->get_ref<const std::string&>();
   if (type == "result") {
     const auto id_member = message.find("id");
     if (id_member == message.end()) return;
@@ -182,90 +185,106 @@ void handle_plugin_message(BridgeState& state, std::uint64_t conn_id,
   } else if (type == "event") {
     record_event(state, std::move(message));
   } else if (type == "hello_update") {
-    apply_hello_update(state, conn_id, message);
+    const auto fields = message.find("fields");
+    if (fields != message.end()) state.registry.amend_hello(conn_id, *fields);
   }
 }
 
-std::vector<std::string> end_plugin_connection(BridgeState& state, std::uint64_t conn_id) {
-  std::vector<std::string> removed;
-  {
-    std::lock_guard lock(state.plugins.mutex);
-    for (auto it = state.plugins.records.begin(); it != state.plugins.records.end();) {
-      if (it->second.conn_id == conn_id) {
-        removed.push_back(it->first);
-        it = state.plugins.records.erase(it);
-      } else {
-        ++it;
-      }
-    }
-    for (const auto& runtime : removed) log_line("[cutrelay] " + runtime + " disconnected");
-  }
-  // A superseded connection's calls are left to run to their time-out: the plug-in that
-  // replaced it may share the same Premiere and still answer by id.
-  if (removed.empty()) return removed;
-  std::lock_guard lock(state.pending.mutex);
-  for (auto it = state.pending.calls.begin(); it != state.pending.calls.end();) {
-    if (it->second.conn_id == conn_id) {
-      it->second.slot->close();  // wakes the caller: the connection is gone
-      it = state.pending.calls.erase(it);
-    } else {
-      ++it;
-    }
+std::vector<PluginRuntime> end_plugin_connection(BridgeState& state, std::uint64_t conn_id) {
+  std::vector<PluginRuntime> removed = state.registry.end_connection(conn_id);
+  for (const PluginRuntime runtime : removed) {
+    log_line("[cutrelay] " + std::string(runtime_name(runtime)) + " disconnected");
   }
   return removed;
 }
 
+asio::awaitable<void> contained(asio::awaitable<void> task, const char* what) {
+  try {
+    co_await std::move(task);
+  } catch (const std::exception& e) {
+    log_line(std::string("[cutrelay] plug-in connection ") + what + " failed: " + e.what());
+  } catch (...) {
+    log_line(std::string("[cutrelay] plug-in connection ") + what + " failed");
+  }
+}
+
 namespace {
+
+// Messages up to this size reuse the connection's read buffer; a larger one's buffer is
+// released after it is handled, so one huge message does not pin its memory for ever.
+constexpr std::size_t kKeptReadBuffer = 4u << 20;
 
 struct PluginSession : std::enable_shared_from_this<PluginSession> {
   PluginSession(StatePtr s, beast::tcp_stream stream)
-      : state(std::move(s)),
-        ws(std::move(stream)),
-        outbox(std::make_shared<Outbox>(ws.get_executor())),
-        ping_timer(ws.get_executor()) {}
+      : state(std::move(s)), ws(std::move(stream)), outbox(std::make_shared<Outbox>()) {}
 
   StatePtr state;
   websocket::stream<beast::tcp_stream> ws;
   std::shared_ptr<Outbox> outbox;
-  asio::steady_timer ping_timer;
   std::uint64_t conn_id = 0;
 
   asio::awaitable<void> write_loop() {
-    auto self = shared_from_this();
+    std::vector<OutgoingText> batch;
     for (;;) {
-      std::deque<std::string> texts = co_await outbox->take();
-      if (texts.empty()) co_return;  // closed
-      for (const std::string& text : texts) {
-        ws.text(true);
-        auto [ec, n] = co_await ws.async_write(asio::buffer(text), nothrow);
-        if (ec) {
-          outbox->close();
-          co_return;
-        }
+      co_await outbox->async_ready(asio::use_awaitable);
+      outbox->drain(batch);
+      if (batch.empty()) {
+        if (outbox->closed()) co_return;
+        continue;  // only calls whose callers gave up were queued
       }
+      for (const OutgoingText& item : batch) {
+        // Checked again per text: a caller may give up while earlier texts are written.
+        if (!item.live()) continue;
+        ws.text(true);
+        auto [ec, n] = co_await ws.async_write(asio::buffer(*item.text), nothrow);
+        if (ec) co_return;
+      }
+      batch.clear();
     }
   }
 
   asio::awaitable<void> keep_alive() {
-    auto self = shared_from_this();
-    static const std::string ping = dump_compact({{"type", "ping"}});
+    asio::steady_timer timer(co_await asio::this_coro::executor);
     for (;;) {
-      ping_timer.expires_after(kPingInterval);
-      auto [ec] = co_await ping_timer.async_wait(nothrow);
-      if (ec || !outbox->push(ping)) co_return;
+      timer.expires_after(state->ping_interval);
+      auto [ec] = co_await timer.async_wait(nothrow);
+      if (ec || !outbox->push(ping_text())) co_return;
     }
   }
 
   asio::awaitable<void> read_loop() {
+    std::string text;
     for (;;) {
-      std::string text;
+      text.clear();
       auto buffer = asio::dynamic_buffer(text, kMaxPluginMessage);
       auto [ec, n] = co_await ws.async_read(buffer, nothrow);
       if (ec) co_return;
-      if (ws.got_binary()) text = to_valid_utf8(text);
+      if (ws.got_binary() && !is_valid_utf8(text)) text = to_valid_utf8(text);
       handle_plugin_message(*state, conn_id, outbox, text);
+      if (text.capacity() > kKeptReadBuffer) std::string().swap(text);
     }
   }
+
+  // The end of the connection, whatever ended it: queued texts are dropped and later
+  // pushes fail, the registry forgets the connection and fails its calls, and the socket
+  // is released. Runs exactly once, from the guard in run_plugin_connection.
+  void finish() noexcept {
+    outbox->close();
+    try {
+      end_plugin_connection(*state, conn_id);
+    } catch (...) {
+      // Only logging can throw here (out of memory); the registry is already updated.
+    }
+    beast::error_code ignored;
+    auto& socket = beast::get_lowest_layer(ws).socket();
+    socket.shutdown(asio::ip::tcp::socket::shutdown_both, ignored);
+    socket.close(ignored);
+  }
+};
+
+struct FinishGuard {
+  PluginSession& session;
+  ~FinishGuard() { session.finish(); }
 };
 
 }  // namespace
@@ -284,20 +303,10 @@ asio::awaitable<void> run_plugin_connection(StatePtr state, beast::tcp_stream st
   if (ec) co_return;
 
   session->conn_id = session->state->next_conn_id.fetch_add(1);
-  auto ex = co_await asio::this_coro::executor;
-  spawn_logged(ex, session->write_loop());
-  spawn_logged(ex, session->keep_alive());
-  co_await session->read_loop();
-
-  // The reader has ended: stop the writer and keep-alive now (queued texts are dropped),
-  // unregister, fail the calls waiting on this connection, and release the socket.
-  session->outbox->close();
-  session->ping_timer.cancel();
-  end_plugin_connection(*session->state, session->conn_id);
-  beast::error_code ignored;
-  beast::get_lowest_layer(session->ws).socket().shutdown(asio::ip::tcp::socket::shutdown_both,
-                                                         ignored);
-  beast::get_lowest_layer(session->ws).close();
+  FinishGuard guard{*session};
+  co_await (contained(session->read_loop(), "reader") ||
+            contained(session->write_loop(), "writer") ||
+            contained(session->keep_alive(), "keep-alive"));
 }
 
 }  // namespace cutrelay

@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include <boost/asio/awaitable.hpp>
 #include <boost/beast/core/tcp_stream.hpp>
@@ -18,7 +19,6 @@
 namespace cutrelay {
 
 inline constexpr std::size_t kMaxPluginMessage = 256u << 20;
-inline constexpr std::chrono::seconds kPingInterval{15};
 
 // The form-decoded query string ('+' as space, the last of repeated keys counts), or the
 // reason it cannot be decoded.
@@ -40,15 +40,22 @@ std::optional<UpgradeRefusal> check_upgrade(
 // Byte equality in time independent of where the texts differ.
 bool constant_time_equal(std::string_view a, std::string_view b);
 
-// Completes the upgrade and runs the connection until it ends.
+// Completes the upgrade and runs the connection until it ends: reader, writer and
+// keep-alive race, and whichever ends first (an error, a close, a throw) ends the others;
+// then the connection is unregistered, its calls fail and its socket is released, on
+// every path.
 boost::asio::awaitable<void> run_plugin_connection(
     StatePtr state, boost::beast::tcp_stream stream,
     boost::beast::http::request<boost::beast::http::string_body> request);
 
 // Registry queries for other parts of the bridge. Each takes the registry lock briefly.
+// A runtime named by text other than "uxp" or "cep" is never connected.
+bool is_connected(BridgeState& state, PluginRuntime runtime);
 bool is_connected(BridgeState& state, std::string_view runtime);
 
 // A copy of the stored hello and the whole seconds since it was filed.
+std::optional<std::pair<json, std::uint64_t>> plugin_record(BridgeState& state,
+                                                            PluginRuntime runtime);
 std::optional<std::pair<json, std::uint64_t>> plugin_record(BridgeState& state,
                                                             std::string_view runtime);
 
@@ -56,7 +63,13 @@ std::optional<std::pair<json, std::uint64_t>> plugin_record(BridgeState& state,
 void handle_plugin_message(BridgeState& state, std::uint64_t conn_id,
                            const std::shared_ptr<Outbox>& outbox, std::string_view text);
 
-// Unregisters a connection that ended and fails its calls; returns the runtimes removed.
-std::vector<std::string> end_plugin_connection(BridgeState& state, std::uint64_t conn_id);
+// Unregisters a connection that ended, logs it and fails its calls; returns the runtimes
+// removed.
+std::vector<PluginRuntime> end_plugin_connection(BridgeState& state, std::uint64_t conn_id);
+
+// Runs a connection task so that an exception ends only that task, logged, and the task
+// still counts as ended (a throwing branch of `||` would otherwise leave the race waiting
+// on the others, and the connection's clean-up would never run).
+boost::asio::awaitable<void> contained(boost::asio::awaitable<void> task, const char* what);
 
 }  // namespace cutrelay

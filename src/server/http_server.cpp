@@ -146,7 +146,7 @@ asio::awaitable<void> serve_connection(StatePtr state, beast::tcp_stream stream)
         }
         co_return;
       }
-      if (request[http::field::expect] == "100-continue") {
+      if (beast::iequals(request[http::field::expect], "100-continue")) {
         http::response<http::empty_body> go_on{http::status::continue_, version};
         stream.expires_after(kWriteTimeout);
         auto [wec, wn] = co_await http::async_write(stream, go_on, nothrow);
@@ -219,30 +219,34 @@ asio::awaitable<void> serve_connection(StatePtr state, beast::tcp_stream stream)
   co_await lingering_close(stream);
 }
 
-bool transient_accept_error(const boost::system::error_code& ec) {
-  namespace errc = boost::system::errc;
-  return ec == errc::too_many_files_open || ec == errc::too_many_files_open_in_system ||
-         ec == errc::no_buffer_space || ec == errc::not_enough_memory ||
-         ec == errc::connection_aborted || ec == asio::error::connection_aborted ||
-         ec == errc::protocol_error || ec == errc::interrupted;
+// Whether an accept error means the listener itself is gone. Every other error (out of
+// descriptors or memory, a connection that died in the queue, and the network errors Linux
+// passes on from accept: EPERM, ENETDOWN, EHOSTUNREACH, ENONET ...) concerns one
+// connection or a passing shortage, and the server backs off and accepts again.
+bool listener_closed(const boost::system::error_code& ec) {
+  return ec == asio::error::operation_aborted || ec == asio::error::bad_descriptor;
 }
 
 asio::awaitable<void> accept_loop(StatePtr state, tcp::acceptor acceptor) {
   auto ex = co_await asio::this_coro::executor;
   asio::steady_timer backoff(ex);
+  auto pause = std::chrono::milliseconds(5);
   for (;;) {
     auto [ec, socket] = co_await acceptor.async_accept(asio::make_strand(ex), nothrow);
     if (ec) {
-      if (transient_accept_error(ec)) {
-        // Out of descriptors or a connection that died in the queue: others finish and free
-        // theirs, so wait a moment and go on rather than stop serving.
-        backoff.expires_after(std::chrono::milliseconds(50));
-        co_await backoff.async_wait(nothrow);
-        continue;
+      if (listener_closed(ec)) {
+        log_line("server: " + ec.message());
+        flush_log();
+        std::_Exit(101);
       }
-      log_line("server: " + ec.message());
-      std::_Exit(101);
+      // Others finish and free what ran short: wait a little longer each time, up to a
+      // second, rather than spin or stop serving.
+      backoff.expires_after(pause);
+      co_await backoff.async_wait(nothrow);
+      pause = std::min(pause * 2, std::chrono::milliseconds(1000));
+      continue;
     }
+    pause = std::chrono::milliseconds(5);
     socket.set_option(tcp::no_delay(true), ec);
     auto conn_ex = socket.get_executor();
     spawn_logged(conn_ex, serve_connection(state, beast::tcp_stream(std::move(socket))));

@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "bridge_process.hpp"
+#include "fake_plugin.hpp"
 #include "http_client.hpp"
 
 namespace cutrelay::testing {
@@ -171,11 +172,14 @@ TEST_F(Endpoint, WebPagesAreRefusedBeforeTheCommandRuns) {
 
 TEST_F(Endpoint, ExpectContinueIsHonoured) {
   const std::string body = R"({"command":"describe"})";
-  const std::string request = "POST /command HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: application/json\r\n"
-                              "Expect: 100-continue\r\nConnection: close\r\nContent-Length: " +
-                              std::to_string(body.size()) + "\r\n\r\n" + body;
-  const std::string reply = raw_exchange(port(), request);
-  EXPECT_TRUE(reply.starts_with("HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 200 OK")) << reply.substr(0, 80);
+  // Header values of Expect compare without regard to case (RFC 9110).
+  for (const std::string expect : {"100-continue", "100-Continue"}) {
+    const std::string request = "POST /command HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: application/json\r\n"
+                                "Expect: " + expect + "\r\nConnection: close\r\nContent-Length: " +
+                                std::to_string(body.size()) + "\r\n\r\n" + body;
+    const std::string reply = raw_exchange(port(), request);
+    EXPECT_TRUE(reply.starts_with("HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 200 OK")) << reply.substr(0, 80);
+  }
 }
 
 TEST_F(Endpoint, MalformedBytesNeverGetANonJsonAnswerWhereJsonIsDue) {
@@ -235,30 +239,24 @@ TEST_F(Endpoint, SlowClientsDoNotHoldUpOthers) {
                           std::chrono::milliseconds(4000));
     }));
   }
-  std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  const long long ms = elapsed_ms([] {
-    for (int i = 0; i < 20; ++i) post_command(port(), {{"command", "events"}});
-  });
-  EXPECT_LT(ms, 3000);  // well before any stalled client gives up
+  for (int i = 0; i < 20; ++i) {
+    EXPECT_EQ(post_command(port(), {{"command", "events"}}).at("success"), true);
+  }
   for (auto& f : stalled) f.get();
 }
 
 TEST_F(Endpoint, CommandsOnTwoConnectionsRunAtTheSameTime) {
-  // Each waits a full second for a plug-in that never comes.
-  const auto wait = [] {
-    return post_command(port(), {{"command", "wait_for_plugin"}, {"args", {{"timeoutSec", 1}}}});
-  };
-  json a, b;
-  const long long ms = elapsed_ms([&] {
-    auto fa = std::async(std::launch::async, wait);
-    auto fb = std::async(std::launch::async, wait);
-    a = fa.get();
-    b = fb.get();
+  // One command waits for a plug-in; others are answered meanwhile, and the waiting one
+  // ends only when the plug-in comes, so no clock decides the outcome.
+  auto waiting = std::async(std::launch::async, [] {
+    return post_command(port(), {{"command", "wait_for_plugin"}, {"args", {{"timeoutSec", 600}}}});
   });
-  EXPECT_EQ(a.at("error"), "plugin did not connect within 1s");
-  EXPECT_EQ(b.at("errorCode"), "plugin_not_connected");
-  EXPECT_GE(ms, 900);
-  EXPECT_LT(ms, 1900);
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_EQ(post_command(port(), {{"command", "events"}}).at("success"), true);
+  }
+  EXPECT_EQ(waiting.wait_for(std::chrono::seconds(0)), std::future_status::timeout);
+  FakePlugin plugin(port(), bridge->token());
+  EXPECT_EQ(waiting.get().at("connected"), true);
 }
 
 }  // namespace

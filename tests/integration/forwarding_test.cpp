@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <future>
 #include <mutex>
 #include <random>
@@ -97,11 +98,13 @@ TEST_F(Forwarding, AnswerShapes) {
 
 TEST_F(Forwarding, TimeoutsAndLateResults) {
   auto uxp = connect("uxp");
-  uxp->set_handler([](const json& call) {
-    // Answers 1.3 s late to the first call, at once afterwards.
-    static int n = 0;
+  auto calls = std::make_shared<std::atomic<int>>(0);
+  uxp->set_handler([calls](const json& call) {
+    // Answers 1.3 s late to the first call, at once afterwards (in order: the plug-in
+    // answers one call at a time, so the late answer always comes first).
+    const int n = (*calls)++;
     auto reply = FakePlugin::ok(call, {{"n", n}});
-    if (n++ == 0) reply.delay = 1300ms;
+    if (n == 0) reply.delay = 1300ms;
     return reply;
   });
   json answer;
@@ -113,8 +116,7 @@ TEST_F(Forwarding, TimeoutsAndLateResults) {
   EXPECT_EQ(answer.at("stillRunning"), true);
   EXPECT_EQ(answer.at("verb"), "premiere_ping");
   EXPECT_GE(ms, 950);
-  EXPECT_LT(ms, 3000);
-  std::this_thread::sleep_for(500ms);  // the late answer arrives and is dropped
+  // The late answer to the first call is dropped, not taken for the second's.
   EXPECT_EQ(bridge.command("ping").at("n"), 1);
 }
 
@@ -192,11 +194,10 @@ TEST_F(Forwarding, BridgeVerbsAreNeverForwarded) {
 TEST_F(Forwarding, DisconnectMidCallAnswersAtOnce) {
   auto uxp = connect("uxp");
   uxp->set_handler([](const json&) { return FakePlugin::Reply{.drop = true}; });
-  json answer;
-  const long long ms = elapsed_ms([&] { answer = bridge.command("ping", {{"timeoutSec", 30}}); });
+  // With an hour's time-out, only the disconnect can end the call within the test's time.
+  const json answer = bridge.command("ping", {{"timeoutSec", 3600}});
   EXPECT_EQ(answer.at("errorCode"), "plugin_disconnected");
   EXPECT_EQ(answer.at("_hint").get<std::string>().substr(0, 26), "Check premiere_status. If ");
-  EXPECT_LT(ms, 5000);
   EXPECT_TRUE(bridge.wait_for_stderr("[cutrelay] uxp disconnected", 5s));
 }
 
@@ -283,9 +284,6 @@ TEST_F(Forwarding, WaitForPlugin) {
   EXPECT_EQ(answer.at("connected"), true);
   EXPECT_EQ(answer.at("plugin").at("project"), "Edit");
   EXPECT_EQ(answer.at("_hint"), "Once connected, run your edit verbs.");
-
-  const long long quick = elapsed_ms([&] { bridge.command("wait_for_plugin"); });
-  EXPECT_LT(quick, 400);
 }
 
 }  // namespace

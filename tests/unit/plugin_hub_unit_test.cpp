@@ -93,26 +93,39 @@ class Registry : public ::testing::Test {
  protected:
   boost::asio::io_context ioc;
   BridgeState state;
-  std::shared_ptr<Outbox> box1 = std::make_shared<Outbox>(ioc.get_executor());
-  std::shared_ptr<Outbox> box2 = std::make_shared<Outbox>(ioc.get_executor());
+  std::shared_ptr<Outbox> box1 = std::make_shared<Outbox>();
+  std::shared_ptr<Outbox> box2 = std::make_shared<Outbox>();
 
   void say(std::uint64_t conn, const std::shared_ptr<Outbox>& box, const json& message) {
     handle_plugin_message(state, conn, box, message.dump());
   }
-  std::shared_ptr<ReplySlot> pend(std::uint64_t id, std::uint64_t conn) {
-    auto slot = std::make_shared<ReplySlot>(ioc.get_executor(), 1);
-    state.pending.calls[id] = PendingCall{conn, slot};
+  // Files call `id` for the plug-in now registered under `runtime`.
+  std::shared_ptr<CallSlot> pend(std::uint64_t id, PluginRuntime runtime = PluginRuntime::Uxp) {
+    auto slot = std::make_shared<CallSlot>();
+    EXPECT_TRUE(state.registry.file_call(runtime, id, slot,
+                                         std::make_shared<const std::string>("call")));
     return slot;
   }
+  static std::vector<std::string> texts(Outbox& box) {
+    std::vector<OutgoingText> items;
+    box.drain(items);
+    std::vector<std::string> out;
+    for (const auto& item : items) out.push_back(*item.text);
+    return out;
+  }
   // What a slot holds: a message, "closed", or nothing yet.
-  static std::string slot_state(ReplySlot& slot, json* message = nullptr) {
-    std::string what = "empty";
-    slot.try_receive([&](boost::system::error_code ec, json m) {
-      what = ec ? "closed" : "message";
-      if (message) *message = std::move(m);
-    });
-    if (what == "empty" && !slot.is_open()) what = "closed";
-    return what;
+  static std::string slot_state(CallSlot& slot, json* message = nullptr) {
+    switch (slot.state()) {
+      case CallSlot::State::Answered:
+        if (message) *message = slot.take_message();
+        return "message";
+      case CallSlot::State::Closed:
+        return "closed";
+      case CallSlot::State::GaveUp:
+        return "gave up";
+      default:
+        return "empty";
+    }
   }
 };
 
@@ -120,7 +133,7 @@ TEST_F(Registry, HelloFilesUnderItsRuntimeAndIsWelcomed) {
   say(1, box1, {{"type", "hello"}, {"runtime", "cep"}, {"helperVersion", "0.1.0"}});
   EXPECT_TRUE(is_connected(state, "cep"));
   EXPECT_FALSE(is_connected(state, "uxp"));
-  const auto queued = box1->drain();
+  const auto queued = texts(*box1);
   ASSERT_EQ(queued.size(), 1u);
   EXPECT_EQ(queued[0], R"({"bridgeVersion":"0.1.0","protocol":1,"type":"welcome"})");
   const auto record = plugin_record(state, "cep");
@@ -143,26 +156,26 @@ TEST_F(Registry, AnyOtherRuntimeCountsAsUxp) {
 
 TEST_F(Registry, NewerHelloReplacesAndOldConnectionEndsQuietly) {
   say(1, box1, {{"type", "hello"}, {"runtime", "uxp"}, {"n", 1}});
+  auto superseded_call = pend(10);
   say(2, box2, {{"type", "hello"}, {"runtime", "uxp"}, {"n", 2}});
   EXPECT_EQ(plugin_record(state, "uxp")->first.at("n"), 2);
-  auto superseded_call = pend(10, 1);
   EXPECT_TRUE(end_plugin_connection(state, 1).empty());
   EXPECT_TRUE(is_connected(state, "uxp"));
   // The superseded connection's call is left to its time-out.
   EXPECT_EQ(slot_state(*superseded_call), "empty");
-  EXPECT_TRUE(state.pending.calls.contains(10));
+  EXPECT_TRUE(state.registry.is_pending(10));
 }
 
 TEST_F(Registry, EndOfRegisteredConnectionFailsItsCallsAtOnce) {
   say(1, box1, {{"type", "hello"}, {"runtime", "uxp"}});
   say(2, box2, {{"type", "hello"}, {"runtime", "cep"}});
-  auto mine = pend(10, 1);
-  auto other = pend(11, 2);
-  EXPECT_EQ(end_plugin_connection(state, 1), std::vector<std::string>{"uxp"});
+  auto mine = pend(10, PluginRuntime::Uxp);
+  auto other = pend(11, PluginRuntime::Cep);
+  EXPECT_EQ(end_plugin_connection(state, 1), std::vector<PluginRuntime>{PluginRuntime::Uxp});
   EXPECT_EQ(slot_state(*mine), "closed");
   EXPECT_EQ(slot_state(*other), "empty");
-  EXPECT_FALSE(state.pending.calls.contains(10));
-  EXPECT_TRUE(state.pending.calls.contains(11));
+  EXPECT_FALSE(state.registry.is_pending(10));
+  EXPECT_TRUE(state.registry.is_pending(11));
   EXPECT_TRUE(is_connected(state, "cep"));
 }
 
@@ -171,7 +184,7 @@ TEST_F(Registry, OneConnectionMayHoldBothRuntimes) {
   say(1, box1, {{"type", "hello"}, {"runtime", "cep"}});
   auto removed = end_plugin_connection(state, 1);
   std::sort(removed.begin(), removed.end());
-  EXPECT_EQ(removed, (std::vector<std::string>{"cep", "uxp"}));
+  EXPECT_EQ(removed, (std::vector<PluginRuntime>{PluginRuntime::Uxp, PluginRuntime::Cep}));
 }
 
 TEST_F(Registry, HelloUpdateMergesOnlyAfterTheHello) {
@@ -189,19 +202,20 @@ TEST_F(Registry, HelloUpdateMergesOnlyAfterTheHello) {
 }
 
 TEST_F(Registry, ResultsGoToTheirCallerByIdOnly) {
-  auto slot = pend(7, 99);
+  say(99, box2, {{"type", "hello"}, {"runtime", "uxp"}});
+  auto slot = pend(7);
   say(1, box1, {{"type", "result"}, {"id", 7}, {"ok", true}, {"result", 1}});
+  EXPECT_EQ(state.registry.pending_count(), 0u);
+  // A second result for the same id finds nobody and is dropped.
+  say(1, box1, {{"type", "result"}, {"id", 7}, {"ok", true}, {"result", 2}});
   json message;
   EXPECT_EQ(slot_state(*slot, &message), "message");
   EXPECT_EQ(message.at("result"), 1);
-  EXPECT_TRUE(state.pending.calls.empty());
-  // A second result for the same id finds nobody and is dropped.
-  say(1, box1, {{"type", "result"}, {"id", 7}, {"ok", true}});
-  EXPECT_EQ(slot_state(*slot), "empty");
 }
 
 TEST_F(Registry, UnusableMessagesAreIgnored) {
-  auto slot = pend(7, 1);
+  say(2, box2, {{"type", "hello"}, {"runtime", "uxp"}});
+  auto slot = pend(7);
   for (const std::string& text :
        {std::string("not json"), std::string("[1,2]"), std::string("{\"type\":5}"),
         std::string("{\"id\":7,\"ok\":true}"), std::string("{\"type\":\"result\",\"id\":-1}"),
@@ -211,8 +225,8 @@ TEST_F(Registry, UnusableMessagesAreIgnored) {
     handle_plugin_message(state, 1, box1, text);
   }
   EXPECT_EQ(slot_state(*slot), "empty");
-  EXPECT_TRUE(state.plugins.records.empty());
-  EXPECT_TRUE(box1->drain().empty());
+  EXPECT_FALSE(is_connected(state, "cep"));
+  EXPECT_TRUE(texts(*box1).empty());
 }
 
 TEST_F(Registry, EventsAreNumbered) {

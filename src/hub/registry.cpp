@@ -1,0 +1,136 @@
+#include "hub/registry.hpp"
+
+#include <algorithm>
+
+namespace cutrelay {
+
+std::string_view runtime_name(PluginRuntime runtime) {
+  return runtime == PluginRuntime::Cep ? "cep" : "uxp";
+}
+
+std::optional<PluginRuntime> runtime_named(std::string_view name) {
+  if (name == "uxp") return PluginRuntime::Uxp;
+  if (name == "cep") return PluginRuntime::Cep;
+  return std::nullopt;
+}
+
+namespace {
+std::size_t slot_of(PluginRuntime runtime) { return static_cast<std::size_t>(runtime); }
+}  // namespace
+
+void PluginRegistry::file(PluginRecord record) {
+  std::optional<PluginRecord> replaced;
+  {
+    std::lock_guard lock(plugins_mutex_);
+    auto& entry = plugins_[slot_of(record.runtime)];
+    replaced = std::move(entry);
+    entry = std::move(record);
+  }
+  // The replaced record (its hello may be large) is released outside the lock.
+}
+
+bool PluginRegistry::is_connected(PluginRuntime runtime) const {
+  std::lock_guard lock(plugins_mutex_);
+  return plugins_[slot_of(runtime)].has_value();
+}
+
+std::optional<std::pair<json, std::uint64_t>> PluginRegistry::hello_of(
+    PluginRuntime runtime) const {
+  std::lock_guard lock(plugins_mutex_);
+  const auto& entry = plugins_[slot_of(runtime)];
+  if (!entry) return std::nullopt;
+  const auto age =
+      std::chrono::duration_cast<std::chrono::seconds>(Clock::now() - entry->connected_at);
+  return std::pair{entry->hello, static_cast<std::uint64_t>(std::max<std::int64_t>(0, age.count()))};
+}
+
+std::optional<std::pair<std::shared_ptr<Outbox>, std::uint64_t>> PluginRegistry::lookup(
+    PluginRuntime runtime) const {
+  std::lock_guard lock(plugins_mutex_);
+  const auto& entry = plugins_[slot_of(runtime)];
+  if (!entry) return std::nullopt;
+  return std::pair{entry->outbox, entry->conn_id};
+}
+
+void PluginRegistry::amend_hello(std::uint64_t conn_id, const json& fields) {
+  std::lock_guard lock(plugins_mutex_);
+  for (auto& entry : plugins_) {
+    if (!entry || entry->conn_id != conn_id) continue;
+    if (fields.is_object() && entry->hello.is_object()) {
+      for (const auto& [key, value] : fields.items()) entry->hello[key] = value;
+    }
+    return;
+  }
+}
+
+std::vector<PluginRuntime> PluginRegistry::end_connection(std::uint64_t conn_id) {
+  std::vector<PluginRuntime> removed;
+  std::vector<PluginRecord> records;
+  {
+    std::lock_guard lock(plugins_mutex_);
+    for (auto& entry : plugins_) {
+      if (entry && entry->conn_id == conn_id) {
+        removed.push_back(entry->runtime);
+        records.push_back(std::move(*entry));
+        entry.reset();
+      }
+    }
+  }
+  if (removed.empty()) return removed;
+  std::vector<std::shared_ptr<CallSlot>> cut_off;
+  {
+    std::lock_guard lock(pending_mutex_);
+    for (auto it = pending_.begin(); it != pending_.end();) {
+      if (it->second.conn_id == conn_id) {
+        cut_off.push_back(std::move(it->second.slot));
+        it = pending_.erase(it);
+      } else {
+        ++it;
+      }
+    }
+  }
+  for (const auto& slot : cut_off) slot->close();
+  return removed;
+}
+
+bool PluginRegistry::file_call(PluginRuntime runtime, std::uint64_t id,
+                               const std::shared_ptr<CallSlot>& slot,
+                               std::shared_ptr<const std::string> text) {
+  std::lock_guard plugins(plugins_mutex_);
+  const auto& entry = plugins_[slot_of(runtime)];
+  if (!entry) return false;
+  {
+    std::lock_guard pending(pending_mutex_);
+    pending_.insert_or_assign(id, PendingCall{entry->conn_id, slot});
+  }
+  if (entry->outbox->push(std::move(text), slot)) return true;
+  std::lock_guard pending(pending_mutex_);
+  pending_.erase(id);
+  return false;
+}
+
+std::shared_ptr<CallSlot> PluginRegistry::take_call(std::uint64_t id) {
+  std::lock_guard lock(pending_mutex_);
+  const auto it = pending_.find(id);
+  if (it == pending_.end()) return nullptr;
+  auto slot = std::move(it->second.slot);
+  pending_.erase(it);
+  return slot;
+}
+
+void PluginRegistry::forget_call(std::uint64_t id) {
+  std::lock_guard lock(pending_mutex_);
+  pending_.erase(id);
+}
+
+bool PluginRegistry::is_pending(std::uint64_t id) const {
+  std::lock_guard lock(pending_mutex_);
+  return pending_.contains(id);
+}
+
+std::size_t PluginRegistry::pending_count() const {
+  std::lock_guard lock(pending_mutex_);
+  return pending_.size();
+}
+
+}  // namespace cutrelay

@@ -1,0 +1,163 @@
+// Plug-in connections run in this process over loopback: the bridge side is the real
+// session (run_plugin_connection) on its own io_context thread, the plug-in side a plain
+// synchronous WebSocket client whose reads give up after a few seconds, so a connection
+// that fails to end fails the test instead of hanging it.
+#include <gtest/gtest.h>
+
+#include <sys/socket.h>
+#include <sys/time.h>
+
+#include <future>
+#include <thread>
+
+#include <boost/asio/co_spawn.hpp>
+#include <boost/asio/experimental/awaitable_operators.hpp>
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/steady_timer.hpp>
+#include <boost/asio/strand.hpp>
+#include <boost/asio/use_future.hpp>
+#include <boost/asio/detached.hpp>
+#include <boost/beast/core/buffers_to_string.hpp>
+#include <boost/beast/core/flat_buffer.hpp>
+#include <boost/beast/core/tcp_stream.hpp>
+#include <boost/beast/http/read.hpp>
+#include <boost/beast/websocket/stream.hpp>
+
+#include "common/async.hpp"
+#include "hub/forwarding.hpp"
+#include "hub/plugin_hub.hpp"
+
+namespace cutrelay {
+namespace {
+
+namespace asio = boost::asio;
+namespace beast = boost::beast;
+namespace http = beast::http;
+namespace websocket = beast::websocket;
+using tcp = asio::ip::tcp;
+using namespace std::chrono_literals;
+
+class Session : public ::testing::Test {
+ protected:
+  asio::io_context ioc;
+  StatePtr state = std::make_shared<BridgeState>();
+  std::thread runner;
+  tcp::acceptor acceptor{ioc, tcp::endpoint(asio::ip::make_address("127.0.0.1"), 0)};
+  asio::io_context client_ctx;
+  websocket::stream<tcp::socket> client{client_ctx};
+
+  void SetUp() override { state->ping_interval = 3600s; }
+
+  void TearDown() override {
+    beast::error_code ignored;
+    client.next_layer().close(ignored);
+    ioc.stop();
+    if (runner.joinable()) runner.join();
+  }
+
+  // Accepts one connection and runs it as the bridge does; then connects the client.
+  void open() {
+    auto serve = [](StatePtr s, tcp::acceptor& acc) -> asio::awaitable<void> {
+      auto socket = co_await acc.async_accept(asio::make_strand(acc.get_executor()),
+                                              asio::use_awaitable);
+      beast::tcp_stream stream(std::move(socket));
+      beast::flat_buffer buffer;
+      http::request<http::string_body> request;
+      co_await http::async_read(stream, buffer, request, asio::use_awaitable);
+      co_await run_plugin_connection(s, std::move(stream), std::move(request));
+    };
+    spawn_logged(acceptor.get_executor(), serve(state, acceptor));
+    runner = std::thread([this] { ioc.run(); });
+    client.next_layer().connect(acceptor.local_endpoint());
+    timeval limit{5, 0};
+    ::setsockopt(client.next_layer().native_handle(), SOL_SOCKET, SO_RCVTIMEO, &limit,
+                 sizeof limit);
+    client.handshake("127.0.0.1", "/ws?token=t");
+  }
+
+  void send(const json& message) { client.write(asio::buffer(message.dump())); }
+
+  // The next message, or null when the connection ended (or nothing came for 5 s).
+  json receive() {
+    beast::flat_buffer buffer;
+    beast::error_code ec;
+    client.read(buffer, ec);
+    if (ec) return nullptr;
+    return json::parse(beast::buffers_to_string(buffer.data()));
+  }
+
+  // Waits (bounded) until the bridge side sees `done`.
+  template <typename Pred>
+  bool eventually(Pred done) {
+    for (int i = 0; i < 500; ++i) {
+      if (done()) return true;
+      std::this_thread::sleep_for(10ms);
+    }
+    return done();
+  }
+};
+
+TEST_F(Session, KeepAlivePingsAtTheSessionsInterval) {
+  state->ping_interval = 20ms;
+  open();
+  send({{"type", "hello"}, {"runtime", "uxp"}});
+  EXPECT_EQ(receive().at("type"), "welcome");
+  EXPECT_EQ(receive(), (json{{"type", "ping"}}));
+  EXPECT_EQ(receive(), (json{{"type", "ping"}}));
+}
+
+TEST_F(Session, WriterStoppingEndsTheConnectionAndItsCalls) {
+  open();
+  send({{"type", "hello"}, {"runtime", "uxp"}});
+  ASSERT_EQ(receive().at("type"), "welcome");
+  // A call waits on the connection, then its writer stops (as after a failed send).
+  auto call = asio::co_spawn(
+      asio::make_strand(ioc),
+      call_plugin(state, PluginRuntime::Uxp, "ping", json::object(), 3600s), asio::use_future);
+  ASSERT_EQ(receive().at("verb"), "ping");
+  state->registry.lookup(PluginRuntime::Uxp)->first->close();
+  ASSERT_EQ(call.wait_for(10s), std::future_status::ready);
+  const CallOutcome outcome = call.get();
+  ASSERT_TRUE(std::holds_alternative<CallError>(outcome));
+  EXPECT_EQ(std::get<CallError>(outcome).kind, CallError::Disconnected);
+  EXPECT_FALSE(is_connected(*state, PluginRuntime::Uxp));
+  EXPECT_EQ(receive(), nullptr);  // the socket is released
+}
+
+TEST_F(Session, PeerClosingUnregistersAtOnce) {
+  open();
+  send({{"type", "hello"}, {"runtime", "cep"}});
+  ASSERT_EQ(receive().at("type"), "welcome");
+  EXPECT_TRUE(is_connected(*state, PluginRuntime::Cep));
+  client.close(websocket::close_code::normal);
+  EXPECT_TRUE(eventually([&] { return !is_connected(*state, PluginRuntime::Cep); }));
+}
+
+// A connection task that throws must end the race like one that returns; a throwing
+// reader used to leave the writer and keep-alive running and skip the clean-up.
+TEST(ContainedTask, ThrowingBranchEndsTheRace) {
+  using namespace asio::experimental::awaitable_operators;
+  asio::io_context ioc;
+  auto throws = []() -> asio::awaitable<void> {
+    co_await asio::post(co_await asio::this_coro::executor, asio::use_awaitable);
+    throw std::runtime_error("boom");
+  };
+  auto forever = []() -> asio::awaitable<void> {
+    asio::steady_timer timer(co_await asio::this_coro::executor, std::chrono::hours(1));
+    co_await timer.async_wait(nothrow);
+  };
+  bool ended = false;
+  asio::co_spawn(
+      ioc,
+      [&]() -> asio::awaitable<void> {
+        co_await (contained(throws(), "reader") || contained(forever(), "keep-alive"));
+        ended = true;
+      },
+      asio::detached);
+  ioc.run_for(5s);
+  EXPECT_TRUE(ended);
+}
+
+}  // namespace
+}  // namespace cutrelay
