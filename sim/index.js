@@ -22,10 +22,14 @@ class Sim {
    * @param {string} [options.platform] what the plug-in's os.platform() answers
    * @param {number} [options.transcribeMs] how long simulated speech-to-text takes
    * @param {(line: string) => void} [options.onConsole] the plug-in's console output
+   * @param {boolean} [options.ameInstalled] whether Adobe Media Encoder is installed
+   * @param {number} [options.renderMs] how long a simulated render or frame write takes
+   * @param {boolean} [options.frameExportDoubleExtension] false: frame export keeps the name as given
+   * @param {Record<string, Record<string, string>>} [options.libraries] CC libraries: name → element → .mogrt path
    */
   constructor(options = {}) {
     this.options = options;
-    this.app = new AppModel({ version: options.version, transcribeMs: options.transcribeMs });
+    this.app = new AppModel(options);
     this.ppro = createPremiere(this.app);
     this.host = loadPlugin({
       ppro: this.ppro,

@@ -3,10 +3,14 @@
 // Runs the Premiere simulator with the real UXP plug-in loaded. The plug-in finds the
 // bridge through $HOME/.quor/cutrelay/connection.json by itself and keeps reconnecting.
 //
-//   node sim/main.js [--verbose] [--platform darwin] [--premiere-version 25.6]
+//   node sim/main.js [--verbose] [--platform darwin] [--premiere-version 25.6] [--only uxp]
+//                    [--ame-installed]
 //
 // --premiere-version picks the Premiere the simulator plays (25.6.0 to 26.5.0, default
 // 26.3.0): it offers exactly the members that version has (premierepro/since.js).
+// --only names the in-app plug-in to start; the UXP plug-in is the only one so far, so
+// scripts that pass `--only uxp` keep working once others exist.
+// --ame-installed makes Adobe Media Encoder count as installed.
 
 const { createSim } = require('./index');
 
@@ -22,6 +26,11 @@ function main(argv) {
   const verbose = argv.includes('--verbose') || argv.includes('-v');
   const platform = option(argv, '--platform');
   const version = option(argv, '--premiere-version');
+  const only = option(argv, '--only');
+  if ((argv.includes('--only') || argv.some((a) => a.startsWith('--only='))) && only !== 'uxp') {
+    process.stderr.write(`[cutrelay-sim] --only takes "uxp" (the plug-ins this simulator runs), not ${JSON.stringify(only === undefined ? '' : only)}\n`);
+    process.exit(2);
+  }
   const home = process.env.HOME || process.env.USERPROFILE || '';
   let sim;
   try {
@@ -29,6 +38,7 @@ function main(argv) {
       home,
       platform,
       version,
+      ameInstalled: argv.includes('--ame-installed'),
       onConsole: verbose ? (line) => process.stderr.write(line + '\n') : undefined,
     });
   } catch (e) {

@@ -17,7 +17,8 @@
 // @ts-check
 /**
  * @import { premierepro, Project, Sequence, ProjectItem, FolderItem, ClipProjectItem,
- *   TickTime, VideoTrack, AudioTrack, VideoClipTrackItem, AudioClipTrackItem, Action } from "@adobe/premierepro"
+ *   TickTime, VideoTrack, AudioTrack, VideoClipTrackItem, AudioClipTrackItem, Action,
+ *   Component, ComponentParam, Keyframe, Marker, Markers, VideoComponentChain, AudioComponentChain } from "@adobe/premierepro"
  * @import { UndeclaredPremiere } from "../types/premierepro-undeclared"
  * @import { Media as ReferenceMedia } from "../types/premierepro-errata"
  */
@@ -1464,6 +1465,1304 @@ handlers.set_in_out = async (args, ctx) => {
 };
 
 // ---------------------------------------------------------------------------------------
+// Verbs: timeline editing
+//
+// Clip positions in references are positions in time order at the moment of the call;
+// every edit can shift them, so each verb resolves all of its references before it
+// changes anything and never reuses a position across two transactions.
+
+/** @typedef {ResolvedClip & { itemId: string | null }} TimelineClip */
+
+/** @param {TrackItem} clip @returns {Promise<string | null>} */
+async function projectItemIdOf(clip) {
+  try {
+    const pi = await clip.getProjectItem();
+    return pi ? pi.getId() || null : null;
+  } catch (e) {
+    return null;
+  }
+}
+
+/**
+ * Every clip of every track, video tracks first, each with its ref and project item id.
+ * @param {SeqContext} sc @returns {Promise<TimelineClip[]>}
+ */
+async function timelineClips(sc) {
+  /** @type {TimelineClip[]} */
+  const out = [];
+  for (const kind of /** @type {const} */ (["video", "audio"])) {
+    const count = kind === "video" ? await sc.sequence.getVideoTrackCount() : await sc.sequence.getAudioTrackCount();
+    for (let index = 0; index < count; index++) {
+      const t = { kind, index };
+      const clips = await trackClips(kind === "video" ? await sc.sequence.getVideoTrack(index) : await sc.sequence.getAudioTrack(index));
+      for (let i = 0; i < clips.length; i++) {
+        const c = clips[i];
+        out.push({ clip: c.clip, kind, track: index, index: i, ref: trackLabel(t) + ":" + i, start: c.start, end: c.end, itemId: await projectItemIdOf(c.clip) });
+      }
+    }
+  }
+  return out;
+}
+
+/**
+ * The linked partners of a clip: clips on other tracks with the same start, end and
+ * project item. A clip whose project item id cannot be read has none.
+ * @param {TimelineClip} target @param {TimelineClip[]} all
+ */
+function partnersOf(target, all) {
+  if (target.itemId === null) return [];
+  return all.filter((c) => !(c.kind === target.kind && c.track === target.track) &&
+    c.itemId === target.itemId && c.start.ticks === target.start.ticks && c.end.ticks === target.end.ticks);
+}
+
+/**
+ * Resolves `clips` (a list) or else `clip` into track clips, each once. With `withPartners`
+ * (and unless `linked` is false) the partners of every target follow the targets.
+ * @param {SeqContext} sc @param {any} a @param {boolean} withPartners
+ * @returns {Promise<{ targets: TimelineClip[], all: TimelineClip[] }>}
+ */
+async function targetSet(sc, a, withPartners) {
+  /** @type {any[]} */
+  let refs;
+  if (Array.isArray(a.clips) && a.clips.length > 0) refs = a.clips;
+  else if (!isMissing(a.clip)) refs = [a.clip];
+  else throw fail("bad_args", "clip or clips is required");
+  /** @type {ResolvedClip[]} */
+  const resolved = [];
+  for (const ref of refs) resolved.push(await findClip(sc, ref));
+  const all = await timelineClips(sc);
+  const byRef = new Map(all.map((c) => [c.ref, c]));
+  /** @type {TimelineClip[]} */
+  const targets = [];
+  const seen = new Set();
+  const add = (/** @type {TimelineClip | undefined} */ c) => {
+    if (c && !seen.has(c.ref)) { seen.add(c.ref); targets.push(c); }
+  };
+  for (const r of resolved) add(byRef.get(r.ref));
+  if (withPartners && a.linked !== false) {
+    for (const t of targets.slice()) for (const p of partnersOf(t, all)) add(p);
+  }
+  return { targets, all };
+}
+
+/**
+ * Runs `use` with a fresh track-item selection holding `clips`. Premiere hands the
+ * selection only to the creation callback and it is valid only there, so whatever uses
+ * it (a transaction, setSelection, scene detection) must happen inside `use`.
+ * @template T
+ * @param {TrackItem[]} clips @param {(selection: any) => T} use @returns {T}
+ */
+function withSelection(clips, use) {
+  /** @type {T | undefined} */
+  let result;
+  let threw = /** @type {boolean} */ (false);
+  /** @type {unknown} */
+  let error = null;
+  const created = ppro.TrackItemSelection.createEmptySelection((selection) => {
+    try {
+      for (const c of clips) selection.addItem(c, false);
+      result = use(selection);
+    } catch (e) {
+      threw = true;
+      error = e;
+    }
+  });
+  if (threw) throw error;
+  if (!created) throw fail("selection_failed", "Couldn't create a track item selection");
+  return /** @type {T} */ (result);
+}
+
+/** @param {string} a @param {string} b tick texts @returns {string} */
+function tickSum(a, b) {
+  return (BigInt(a) + BigInt(b)).toString();
+}
+
+/** @param {string} a @param {string} b tick texts @returns {string} */
+function tickDiff(a, b) {
+  return (BigInt(a) - BigInt(b)).toString();
+}
+
+/** A track argument as a 0-based index of the given kind, whatever letter it carries. @param {any} ref @param {number} dflt */
+function trackIndexArg(ref, dflt) {
+  return isMissing(ref) ? dflt : parseTrack(ref).index;
+}
+
+/**
+ * insert_clip, overwrite_clip and append_clip: lays a project item's marked range on a
+ * video and an audio track at one time.
+ * @param {any} args @param {"insert" | "overwrite" | "append"} how
+ */
+async function placeClip(args, how) {
+  const a = argsOf(args);
+  const sc = await sequenceContext(a);
+  const rec = await findItem(sc.project, a.item);
+  const videoIndex = trackIndexArg(!isMissing(a.videoTrack) ? a.videoTrack : a.track, 0);
+  const audioIndex = trackIndexArg(a.audioTrack, videoIndex);
+  /** @type {string | null} */
+  let at;
+  if (how === "append") {
+    const clips = await trackClips(await getTrack(sc, parseTrack(isMissing(a.track) ? "V1" : a.track)));
+    at = clips.length > 0 ? clips[clips.length - 1].end.ticks : "0";
+  } else {
+    at = toTick(a.time, sc);
+    if (at === null) at = (await sc.sequence.getPlayerPosition()).ticks;
+  }
+  const when = /** @type {string} */ (at);
+  const editor = ppro.SequenceEditor.getEditor(sc.sequence);
+  const insert = how === "insert";
+  tx(sc.project, insert ? "Insert Clip" : "Overwrite Clip", () => insert
+    ? editor.createInsertProjectItemAction(rec.item, tickTime(when), videoIndex, audioIndex, a.limitShift === true)
+    : editor.createOverwriteItemAction(rec.item, tickTime(when), videoIndex, audioIndex));
+  /** @type {any} */
+  let placed = null;
+  try {
+    const t = { kind: /** @type {const} */ ("video"), index: videoIndex };
+    const clips = await trackClips(await getTrack(sc, t));
+    const i = clips.findIndex((c) => c.start.ticks === when);
+    if (i >= 0) placed = await describeClip({ clip: clips[i].clip, ref: trackLabel(t) + ":" + i, start: clips[i].start, end: clips[i].end }, sc, false);
+  } catch (e) {
+    placed = null;
+  }
+  return {
+    mode: insert ? "insert" : "overwrite", item: rec.name, at: timeOut(when, sc),
+    videoTrack: "V" + (videoIndex + 1), audioTrack: "A" + (audioIndex + 1), placed,
+  };
+}
+
+handlers.insert_clip = async (args) => placeClip(args, "insert");
+handlers.overwrite_clip = async (args) => placeClip(args, "overwrite");
+handlers.append_clip = async (args) => placeClip(args, "append");
+
+handlers.move_clip = async (args) => {
+  const a = argsOf(args);
+  const sc = await sequenceContext(a);
+  const by = toTick(a.by, sc);
+  const to = by === null ? toTick(a.to, sc) : null;
+  if (by === null && to === null) throw fail("bad_args", "Pass to (new start time) or by (offset, may be negative)");
+  const { targets } = await targetSet(sc, a, true);
+  const moves = targets.map((c) => ({ c, shift: by !== null ? by : tickDiff(/** @type {string} */ (to), c.start.ticks) }));
+  // Each move overwrites what it lands on, so a clip moving right goes before the clips
+  // to its left and one moving left before those to its right: targets that move by
+  // the same amount never land on each other.
+  const key = (/** @type {{c: TimelineClip, shift: string}} */ m) => BigInt(m.c.start.ticks) * (BigInt(m.shift) > 0n ? -1n : 1n);
+  moves.sort((x, y) => (key(x) < key(y) ? -1 : key(x) > key(y) ? 1 : 0));
+  tx(sc.project, "Move Clip", () => moves.map((m) => m.c.clip.createMoveAction(tickTime(m.shift))));
+  return { moved: targets.map((c) => c.ref), _note: "Moving can overwrite neighbors; call premiere_get_sequence to see the result." };
+};
+
+handlers.trim_clip = async (args) => {
+  const a = argsOf(args);
+  const sc = await sequenceContext(a);
+  const rc = await findClip(sc, a.clip);
+  const startAt = toTick(a.start, sc);
+  const trimStart = toTick(a.trimStart, sc);
+  const endAt = toTick(a.end, sc);
+  const trimEnd = toTick(a.trimEnd, sc);
+  const inPoint = toTick(a.inPoint, sc);
+  const outPoint = toTick(a.outPoint, sc);
+  const newStart = startAt !== null ? startAt : trimStart !== null ? tickSum(rc.start.ticks, trimStart) : null;
+  const newEnd = endAt !== null ? endAt : trimEnd !== null ? tickDiff(rc.end.ticks, trimEnd) : null;
+  const { targets } = await targetSet(sc, { clip: rc.ref, linked: a.linked }, true);
+  const partners = targets.slice(1);
+  tx(sc.project, "Trim Clip", () => targets.map((c) => [
+    newStart !== null && c.clip.createSetStartAction(tickTime(newStart)),
+    newEnd !== null && c.clip.createSetEndAction(tickTime(newEnd)),
+    inPoint !== null && c.clip.createSetInPointAction(tickTime(inPoint)),
+    outPoint !== null && c.clip.createSetOutPointAction(tickTime(outPoint)),
+  ]));
+  /** @type {any} */
+  let after = null;
+  try { after = await describeClip(await findClip(sc, rc.ref), sc, false); } catch (e) { after = null; }
+  return { clip: rc.ref, linked: partners.map((c) => c.ref), after };
+};
+
+handlers.remove_clips = async (args) => {
+  const a = argsOf(args);
+  const sc = await sequenceContext(a);
+  const { targets } = await targetSet(sc, a, true);
+  const ripple = a.ripple === true;
+  const editor = ppro.SequenceEditor.getEditor(sc.sequence);
+  withSelection(targets.map((c) => c.clip), (selection) =>
+    tx(sc.project, ripple ? "Ripple Delete" : "Delete Clips", () =>
+      editor.createRemoveItemsAction(selection, ripple, ppro.Constants.MediaType.ANY, a.shiftOverlapping === true)));
+  return { removed: targets.map((c) => c.ref), ripple };
+};
+
+handlers.remove_gap = async (args) => {
+  const a = argsOf(args);
+  const sc = await sequenceContext(a);
+  const rc = await findClip(sc, a.clip);
+  const all = await timelineClips(sc);
+  const onTrack = (/** @type {TimelineClip} */ c) => all.filter((x) => x.kind === c.kind && x.track === c.track);
+  const self = /** @type {TimelineClip} */ (all.find((c) => c.ref === rc.ref));
+  const previousEnd = (/** @type {TimelineClip} */ c) => (c.index > 0 ? BigInt(onTrack(c)[c.index - 1].end.ticks) : 0n);
+  const start = BigInt(self.start.ticks);
+  const gap = start - previousEnd(self);
+  if (gap <= 0n) return { gap: 0 };
+  const gapSeconds = round3(Number(gap) / TICKS_PER_SECOND);
+  /** @type {TimelineClip[]} */
+  const moving = onTrack(self).filter((c) => c.index >= self.index);
+  if (a.linked !== false) {
+    for (const p of partnersOf(self, all)) {
+      if (start - previousEnd(p) < gap) {
+        throw fail("gap_blocked", p.ref + " can't shift left by " + gapSeconds + "s without overlapping the clip before it. Pass linked:false to close the gap on " + trackLabel({ kind: self.kind, index: self.track }) + " only.");
+      }
+      for (const c of onTrack(p)) if (c.index >= p.index) moving.push(c);
+    }
+  }
+  // Leftmost first: every clip moves into room that is already free.
+  moving.sort((x, y) => (BigInt(x.start.ticks) < BigInt(y.start.ticks) ? -1 : 1));
+  const shift = (-gap).toString();
+  tx(sc.project, "Close Gap", () => moving.map((c) => c.clip.createMoveAction(tickTime(shift))));
+  return { closed: gapSeconds, movedClips: moving.length };
+};
+
+/** @typedef {TimelineClip & { label: string, inPoint: string, speed: number, projectItem: ProjectItem | null }} RazorSpan */
+
+handlers.razor = async (args, ctx) => {
+  const a = argsOf(args);
+  const sc = await sequenceContext(a);
+  const parsed = toTick(a.time, sc);
+  if (parsed === null) throw fail("bad_args", "time is required");
+  let at = parsed;
+  const probe = tickTime(at);
+  if (sc.rate && typeof probe.alignToNearestFrame === "function") {
+    try {
+      // The sequence's own FrameRate carries its exact ticks per frame (29.97 is 30000/1001).
+      /** @type {any} */
+      let rate = null;
+      try { rate = (await sc.sequence.getSettings()).getVideoFrameRate(); } catch (e) { rate = null; }
+      if (!rate || !(rate.ticksPerFrame > 0)) rate = ppro.FrameRate.createWithValue(sc.rate.value);
+      at = probe.alignToNearestFrame(rate).ticks;
+    } catch (e) {
+      at = parsed;
+    }
+  }
+  const t = BigInt(at);
+  const wanted = Array.isArray(a.tracks) ? a.tracks.map((x) => String(x).toUpperCase()) : null;
+  /** @type {RazorSpan[]} */
+  const spans = [];
+  for (const c of await timelineClips(sc)) {
+    const label = trackLabel({ kind: c.kind, index: c.track });
+    if (wanted && wanted.indexOf(label) < 0) continue;
+    if (!(BigInt(c.start.ticks) < t && t < BigInt(c.end.ticks))) continue;
+    /** @type {number} */
+    let speed = 1;
+    try { const s = await c.clip.getSpeed(); if (typeof s === "number" && isFinite(s)) speed = s; } catch (e) { speed = 1; }
+    /** @type {ProjectItem | null} */
+    let projectItem = null;
+    try { projectItem = (await c.clip.getProjectItem()) || null; } catch (e) { projectItem = null; }
+    spans.push(Object.assign({}, c, { label, inPoint: (await c.clip.getInPoint()).ticks, speed, projectItem }));
+  }
+  /** @type {string[]} */
+  const cutTracks = [];
+  if (spans.length === 0) {
+    ctx.warn("No clip spans that time on the chosen tracks — nothing was cut.");
+    return { cutTracks, at: timeOut(at, sc), method: "uxp-overwrite" };
+  }
+  /** @type {RazorSpan[][]} */
+  const groups = [];
+  for (const s of spans) {
+    const g = s.itemId === null ? undefined : groups.find((x) => x[0].itemId === s.itemId && x[0].start.ticks === s.start.ticks && x[0].end.ticks === s.end.ticks);
+    if (g) g.push(s); else groups.push([s]);
+  }
+  // Every group is checked before any is cut, so a razor that cannot be done changes nothing.
+  /** @type {{ group: RazorSpan[], item: ProjectItem, clipItem: ClipProjectItem }[]} */
+  const plans = [];
+  for (const group of groups) {
+    const first = group[0];
+    if (Math.abs(first.speed - 1) > 0.000001) {
+      throw fail("razor_speed", "This clip has a speed change; the UXP razor fallback can't keep sync. Connect the CEP helper (premiere_install_plugin + restart Premiere) for a true razor.");
+    }
+    /** @type {ClipProjectItem | null} */
+    let source = null;
+    try { source = first.projectItem ? ppro.ClipProjectItem.cast(first.projectItem) || null : null; } catch (e) { source = null; }
+    if (!source || !first.projectItem) throw fail("razor_failed", "Can't razor a clip without a source project item (e.g. a graphic) in UXP mode.");
+    plans.push({ group, item: first.projectItem, clipItem: source });
+  }
+  const editor = ppro.SequenceEditor.getEditor(sc.sequence);
+  const MT = ppro.Constants.MediaType;
+  for (const { group, item, clipItem } of plans) {
+    const first = group[0];
+    const video = group.find((m) => m.kind === "video");
+    const audio = group.find((m) => m.kind === "audio");
+    const start = BigInt(first.start.ticks);
+    // A group without one kind still gets that kind laid down by the overwrite (when the
+    // source has it). Aim it at the first track of that kind that is free over the right
+    // half, or one past the last (Premiere then adds a track), so the stray piece never
+    // overwrites anything of the user's before it is removed again.
+    const missing = /** @type {"video" | "audio" | null} */ (!video ? "video" : !audio ? "audio" : null);
+    let strayIndex = 0;
+    if (missing) {
+      const count = missing === "video" ? await sc.sequence.getVideoTrackCount() : await sc.sequence.getAudioTrackCount();
+      const end = BigInt(first.end.ticks);
+      strayIndex = count;
+      for (let i = 0; i < count; i++) {
+        const clips = await trackClips(await getTrack(sc, { kind: missing, index: i }));
+        if (clips.every((c) => BigInt(c.end.ticks) <= t || BigInt(c.start.ticks) >= end)) { strayIndex = i; break; }
+      }
+    }
+    const videoIndex = video ? video.track : strayIndex;
+    const audioIndex = audio ? audio.track : strayIndex;
+    const newIn = (BigInt(first.inPoint) + (t - start)).toString();
+    const newOut = (BigInt(first.inPoint) + (BigInt(first.end.ticks) - start)).toString();
+    /** @type {string | null} */
+    let oldIn = null;
+    /** @type {string | null} */
+    let oldOut = null;
+    const mediaType = video ? MT.VIDEO : MT.AUDIO;
+    try { oldIn = (await clipItem.getInPoint(mediaType)).ticks; } catch (e) { oldIn = null; }
+    try { oldOut = (await clipItem.getOutPoint(mediaType)).ticks; } catch (e) { oldOut = null; }
+    tx(sc.project, "Razor (trim)", () => group.map((m) => m.clip.createSetEndAction(tickTime(at))));
+    let laid = false;
+    try {
+      tx(sc.project, "Razor (source range)", () => clipItem.createSetInOutPointsAction(tickTime(newIn), tickTime(newOut)));
+      tx(sc.project, "Razor (overwrite)", () => editor.createOverwriteItemAction(item, tickTime(at), videoIndex, audioIndex));
+      laid = true;
+    } finally {
+      const noted = oldIn !== null && oldOut !== null ? { in: oldIn, out: oldOut } : null;
+      try {
+        tx(sc.project, "Razor (restore source)", () => noted
+          ? clipItem.createSetInOutPointsAction(tickTime(noted.in), tickTime(noted.out))
+          : clipItem.createClearInOutPointsAction());
+      } catch (e) {
+        if (laid) throw e; // otherwise the failure being reported is the one that matters
+      }
+      if (!laid) {
+        // The right half never came back: give the trimmed clips their tails again, so a
+        // failed cut costs nothing but undo steps.
+        try {
+          tx(sc.project, "Razor (revert trim)", () => group.map((m) => m.clip.createSetEndAction(tickTime(m.end.ticks))));
+        } catch (e) {
+          // keep reporting the original failure
+        }
+      }
+    }
+    if (missing) {
+      // Only a piece of the same project item is the stray half: another clip that
+      // happens to start at the cut is the user's and stays.
+      const stray = { kind: missing, index: strayIndex };
+      /** @type {TimedClip | undefined} */
+      let piece;
+      try {
+        for (const c of await trackClips(await getTrack(sc, stray))) {
+          const d = BigInt(c.start.ticks) - t;
+          if (d >= -1000n && d <= 1000n && (await projectItemIdOf(c.clip)) === first.itemId) { piece = c; break; }
+        }
+      } catch (e) {
+        piece = undefined;
+      }
+      if (piece) {
+        const doomed = piece.clip;
+        withSelection([doomed], (selection) =>
+          tx(sc.project, "Razor (cleanup)", () => editor.createRemoveItemsAction(selection, false, MT.ANY)));
+        ctx.warn("Overwrite also touched " + trackLabel(stray) + " at the cut; that piece was removed. Razor linked V+A together to avoid this.");
+      }
+    }
+    for (const m of group) cutTracks.push(m.label);
+  }
+  return { cutTracks, at: timeOut(at, sc), method: "uxp-overwrite" };
+};
+
+handlers.set_clip_enabled = async (args) => {
+  const a = argsOf(args);
+  const sc = await sequenceContext(a);
+  const { targets } = await targetSet(sc, a, false);
+  const enabled = a.enabled !== false;
+  tx(sc.project, "Enable/Disable", () => targets.map((c) => c.clip.createSetDisabledAction(!enabled)));
+  return { clips: targets.map((c) => c.ref), enabled };
+};
+
+handlers.rename_clip = async (args) => {
+  const a = argsOf(args);
+  const sc = await sequenceContext(a);
+  const rc = await findClip(sc, a.clip);
+  if (typeof a.name !== "string") throw fail("bad_args", "name is required");
+  const name = a.name;
+  tx(sc.project, "Rename Clip", () => rc.clip.createSetNameAction(name));
+  return { clip: rc.ref, name };
+};
+
+/** A whole number of tracks (may be negative); anything else counts as absent. @param {any} v */
+function trackOffset(v) {
+  return typeof v === "number" && Number.isInteger(v) ? v : 0;
+}
+
+handlers.duplicate_clip = async (args) => {
+  const a = argsOf(args);
+  const sc = await sequenceContext(a);
+  const rc = await findClip(sc, a.clip);
+  const offset = toTick(a.offset, sc) || "0";
+  const editor = ppro.SequenceEditor.getEditor(sc.sequence);
+  tx(sc.project, "Duplicate Clip", () => editor.createCloneTrackItemAction(rc.clip, tickTime(offset),
+    trackOffset(a.videoTrackOffset), trackOffset(a.audioTrackOffset), a.alignToVideo !== false, a.insert === true));
+  return { duplicated: rc.ref };
+};
+
+handlers.select_clips = async (args) => {
+  const a = argsOf(args);
+  const sc = await sequenceContext(a);
+  const { targets } = await targetSet(sc, a, true);
+  // setSelection answers a boolean since Premiere 26.3 and a Promise before; either is awaited.
+  const done = withSelection(targets.map((c) => c.clip), (selection) => Promise.resolve(sc.sequence.setSelection(selection)));
+  await done;
+  return { selected: targets.map((c) => c.ref) };
+};
+
+handlers.get_selection = async (args) => {
+  const sc = await sequenceContext(argsOf(args));
+  const selection = await sc.sequence.getSelection();
+  const items = [];
+  for (const ti of await selection.getTrackItems()) {
+    items.push({
+      name: await ti.getName(),
+      start: timeOut(await ti.getStartTime(), sc),
+      end: timeOut(await ti.getEndTime(), sc),
+      track: await ti.getTrackIndex(),
+    });
+  }
+  return { count: items.length, items };
+};
+
+handlers.clear_selection = async (args) => {
+  const sc = await sequenceContext(argsOf(args));
+  return { cleared: await sc.sequence.clearSelection() };
+};
+
+handlers.scene_edit_detection = async (args) => {
+  const a = argsOf(args);
+  const sc = await sequenceContext(a);
+  const operation = isMissing(a.operation) ? "cut" : a.operation;
+  const U = ppro.SequenceUtils;
+  /** @type {Record<string, string>} */
+  const ops = { cut: U.SEQUENCE_OPERATION_APPLYCUT, marker: U.SEQUENCE_OPERATION_CREATEMARKER, subclip: U.SEQUENCE_OPERATION_CREATESUBCLIP };
+  if (typeof operation !== "string" || !Object.prototype.hasOwnProperty.call(ops, operation)) {
+    throw fail("bad_args", "operation must be \"cut\", \"marker\" or \"subclip\"");
+  }
+  const { targets } = await targetSet(sc, a, false);
+  // The call must start inside the selection's callback (the async function runs
+  // synchronously up to its first await); its promise is awaited afterwards.
+  const pending = withSelection(targets.map((c) => c.clip), (selection) =>
+    (async () => await U.performSceneEditDetectionOnSelection(ops[operation], selection))());
+  const started = await pending;
+  return { started, operation };
+};
+
+handlers.set_track_mute = async (args) => {
+  const a = argsOf(args);
+  const sc = await sequenceContext(a);
+  const ref = parseTrack(a.track);
+  const track = await getTrack(sc, ref);
+  await track.setMute(a.mute !== false);
+  return { track: trackLabel(ref), muted: !!(await track.isMuted()) };
+};
+
+handlers.rename_track = async (args) => {
+  const a = argsOf(args);
+  const sc = await sequenceContext(a);
+  const ref = parseTrack(a.track);
+  const track = await getTrack(sc, ref);
+  if (typeof a.name !== "string") throw fail("bad_args", "name is required");
+  const name = a.name;
+  if (typeof track.createSetNameAction !== "function") {
+    throw tooOld("premiere_rename_track", (ref.kind === "audio" ? "AudioTrack" : "VideoTrack") + ".createSetNameAction", "26.3");
+  }
+  tx(sc.project, "Rename Track", () => track.createSetNameAction(name));
+  return { track: trackLabel(ref), name };
+};
+
+// ---------------------------------------------------------------------------------------
+// Verbs: effects, keyframes, transitions, MOGRTs, audio, markers, export, Source Monitor,
+// eval. Keyframe positions live in the clip's media time; see `keyTicks`.
+
+/** @typedef {{ index: number, component: Component, displayName: string, matchName: string }} ComponentEntry */
+
+/** The clips named by `clips` (a list) or, without it, by `clip`; each once. @param {SeqContext} sc @param {any} a */
+async function clipTargets(sc, a) {
+  const refs = Array.isArray(a.clips) && a.clips.length > 0 ? a.clips : !isMissing(a.clip) ? [a.clip] : null;
+  if (!refs) throw fail("bad_args", "clip or clips is required");
+  /** @type {ResolvedClip[]} */
+  const out = [];
+  for (const ref of refs) {
+    const rc = await findClip(sc, ref);
+    if (!out.some((o) => o.ref === rc.ref)) out.push(rc);
+  }
+  return out;
+}
+
+/** A clip's component chain with each component's names, in chain order. @param {TrackItem} clip */
+async function componentsOf(clip) {
+  const chain = await clip.getComponentChain();
+  /** @type {ComponentEntry[]} */
+  const out = [];
+  const n = chain.getComponentCount();
+  for (let i = 0; i < n; i++) {
+    const component = chain.getComponentAtIndex(i);
+    out.push({ index: i, component, displayName: await component.getDisplayName(), matchName: await component.getMatchName() });
+  }
+  return out;
+}
+
+/**
+ * A component by chain index (number), match name or display name (any case); 0 when the
+ * reference is missing.
+ * @param {TrackItem} clip @param {any} ref @returns {Promise<ComponentEntry & { chain: VideoComponentChain | AudioComponentChain }>}
+ */
+async function findComponent(clip, ref) {
+  const chain = await clip.getComponentChain();
+  const list = await componentsOf(clip);
+  const r = isMissing(ref) ? 0 : ref;
+  let hit;
+  if (typeof r === "number") {
+    hit = list.find((c) => c.index === r);
+  } else {
+    const key = String(r);
+    hit = list.find((c) => c.matchName === key || c.displayName.toLowerCase() === key.toLowerCase());
+  }
+  if (!hit) {
+    throw fail("component_not_found", "No component '" + refText(r) + "' on this clip. It has: " +
+      list.map((c) => c.displayName + " (" + c.matchName + ")").join(", "));
+  }
+  return Object.assign({ chain }, hit);
+}
+
+/** A parameter of a component by index (number) or display name (any case). @param {Component} component @param {any} ref @returns {ComponentParam} */
+function findParam(component, ref) {
+  const params = [];
+  const n = component.getParamCount();
+  for (let i = 0; i < n; i++) params.push(component.getParam(i));
+  let hit = null;
+  if (typeof ref === "number") {
+    hit = Number.isInteger(ref) && ref >= 0 && ref < n ? params[ref] : null;
+  } else if (!isMissing(ref)) {
+    const key = String(ref).toLowerCase();
+    hit = params.find((p) => String(p.displayName).toLowerCase() === key) || null;
+  }
+  if (!hit) throw fail("param_not_found", "No parameter '" + refText(ref) + "'. Parameters: " + params.map((p) => p.displayName).join(", "));
+  return hit;
+}
+
+/** Volume: Premiere's linear Level has 0 dB at 10^(-15/20) and +15 dB at 1.0. @param {number} db */
+function dbToLevel(db) {
+  return Math.pow(10, (db - 15) / 20);
+}
+
+/** @param {number} level */
+function levelToDb(level) {
+  return level > 0 ? 20 * Math.log10(level) + 15 : -Infinity;
+}
+
+/** A value as a caller sends it → what Premiere takes: [x, y] and {x, y} → PointF, {red…} → Color. @param {any} v */
+function toParamValue(v) {
+  /** @param {any[]} parts */
+  const numbers = (parts) => {
+    if (!parts.every(finiteNumber)) throw fail("bad_value", "Value " + refText(v) + " needs numbers for every coordinate or colour component.");
+    return parts;
+  };
+  if (Array.isArray(v) && v.length === 2) {
+    const [x, y] = numbers(v);
+    return new ppro.PointF(x, y);
+  }
+  if (v !== null && typeof v === "object" && !Array.isArray(v)) {
+    if ("x" in v && "y" in v) {
+      const [x, y] = numbers([v.x, v.y]);
+      return new ppro.PointF(x, y);
+    }
+    if ("red" in v) {
+      const [r, g, b, alpha] = numbers([v.red, v.green, v.blue, isMissing(v.alpha) ? 1 : v.alpha]);
+      return new ppro.Color(r, g, b, alpha);
+    }
+  }
+  if (typeof v === "number" && !isFinite(v)) throw fail("bad_value", "Value must be a finite number.");
+  return v;
+}
+
+/** A value Premiere gives → JSON: points as [x, y], colours as {red, green, blue, alpha}. @param {any} v */
+function fromParamValue(v) {
+  if (v !== null && typeof v === "object") {
+    if (typeof v.x === "number" && typeof v.y === "number") return [v.x, v.y];
+    if (typeof v.red === "number") return { red: v.red, green: v.green, blue: v.blue, alpha: v.alpha };
+  }
+  return toJsonSafe(v);
+}
+
+/** A parameter's value at a media time (ticks), or null when Premiere can't say. @param {ComponentParam} param @param {string} ticks */
+async function paramValueAt(param, ticks) {
+  /** @param {any} v */
+  const unwrap = (v) => (v !== null && typeof v === "object" && "value" in v ? v.value : v);
+  try {
+    return fromParamValue(unwrap(await param.getValueAtTime(tickTime(ticks))));
+  } catch (e) {
+    // fall back to the start value
+  }
+  try {
+    const kf = await param.getStartValue();
+    return fromParamValue(unwrap(unwrap(kf.value)));
+  } catch (e) {
+    return null;
+  }
+}
+
+/** @typedef {{ start: bigint, inPoint: bigint }} ClipBase */
+
+/** @param {ResolvedClip} rc @returns {Promise<ClipBase>} */
+async function clipBase(rc) {
+  return { start: BigInt(rc.start.ticks), inPoint: BigInt((await rc.clip.getInPoint()).ticks) };
+}
+
+/**
+ * A keyframe time as Premiere keeps it (the clip's media time): sequence time by default,
+ * converted as time − clip start + in point; with timeBase "clip" the time as given.
+ * @param {any} value @param {any} timeBase @param {ClipBase} base @param {SeqContext} sc @returns {string | null}
+ */
+function keyTicks(value, timeBase, base, sc) {
+  const t = toTick(value, sc);
+  if (t === null) return null;
+  if (timeBase === "clip") return t;
+  return (BigInt(t) - base.start + base.inPoint).toString();
+}
+
+/** A keyframe position (media time) in sequence seconds. @param {any} position @param {ClipBase} base */
+function keySeconds(position, base) {
+  return round3(Number(BigInt(position.ticks) - base.inPoint + base.start) / TICKS_PER_SECOND);
+}
+
+/** @param {ComponentParam} param @param {any} value @returns {Keyframe} */
+function makeKeyframe(param, value) {
+  try {
+    return param.createKeyframe(toParamValue(value));
+  } catch (e) {
+    throw fail("bad_value", "Value " + refText(value) + " doesn't fit parameter '" + param.displayName + "' (" + (e && e.message ? e.message : String(e)) + "). Read its current value with premiere_get_clip_effects and send the same shape.");
+  }
+}
+
+/** @param {ComponentParam} param @param {string | null} ticks */
+function checkStatic(param, ticks) {
+  if (ticks === null && param.isTimeVarying()) {
+    throw fail("param_animated", "'" + param.displayName + "' has keyframes; pass time to add one, or premiere_remove_keyframes {all:true} to make it static first.");
+  }
+}
+
+/** The Level parameter of an audio clip's Volume component. @param {TrackItem} clip */
+async function volumeParam(clip) {
+  const list = await componentsOf(clip);
+  const hit = list.find((c) => c.displayName.toLowerCase().indexOf("volume") >= 0 || c.matchName.toLowerCase().indexOf("adbe volume") >= 0);
+  if (!hit) throw fail("no_volume", "This clip has no Volume component — is it an audio clip? Use an A-track ref like \"A1:0\".");
+  return findParam(hit.component, "Level");
+}
+
+/** @param {any} v */
+function finiteNumber(v) {
+  return typeof v === "number" && isFinite(v);
+}
+
+/** @param {any} v */
+function count(v) {
+  return typeof v === "number" && Number.isInteger(v) && v >= 0 ? v : 0;
+}
+
+handlers.list_effects = async (args) => {
+  const a = argsOf(args);
+  const kind = isMissing(a.kind) ? "video" : a.kind;
+  /** @type {any[]} */
+  let effects;
+  if (kind === "video") {
+    const matchNames = await ppro.VideoFilterFactory.getMatchNames();
+    const displayNames = await ppro.VideoFilterFactory.getDisplayNames();
+    effects = matchNames.map((m, i) => ({ matchName: m, displayName: displayNames[i] === undefined ? null : displayNames[i] }));
+  } else if (kind === "audio") {
+    effects = (await ppro.AudioFilterFactory.getDisplayNames()).map((d) => ({ displayName: d }));
+  } else if (kind === "transition") {
+    effects = (await ppro.TransitionFactory.getVideoTransitionMatchNames()).map((m) => ({ matchName: m }));
+  } else {
+    throw fail("bad_args", "kind must be video, audio, or transition");
+  }
+  if (isText(a.search)) {
+    const q = a.search.toLowerCase();
+    effects = effects.filter((e) => [e.matchName, e.displayName].some((n) => typeof n === "string" && n.toLowerCase().indexOf(q) >= 0));
+  }
+  return { kind, count: effects.length, effects };
+};
+
+handlers.get_clip_effects = async (args) => {
+  const a = argsOf(args);
+  const sc = await sequenceContext(a);
+  const rc = await findClip(sc, a.clip);
+  const base = await clipBase(rc);
+  const at = isMissing(a.time) ? base.inPoint.toString() : /** @type {string} */ (keyTicks(a.time, a.timeBase, base, sc));
+  const components = [];
+  for (const c of await componentsOf(rc.clip)) {
+    const params = [];
+    const n = c.component.getParamCount();
+    for (let i = 0; i < n; i++) {
+      const p = c.component.getParam(i);
+      let animated = false;
+      try { animated = !!p.isTimeVarying(); } catch (e) { animated = false; }
+      /** @type {number[]} */
+      let keyframes = [];
+      try { keyframes = p.getKeyframeListAsTickTimes().map((k) => keySeconds(k, base)); } catch (e) { keyframes = []; }
+      params.push({ index: i, name: p.displayName, value: await paramValueAt(p, at), animated, keyframes });
+    }
+    components.push({ index: c.index, displayName: c.displayName, matchName: c.matchName, params });
+  }
+  return { clip: rc.ref, components };
+};
+
+handlers.add_effect = async (args) => {
+  const a = argsOf(args);
+  const sc = await sequenceContext(a);
+  if (!isText(a.matchName) && !isText(a.name)) throw fail("bad_args", "matchName (video) or name is required — premiere_list_effects lists them");
+  const targets = await clipTargets(sc, a);
+  const label = isText(a.name) ? a.name : a.matchName;
+  /** @type {{ chain: VideoComponentChain | AudioComponentChain, component: any }[]} */
+  const adds = [];
+  for (const rc of targets) {
+    let component = null;
+    if (rc.kind === "video") {
+      let matchName = isText(a.matchName) ? a.matchName : null;
+      if (matchName === null) {
+        const matchNames = await ppro.VideoFilterFactory.getMatchNames();
+        const displayNames = await ppro.VideoFilterFactory.getDisplayNames();
+        const want = String(a.name).toLowerCase();
+        const i = displayNames.findIndex((d) => String(d).toLowerCase() === want);
+        if (i < 0 || matchNames[i] === undefined) {
+          throw fail("effect_not_found", "No video effect named '" + a.name + "'. premiere_list_effects {kind:\"video\", search:\"…\"} lists them.");
+        }
+        matchName = matchNames[i];
+      }
+      try { component = await ppro.VideoFilterFactory.createComponent(matchName); } catch (e) { component = null; }
+    } else {
+      const audioClip = /** @type {AudioClipTrackItem} */ (rc.clip);
+      try { component = await ppro.AudioFilterFactory.createComponentByDisplayName(label, audioClip); } catch (e) { component = null; }
+    }
+    if (!component) throw fail("effect_not_found", "Premiere couldn't create effect '" + label + "'");
+    adds.push({ chain: await rc.clip.getComponentChain(), component });
+  }
+  const index = typeof a.index === "number" && Number.isInteger(a.index) && a.index >= 0 ? a.index : null;
+  tx(sc.project, "Add Effect", () => adds.map((x) => (index === null
+    ? x.chain.createAppendComponentAction(x.component)
+    : x.chain.createInsertComponentAction(x.component, index))));
+  return { added: label, clips: targets.map((t) => t.ref) };
+};
+
+handlers.remove_effect = async (args) => {
+  const a = argsOf(args);
+  const sc = await sequenceContext(a);
+  const rc = await findClip(sc, a.clip);
+  if (isMissing(a.component)) throw fail("bad_args", "component is required (index, name or matchName) — premiere_get_clip_effects lists them");
+  const c = await findComponent(rc.clip, a.component);
+  tx(sc.project, "Remove Effect", () => c.chain.createRemoveComponentAction(c.component));
+  return { clip: rc.ref, removed: c.displayName };
+};
+
+/**
+ * Resolves what set_param does to each target before anything changes, so that a bad
+ * component, parameter, time or value leaves the project as it was.
+ * @param {SeqContext} sc @param {ResolvedClip[]} targets @param {any} a
+ */
+async function paramEdits(sc, targets, a) {
+  if (a.value === undefined) throw fail("bad_args", "value is required (number, bool, [x,y] or {red,green,blue,alpha})");
+  const edits = [];
+  for (const rc of targets) {
+    const c = await findComponent(rc.clip, a.component);
+    const param = findParam(c.component, a.param);
+    const ticks = keyTicks(a.time, a.timeBase, await clipBase(rc), sc);
+    const kf = makeKeyframe(param, a.value);
+    if (ticks !== null) kf.position = tickTime(ticks);
+    checkStatic(param, ticks);
+    edits.push({ rc, c, param, kf, ticks });
+  }
+  return edits;
+}
+
+handlers.set_param = async (args) => {
+  const a = argsOf(args);
+  const sc = await sequenceContext(a);
+  const edits = await paramEdits(sc, await clipTargets(sc, a), a);
+  const keyed = !isMissing(a.time);
+  // A keyframe switches the parameter to time-varying first when it is not yet.
+  tx(sc.project, keyed ? "Keyframe" : "Set Param", () => edits.map((e) => (e.ticks === null
+    ? e.param.createSetValueAction(e.kf, true)
+    : [!e.param.isTimeVarying() && e.param.createSetTimeVaryingAction(true), e.param.createAddKeyframeAction(e.kf)])));
+  return {
+    set: edits.map((e) => ({
+      clip: e.rc.ref, component: e.c.displayName, param: e.param.displayName, value: a.value,
+      keyframedAt: keyed ? a.time : null,
+    })),
+  };
+};
+
+const INTERPOLATION = /** @type {Record<string, () => number>} */ ({
+  linear: () => ppro.Keyframe.INTERPOLATION_MODE_LINEAR,
+  hold: () => ppro.Keyframe.INTERPOLATION_MODE_HOLD,
+  bezier: () => ppro.Keyframe.INTERPOLATION_MODE_BEZIER,
+});
+
+handlers.add_keyframes = async (args) => {
+  const a = argsOf(args);
+  const sc = await sequenceContext(a);
+  const rc = await findClip(sc, a.clip);
+  const list = a.keyframes;
+  const shaped = (/** @type {any} */ k) => k !== null && typeof k === "object" && !Array.isArray(k) && !isMissing(k.time) && k.value !== undefined;
+  if (!Array.isArray(list) || list.length === 0 || !list.every(shaped)) throw fail("bad_args", "keyframes: [{time, value}, …] is required");
+  const c = await findComponent(rc.clip, a.component);
+  const param = findParam(c.component, a.param);
+  const base = await clipBase(rc);
+  const keys = list.map((k) => {
+    const ticks = /** @type {string} */ (keyTicks(k.time, a.timeBase, base, sc));
+    const kf = makeKeyframe(param, k.value);
+    kf.position = tickTime(ticks);
+    return { ticks, kf };
+  });
+  const mode = typeof a.interpolation === "string" && Object.prototype.hasOwnProperty.call(INTERPOLATION, a.interpolation)
+    ? INTERPOLATION[a.interpolation]() : null;
+  const varying = param.isTimeVarying();
+  tx(sc.project, "Add Keyframes", () => [
+    !varying && param.createSetTimeVaryingAction(true),
+    keys.map((k) => param.createAddKeyframeAction(k.kf)),
+    mode !== null && keys.map((k) => param.createSetInterpolationAtKeyframeAction(tickTime(k.ticks), mode, true)),
+  ]);
+  return { clip: rc.ref, param: param.displayName, keyframes: keys.length };
+};
+
+handlers.remove_keyframes = async (args) => {
+  const a = argsOf(args);
+  const sc = await sequenceContext(a);
+  const rc = await findClip(sc, a.clip);
+  const c = await findComponent(rc.clip, a.component);
+  const param = findParam(c.component, a.param);
+  if (a.all === true) {
+    tx(sc.project, "Clear Keyframes", () => param.createSetTimeVaryingAction(false));
+    return { clip: rc.ref, cleared: true };
+  }
+  const base = await clipBase(rc);
+  const from = keyTicks(isMissing(a.start) ? a.time : a.start, a.timeBase, base, sc);
+  const to = keyTicks(a.end, a.timeBase, base, sc);
+  if (from === null) throw fail("bad_args", "Pass all:true, time (one keyframe), or start and end (a range)");
+  tx(sc.project, "Remove Keyframes", () => (to === null
+    ? param.createRemoveKeyframeAction(tickTime(from), true)
+    : param.createRemoveKeyframeRangeAction(tickTime(from), tickTime(to), true)));
+  return { clip: rc.ref, removed: true };
+};
+
+handlers.set_transform = async (args) => {
+  const a = argsOf(args);
+  const sc = await sequenceContext(a);
+  const rc = await findClip(sc, a.clip);
+  const wanted = [
+    ["scale", "Motion", "Scale"], ["position", "Motion", "Position"], ["rotation", "Motion", "Rotation"],
+    ["anchor", "Motion", "Anchor Point"], ["opacity", "Opacity", "Opacity"],
+  ].filter(([key]) => a[key] !== undefined);
+  // Every value is checked before the first one is set.
+  const edits = [];
+  for (const [key, component, param] of wanted) {
+    const one = Object.assign({}, a, { component, param, value: a[key] });
+    edits.push({ key, component, param, edit: (await paramEdits(sc, [rc], one))[0] });
+  }
+  const keyed = !isMissing(a.time);
+  for (const e of edits) {
+    const one = [e.edit];
+    tx(sc.project, keyed ? "Keyframe" : "Set Param", () => one.map((e) => (e.ticks === null
+      ? e.param.createSetValueAction(e.kf, true)
+      : [!e.param.isTimeVarying() && e.param.createSetTimeVaryingAction(true), e.param.createAddKeyframeAction(e.kf)])));
+  }
+  return { clip: a.clip, set: edits.map((e) => e.component + "." + e.param + "=" + JSON.stringify(a[e.key])) };
+};
+
+handlers.add_transition = async (args) => {
+  const a = argsOf(args);
+  const sc = await sequenceContext(a);
+  const targets = await clipTargets(sc, a);
+  let matchName = isText(a.matchName) ? a.matchName : null;
+  const wanted = isText(a.name) ? a.name : "Cross Dissolve";
+  const squash = (/** @type {string} */ s) => s.toLowerCase().replace(/\s+/g, "");
+  if (matchName === null) {
+    const names = await ppro.TransitionFactory.getVideoTransitionMatchNames();
+    matchName = names.find((m) => squash(m).indexOf(squash(wanted)) >= 0) || null;
+    if (matchName === null) {
+      throw fail("transition_not_found", "No transition like '" + wanted + "'. premiere_list_effects {kind:\"transition\"} lists match names.");
+    }
+  }
+  for (const rc of targets) {
+    if (rc.kind !== "video") throw fail("video_only", "UXP only supports video transitions. For audio, use premiere_add_keyframes on Volume>Level to fade.");
+  }
+  const duration = toTick(a.duration, sc);
+  const atStart = a.position === "start";
+  for (const rc of targets) {
+    const clip = /** @type {VideoClipTrackItem} */ (rc.clip);
+    const name = /** @type {string} */ (matchName);
+    tx(sc.project, "Add Transition", () => {
+      let transition;
+      try {
+        transition = ppro.TransitionFactory.createVideoTransition(name);
+      } catch (e) {
+        throw fail("transition_not_found", "No transition like '" + name + "'. premiere_list_effects {kind:\"transition\"} lists match names.");
+      }
+      const options = new ppro.AddTransitionOptions();
+      options.setApplyToStart(atStart);
+      if (duration !== null) options.setDuration(tickTime(duration));
+      if (a.singleSided === true) options.setForceSingleSided(true);
+      if (finiteNumber(a.alignment)) options.setTransitionAlignment(a.alignment);
+      return clip.createAddVideoTransitionAction(transition, options);
+    });
+  }
+  return { transition: matchName, clips: targets.map((t) => t.ref), position: isMissing(a.position) ? "end" : a.position };
+};
+
+handlers.remove_transition = async (args) => {
+  const a = argsOf(args);
+  const sc = await sequenceContext(a);
+  const rc = await findClip(sc, a.clip);
+  if (rc.kind !== "video") throw fail("video_only", "UXP only supports video transitions. For audio, use premiere_add_keyframes on Volume>Level to fade.");
+  const clip = /** @type {VideoClipTrackItem} */ (rc.clip);
+  const P = ppro.Constants.TransitionPosition;
+  tx(sc.project, "Remove Transition", () => clip.createRemoveVideoTransitionAction(a.position === "start" ? P.START : P.END));
+  return { clip: rc.ref, removed: isMissing(a.position) ? "end" : a.position };
+};
+
+handlers.insert_mogrt = async (args) => {
+  const a = argsOf(args);
+  const sc = await sequenceContext(a);
+  const fromLibrary = isText(a.library) && isText(a.element);
+  if (!isText(a.path) && !fromLibrary) throw fail("bad_args", "path (a .mogrt file) or library with element is required");
+  const ticks = toTick(a.time, sc) || "0";
+  const track = parseTrack(isMissing(a.track) ? "V2" : a.track);
+  const audioIndex = typeof a.audioTrack === "string" ? parseTrack(a.audioTrack).index : count(a.audioTrack);
+  const editor = ppro.SequenceEditor.getEditor(sc.sequence);
+  /** @type {any[]} */
+  let items = [];
+  sc.project.lockedAccess(() => {
+    items = isText(a.path)
+      ? editor.insertMogrtFromPath(a.path, tickTime(ticks), track.index, audioIndex)
+      : editor.insertMogrtFromLibrary(a.library, a.element, tickTime(ticks), track.index, audioIndex);
+  });
+  if (!items || items.length === 0) {
+    throw fail("mogrt_failed", "Premiere inserted nothing from " + (isText(a.path) ? a.path : a.library + "/" + a.element) + ".");
+  }
+  return {
+    inserted: items.length, track: trackLabel(track),
+    _note: "Edit its text with premiere_get_clip_effects then premiere_set_param on the Graphic's text param.",
+  };
+};
+
+handlers.set_clip_volume = async (args) => {
+  const a = argsOf(args);
+  const sc = await sequenceContext(a);
+  const targets = await clipTargets(sc, a);
+  for (const rc of targets) {
+    if (rc.kind !== "audio") throw fail("audio_only", rc.ref + " is a video clip — volume lives on the linked audio clip (A-track).");
+  }
+  if (finiteNumber(a.level) && a.level < 0) throw fail("bad_args", "level must be 0 or more (linear; 1.0 is +15 dB) — or pass db");
+  const level = finiteNumber(a.level) ? a.level : dbToLevel(finiteNumber(a.db) ? a.db : 0);
+  const edits = [];
+  for (const rc of targets) {
+    const param = await volumeParam(rc.clip);
+    const ticks = keyTicks(a.time, a.timeBase, await clipBase(rc), sc);
+    const kf = makeKeyframe(param, level);
+    if (ticks !== null) kf.position = tickTime(ticks);
+    checkStatic(param, ticks);
+    edits.push({ rc, param, kf, ticks });
+  }
+  tx(sc.project, isMissing(a.time) ? "Clip Volume" : "Volume Keyframe", () => edits.map((e) => (e.ticks === null
+    ? e.param.createSetValueAction(e.kf, true)
+    : [!e.param.isTimeVarying() && e.param.createSetTimeVaryingAction(true), e.param.createAddKeyframeAction(e.kf)])));
+  return { set: edits.map((e) => ({ clip: e.rc.ref, db: isMissing(a.db) ? null : a.db, level })) };
+};
+
+handlers.audio_fade = async (args) => {
+  const a = argsOf(args);
+  const sc = await sequenceContext(a);
+  const rc = await findClip(sc, a.clip);
+  if (rc.kind !== "audio") throw fail("audio_only", "Use an audio clip ref (A1:0)");
+  const type = a.type === "out" ? "out" : "in";
+  const fade = BigInt(/** @type {string} */ (toTick(isMissing(a.duration) ? 1 : a.duration, sc)));
+  const length = BigInt(rc.end.ticks) - BigInt(rc.start.ticks);
+  if (fade <= 0n || fade > length) {
+    throw fail("bad_args", "duration must be more than 0 and at most the clip's length (" + round3(Number(length) / TICKS_PER_SECOND) + "s)");
+  }
+  const param = await volumeParam(rc.clip);
+  const base = await clipBase(rc);
+  const spanStart = base.inPoint;
+  const spanEnd = base.inPoint + length;
+  const silent = dbToLevel(-96);
+  const level = dbToLevel(finiteNumber(a.db) ? a.db : 0);
+  const points = type === "in"
+    ? [[spanStart, silent], [spanStart + fade, level]]
+    : [[spanEnd - fade, level], [spanEnd, silent]];
+  const kfs = points.map(([t, v]) => {
+    const kf = makeKeyframe(param, v);
+    kf.position = tickTime(t.toString());
+    return kf;
+  });
+  const varying = param.isTimeVarying();
+  tx(sc.project, "Audio Fade", () => [!varying && param.createSetTimeVaryingAction(true), kfs.map((k) => param.createAddKeyframeAction(k))]);
+  return { clip: rc.ref, fade: type, seconds: round3(Number(fade) / TICKS_PER_SECOND) };
+};
+
+handlers.audio_probe = async (args) => {
+  const a = argsOf(args);
+  const sc = await sequenceContext(a);
+  const rc = await findClip(sc, a.clip);
+  const param = await volumeParam(rc.clip);
+  const base = await clipBase(rc);
+  const at = isMissing(a.time) ? base.inPoint.toString() : /** @type {string} */ (keyTicks(a.time, a.timeBase, base, sc));
+  const levelRaw = await paramValueAt(param, at);
+  const db = typeof levelRaw === "number" ? levelToDb(levelRaw) : NaN;
+  return { clip: rc.ref, levelRaw, dbEstimate: isFinite(db) ? round3(db) : null };
+};
+
+/**
+ * The marker owner: the clip project item named by `item`, else the sequence. Times of an
+ * item's markers have no sequence (no timecode).
+ * @param {any} a @returns {Promise<{ owner: Sequence | ClipProjectItem, project: Project, sc: SeqContext | null }>}
+ */
+async function markerOwner(a) {
+  if (!isMissing(a.item)) {
+    const proj = await project();
+    return { owner: clipOf((await findItem(proj, a.item)).item), project: proj, sc: null };
+  }
+  const sc = await sequenceContext(a);
+  return { owner: sc.sequence, project: sc.project, sc };
+}
+
+/** @param {Marker} m */
+function markerGuid(m) {
+  try { return "guid" in m && m.guid ? m.guid.toString() : null; } catch (e) { return null; }
+}
+
+handlers.list_markers = async (args) => {
+  const a = argsOf(args);
+  const o = await markerOwner(a);
+  const markers = (await ppro.Markers.getMarkers(o.owner)).getMarkers().map((m) => ({
+    guid: markerGuid(m), name: m.getName(), comments: m.getComments(), start: timeOut(m.getStart(), o.sc),
+    duration: secondsOf(m.getDuration()), type: m.getType(), colorIndex: m.getColorIndex(),
+  }));
+  return { count: markers.length, markers };
+};
+
+handlers.add_marker = async (args) => {
+  const a = argsOf(args);
+  const o = await markerOwner(a);
+  let start = toTick(a.time, o.sc);
+  if (start === null) start = o.sc ? String((await o.sc.sequence.getPlayerPosition()).ticks) : "0";
+  const duration = toTick(a.duration, o.sc) || "0";
+  const M = ppro.Marker;
+  const type = a.type === "chapter" ? M.MARKER_TYPE_CHAPTER : a.type === "weblink" ? M.MARKER_TYPE_WEBLINK : M.MARKER_TYPE_COMMENT;
+  const name = isMissing(a.name) ? "" : String(a.name);
+  const comments = isMissing(a.comments) ? "" : String(a.comments);
+  const markers = await ppro.Markers.getMarkers(o.owner);
+  const at = /** @type {string} */ (start);
+  tx(o.project, "Add Marker", () => markers.createAddMarkerAction(name, type, tickTime(at), tickTime(duration), comments));
+  if (typeof a.colorIndex === "number") {
+    const colorIndex = a.colorIndex;
+    const again = (await ppro.Markers.getMarkers(o.owner)).getMarkers();
+    const made = again.find((m) => String(m.getStart().ticks) === at && m.getName() === name);
+    if (made) tx(o.project, "Marker Color", () => made.createSetColorByIndexAction(colorIndex));
+  }
+  return { added: name, at: timeOut(at, o.sc) };
+};
+
+handlers.remove_marker = async (args) => {
+  const a = argsOf(args);
+  const o = await markerOwner(a);
+  const markers = await ppro.Markers.getMarkers(o.owner);
+  const all = markers.getMarkers();
+  if (!isMissing(a.guid) && a.all !== true && all.length > 0 && all.every((m) => markerGuid(m) === null)) {
+    throw tooOld("Removing a marker by guid (pass name or all:true instead)", "Marker.guid", "26.3");
+  }
+  const doomed = all.filter((m) => a.all === true ||
+    (!isMissing(a.guid) && markerGuid(m) === String(a.guid)) || (!isMissing(a.name) && m.getName() === String(a.name)));
+  if (doomed.length === 0) throw fail("marker_not_found", "No matching marker (pass guid, name, or all:true)");
+  tx(o.project, "Remove Marker", () => doomed.map((m) => markers.createRemoveMarkerAction(m)));
+  return { removed: doomed.length };
+};
+
+// Frame export resolves before the file is on disk; how long to wait for it to appear.
+const FRAME_WAIT_MS = 5000;
+
+/** @param {string} p */
+function fileExists(p) {
+  try { fs.lstatSync(p); return true; } catch (e) { return false; }
+}
+
+/** @param {number} ms */
+function pause(ms) {
+  return new Promise((resolve) => { setTimeout(() => resolve(undefined), ms); });
+}
+
+handlers.export_frame = async (args) => {
+  const a = argsOf(args);
+  const sc = await sequenceContext(a);
+  const ticks = toTick(a.time, sc) || String((await sc.sequence.getPlayerPosition()).ticks);
+  const size = await sc.sequence.getFrameSize();
+  const sw = size.width;
+  const sh = size.height;
+  let width = count(a.width);
+  let height = count(a.height);
+  if (width === 0 && height === 0) width = Math.min(sw, 1280);
+  if (height === 0) height = Math.round(sh * width / sw);
+  else if (width === 0) width = Math.round(sw * height / sh);
+  const format = isText(a.format) ? a.format.toLowerCase() : "png";
+  if (!/^[a-z0-9]+$/.test(format)) throw fail("bad_args", "format must be an image type such as png, jpg or tif");
+  const base = isText(a.name) ? a.name : "frame_" + Math.round(Number(ticks) / TICKS_PER_SECOND * 1000) + "ms";
+  if (/[\\/]/.test(base)) throw fail("bad_args", "name must be a file name without folders; put the folder in dir");
+  if (!isText(a.dir)) throw fail("bad_args", "dir is required");
+  const dir = a.dir;
+  const ok = await ppro.Exporter.exportSequenceFrame(sc.sequence, tickTime(ticks), base + "." + format, dir, width, height);
+  if (!ok) throw fail("export_failed", "exportSequenceFrame failed (dir " + dir + ")");
+  const sep = dir.indexOf("\\") >= 0 ? "\\" : "/";
+  const expected = dir.replace(/[\\/]+$/, "") + sep + base + "." + format;
+  const candidates = [expected, expected + "." + format];
+  // Premiere writes the file after the call returns: wait for one of the names to appear.
+  let found = candidates.find(fileExists);
+  for (let waited = 0; !found && waited < FRAME_WAIT_MS; waited += 25) {
+    await pause(25);
+    found = candidates.find(fileExists);
+  }
+  return { path: found || expected, time: timeOut(ticks, sc), width, height };
+};
+
+handlers.export_frames = async (args) => {
+  const a = argsOf(args);
+  const sc = await sequenceContext(a);
+  /** @type {any[]} */
+  let times;
+  if (Array.isArray(a.times) && a.times.length > 0) {
+    if (a.times.length > 64) throw fail("bad_args", "times holds at most 64 entries");
+    times = a.times;
+  } else {
+    const n = Math.max(1, Math.min(64, count(a.count) || 8));
+    const from = BigInt(toTick(a.start, sc) || "0");
+    const to = BigInt(toTick(a.end, sc) || String((await sc.sequence.getEndTime()).ticks));
+    times = [];
+    for (let i = 0; i < n; i++) times.push({ ticks: (from + (to - from) * BigInt(2 * i + 1) / BigInt(2 * n)).toString() });
+  }
+  const prefix = isText(a.prefix) ? a.prefix : "frame";
+  const frames = [];
+  for (let i = 0; i < times.length; i++) {
+    const name = prefix + "_" + String(i).padStart(3, "0");
+    frames.push(await handlers.export_frame(Object.assign({}, a, { time: times[i], name }), { warn: () => undefined }));
+  }
+  return { frames };
+};
+
+// Encoder events are registered on the first sequence export, once.
+let encoderEventsRegistered = false;
+
+function registerEncoderEvents() {
+  if (encoderEventsRegistered) return;
+  encoderEventsRegistered = true;
+  try {
+    const E = ppro.EncoderManager;
+    const manager = E.getManager();
+    const kinds = [
+      [E.EVENT_RENDER_PROGRESS, "export_progress"], [E.EVENT_RENDER_COMPLETE, "export_complete"],
+      [E.EVENT_RENDER_ERROR, "export_error"], [E.EVENT_RENDER_CANCEL, "export_cancel"], [E.EVENT_RENDER_QUEUE, "export_queued"],
+    ];
+    for (const [name, kind] of kinds) {
+      ppro.EventManager.addEventListener(manager, name, (/** @type {any} */ ev) => {
+        send({ type: "event", kind, data: toJsonSafe(ev), at: Date.now() });
+      });
+    }
+  } catch (e) {
+    log("encoder events unavailable: " + e);
+  }
+}
+
+handlers.export_sequence = async (args, ctx) => {
+  const a = argsOf(args);
+  const sc = await sequenceContext(a);
+  if (!isText(a.output)) throw fail("bad_args", "output (absolute file path on this machine) is required");
+  if (!isText(a.preset)) throw fail("bad_args", "preset (.epr path) is required — premiere_list_export_presets finds them");
+  const mode = isText(a.mode) ? a.mode : "immediate";
+  const T = ppro.Constants.ExportType;
+  const type = mode === "immediate" ? T.IMMEDIATELY : mode === "ame" ? T.QUEUE_TO_AME : mode === "queue" ? T.QUEUE_TO_APP : undefined;
+  const manager = ppro.EncoderManager.getManager();
+  if (mode === "ame" && !manager.isAMEInstalled) throw fail("ame_missing", "Adobe Media Encoder isn't installed; use mode:\"immediate\".");
+  registerEncoderEvents();
+  const started = await manager.exportSequence(sc.sequence, /** @type {any} */ (type), a.output, a.preset, a.range !== "inout");
+  if (!started) throw fail("export_failed", "Premiere didn't start the export to " + a.output + " (is the sequence, or its in/out range, empty?)");
+  if (mode === "ame" && a.startQueue !== false) {
+    if (typeof manager.startBatchEncode !== "function") {
+      ctx.warn("Queued in Media Encoder; this Premiere (before 26.3) can't start the queue — start it in Media Encoder.");
+    } else {
+      try { await manager.startBatchEncode(); } catch (e) { /* the queue can still be started in Media Encoder */ }
+    }
+  }
+  return { started, output: a.output, mode };
+};
+
+handlers.export_interchange = async (args) => {
+  const a = argsOf(args);
+  const sc = await sequenceContext(a);
+  if (!isText(a.output)) throw fail("bad_args", "output path is required");
+  const format = isMissing(a.format) ? "otio" : a.format;
+  const PC = ppro.ProjectConverter;
+  let exported;
+  if (format === "otio") {
+    exported = await PC.exportAsOpenTimelineIO(sc.sequence, a.output, true);
+  } else if (format === "fcpxml") {
+    exported = await PC.exportAsFinalCutProXML(sc.sequence, a.output, true);
+  } else if (format === "aaf") {
+    if (typeof PC.exportAAF !== "function") throw tooOld("AAF export", "ProjectConverter.exportAAF", "26.3");
+    exported = await PC.exportAAF(sc.sequence, a.output);
+  } else {
+    throw fail("bad_args", "format must be otio, fcpxml, or aaf");
+  }
+  if (!exported) throw fail("export_failed", "Premiere couldn't write " + a.output + " — does the folder exist and is it writable?");
+  return { exported, format, output: a.output };
+};
+
+handlers.source_monitor = async (args) => {
+  const a = argsOf(args);
+  const SM = ppro.SourceMonitor;
+  if (a.close === true) return { closed: await SM.closeAllClips() };
+  const t = toTick(a.time, null);
+  // Refused before anything is opened.
+  if (t !== null && typeof SM.setPosition !== "function") throw tooOld("Seeking the Source Monitor", "SourceMonitor.setPosition", "26.3");
+  if (isText(a.path)) {
+    if (!(await SM.openFilePath(a.path))) throw fail("open_failed", "The Source Monitor couldn't open " + a.path);
+  } else if (!isMissing(a.item)) {
+    const proj = await project();
+    const rec = await findItem(proj, a.item);
+    if (!(await SM.openProjectItem(rec.item))) throw fail("open_failed", "The Source Monitor couldn't open " + rec.name);
+  }
+  if (t !== null) await SM.setPosition(tickTime(t));
+  if (a.play === true) await SM.play(finiteNumber(a.speed) ? a.speed : 1);
+  /** @type {string | null} */
+  let item = null;
+  try {
+    const pi = await SM.getProjectItem();
+    item = pi ? pi.name : null;
+  } catch (e) { item = null; }
+  return { item, position: secondsOf(await SM.getPosition()) };
+};
+
+const AsyncFunction = Object.getPrototypeOf(async function () { /* only its constructor is used */ }).constructor;
+
+handlers.eval = async (args) => {
+  const a = argsOf(args);
+  if (!isText(a.code)) {
+    throw fail("bad_args", "code is required: the body of an async function. In scope: ppro, h (helpers), args. `return` a JSON-able value.");
+  }
+  /** @type {any} */
+  let fn;
+  try {
+    fn = new AsyncFunction("ppro", "h", "args", "require", a.code);
+  } catch (e) {
+    throw fail("bad_args", "code doesn't parse: " + (e && e.message ? e.message : String(e)));
+  }
+  const h = {
+    project, findSequence, findItem, findClip, getTrack, trackClips, toTick, timeOut, tx,
+    componentsOf, findComponent, findParam, dbToLevel, levelToDb, allItems, parseTrack, handlers,
+  };
+  const scope = a.args !== null && typeof a.args === "object" ? a.args : {};
+  // The snippet gets the panel script's own require (UXP modules: uxp, fs, os, …).
+  const req = (/** @type {string} */ id) => require(id);
+  return { value: toJsonSafe(await fn(ppro, h, scope, req)) };
+};
+
+// ---------------------------------------------------------------------------------------
 // Connection to the bridge
 
 // A socket still connecting after this long is given up and retried: a loopback bridge
@@ -1692,6 +2991,8 @@ if (typeof module !== "undefined" && module && module.exports) {
     tx, project, findSequence, sequenceContext, sequenceRate,
     allItems, findItem, binFor, describeItem, typeName,
     parseTrack, trackLabel, getTrack, trackClips, parseClipRef, findClip, describeClip,
+    timelineClips, partnersOf, targetSet, withSelection,
+    componentsOf, findComponent, findParam, dbToLevel, levelToDb, toParamValue, keyTicks,
     helloFields, readConnectionFile, connectionFileCandidates, connect, send, runVerb, handleMessage,
   };
 }

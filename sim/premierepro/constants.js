@@ -38,7 +38,9 @@ const Constants = Object.freeze({
     RENDER_PROGRESS: EVENTS.RENDER_PROGRESS,
   }),
   ExportType: numbered('QUEUE_TO_AME', 'QUEUE_TO_APP', 'IMMEDIATELY'),
-  InterpolationMode: numbered('BEZIER', 'HOLD', 'LINEAR', 'TIME', 'TIME_TRANSITION_END', 'TIME_TRANSITION_START'),
+  // The same codes as the Keyframe.INTERPOLATION_MODE_* statics (Adobe's keyframe sample
+  // lists them: 0 linear, 4 hold, 5 bezier, 6 time, 7/8 time-transition start/end).
+  InterpolationMode: Object.freeze({ BEZIER: 5, HOLD: 4, LINEAR: 0, TIME: 6, TIME_TRANSITION_END: 8, TIME_TRANSITION_START: 7 }),
   MarkerColor: numbered('GREEN', 'RED', 'MAGNETA', 'ORANGE', 'YELLOW', 'BLUE', 'CYAN'),
   MediaType: numbered('ANY', 'DATA', 'VIDEO', 'AUDIO'),
   MetadataType: numbered('INTEGER', 'REAL', 'TEXT', 'BOOLEAN'),

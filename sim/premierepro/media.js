@@ -4,7 +4,9 @@
 // In order of precedence:
 //   1. a sidecar "<file>.simmeta.json" next to the file, whose members override the rest:
 //      duration (seconds), fps, width, height, hasVideo, hasAudio, audioChannels,
-//      sampleRate, startSeconds, transcript (Adobe transcript JSON, used by transcription);
+//      sampleRate, startSeconds, transcript (Adobe transcript JSON, used by transcription),
+//      speed (the speed of every clip placed from it), sceneCuts (seconds of media time
+//      where scene edit detection finds a cut; none means no cuts);
 //   2. the file name: "_12.5s" sets the duration, "_25fps" the frame rate, "_1280x720" the
 //      frame size (e.g. "interview_42s_23.976fps_1920x1080.mp4");
 //   3. the WAV header of .wav files (sample rate, channels, duration);
@@ -52,7 +54,7 @@ function readWav(file) {
 /**
  * @returns {null | {kind: 'video'|'audio'|'still', duration: number, fps: number, width: number,
  *   height: number, hasVideo: boolean, hasAudio: boolean, audioChannels: number,
- *   sampleRate: number, startSeconds: number, transcript: any}}
+ *   sampleRate: number, startSeconds: number, transcript: any, speed: number, sceneCuts: number[]}}
  */
 function probeMedia(file) {
   let stat;
@@ -76,6 +78,8 @@ function probeMedia(file) {
   }
   info.startSeconds = 0;
   info.transcript = null;
+  info.speed = 1;
+  info.sceneCuts = [];
   const base = path.basename(file, ext);
   let m = /_(\d+(?:\.\d+)?)s(?=$|[_.\-\s])/.exec(base);
   if (m) info.duration = parseFloat(m[1]);
@@ -91,6 +95,10 @@ function probeMedia(file) {
       }
       for (const k of ['hasVideo', 'hasAudio']) if (typeof side[k] === 'boolean') info[k] = side[k];
       if (side.transcript !== undefined) info.transcript = side.transcript;
+      if (typeof side.speed === 'number' && side.speed > 0 && isFinite(side.speed)) info.speed = side.speed;
+      if (Array.isArray(side.sceneCuts)) {
+        info.sceneCuts = side.sceneCuts.filter((c) => typeof c === 'number' && isFinite(c) && c > 0).sort((a, b) => a - b);
+      }
     }
   } catch (e) {
     // no sidecar

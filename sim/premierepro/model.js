@@ -18,6 +18,10 @@ const { EVENTS } = require('./constants');
 const FIRST_ITEM_ID = 0xf4240;
 const DEFAULT_TRACKS = 3;
 const PROJECT_FORMAT = 'cutrelay-sim-prproj';
+const UNITY_LEVEL = Math.pow(10, -15 / 20);
+
+/** Times are 64-bit tick counts in Premiere (TickTime.TIME_MAX); nothing on a timeline lies later. */
+const LATEST = 2n ** 63n - 1n;
 
 function secondsToTicks(s) {
   return BigInt(Math.round(s * 254016000000));
@@ -92,21 +96,56 @@ class ComponentModel extends Model {
   }
 }
 
+/** A marker on a sequence or a clip project item; times are BigInt ticks. */
+class MarkerModel extends Model {
+  constructor(fields) {
+    super();
+    this.guid = crypto.randomUUID();
+    this.name = '';
+    this.comments = '';
+    this.type = 'Comment';
+    this.start = 0n;
+    this.duration = 0n;
+    this.colorIndex = 0;
+    this.url = '';
+    this.target = '';
+    Object.assign(this, fields || {});
+  }
+
+  toJSON() {
+    return Object.assign({}, this, { start: String(this.start), duration: String(this.duration) });
+  }
+
+  static fromJSON(j) {
+    if (!j || typeof j !== 'object') return null;
+    try {
+      return new MarkerModel(Object.assign({}, j, { start: BigInt(j.start || 0), duration: BigInt(j.duration || 0) }));
+    } catch (e) {
+      return null;
+    }
+  }
+}
+
+const readMarkers = (list) => (Array.isArray(list) ? list.map(MarkerModel.fromJSON).filter(Boolean) : []);
+
+/** The fixed effects every clip has; Premiere does not let them be removed. */
 function intrinsicComponents(kind) {
+  const fixed = (list) => list.map((c) => Object.assign(c, { intrinsic: true }));
   if (kind === 'video') {
-    return [
+    return fixed([
       new ComponentModel('AE.ADBE Motion', 'Motion', [
         ['Position', { x: 0.5, y: 0.5 }], ['Scale', 100], ['Scale Width', 100], ['Uniform Scale', true],
         ['Rotation', 0], ['Anchor Point', { x: 0.5, y: 0.5 }], ['Anti-flicker Filter', 0],
       ]),
       new ComponentModel('AE.ADBE Opacity', 'Opacity', [['Opacity', 100], ['Blend Mode', 0]]),
-    ];
+    ]);
   }
-  return [
-    new ComponentModel('ADBE Volume', 'Volume', [['Bypass', false], ['Level', 1]]),
+  return fixed([
+    // Level is linear amplitude where 1.0 is +15 dB, so a clip's 0 dB is 10^(-15/20).
+    new ComponentModel('ADBE Volume', 'Volume', [['Bypass', false], ['Level', UNITY_LEVEL]]),
     new ComponentModel('ADBE Channel Volume', 'Channel Volume', [['Bypass', false], ['Left', 1], ['Right', 1]]),
     new ComponentModel('ADBE Panner', 'Panner', [['Balance', 0]]),
-  ];
+  ]);
 }
 
 class TrackItemModel extends Model {
@@ -123,6 +162,11 @@ class TrackItemModel extends Model {
     this.disabled = false;
     this.selected = false;
     this.components = intrinsicComponents(kind);
+    // Video transitions at the clip's head and tail: {matchName, duration (ticks),
+    // alignment, singleSided}, or null.
+    this.transitions = { start: null, end: null };
+    // Set on the track item of a Motion Graphics template: {template}.
+    this.graphic = null;
   }
 
   get outPoint() { return this.inPoint + scaled(this.end - this.start, this.speed); }
@@ -258,8 +302,11 @@ function cloneTrackItem(ti) {
   c.speed = ti.speed;
   c.reversed = ti.reversed;
   c.disabled = ti.disabled;
+  c.transitions = { start: ti.transitions.start && Object.assign({}, ti.transitions.start), end: ti.transitions.end && Object.assign({}, ti.transitions.end) };
+  c.graphic = ti.graphic && Object.assign({}, ti.graphic);
   c.components = ti.components.map((comp) => {
     const cc = new ComponentModel(comp.matchName, comp.displayName, []);
+    if (comp.intrinsic) cc.intrinsic = true;
     cc.params = comp.params.map((p) => {
       const pp = new ParamModel(p.displayName, p.value);
       pp.timeVarying = p.timeVarying;
@@ -330,18 +377,25 @@ function placeItem(seq, item, at, videoIndex, audioIndex, insert, limitShift) {
   const r = sourceRange(item);
   const dur = r.out - r.in;
   if (dur <= 0n) throw new SimReject(`'${item.name}' has an empty in/out range`);
+  // A clip whose media carries a speed (sidecar) plays its marked range in less or more
+  // timeline time; flooring keeps the out point inside the marked range.
+  const speed = mediaSpeed(item);
+  const len = lengthAtSpeed(dur, speed);
+  if (len <= 0n) throw new SimReject(`'${item.name}' is shorter than one tick at speed ${speed}`);
+  if (at + len > LATEST) throw new SimReject('Cannot place an item after the latest time Premiere can hold');
   const targets = [];
   if (r.hasVideo) targets.push(ensureTrack(seq, 'video', videoIndex));
   if (r.hasAudio) targets.push(ensureTrack(seq, 'audio', audioIndex));
   if (targets.length === 0) throw new SimReject(`'${item.name}' has neither video nor audio to place`);
   if (insert) {
-    for (const t of limitShift ? targets : seq.allTracks()) rippleOpen(t, at, dur);
+    for (const t of limitShift ? targets : seq.allTracks()) rippleOpen(t, at, len);
   } else {
-    for (const t of targets) clearRange(t, at, at + dur);
+    for (const t of targets) clearRange(t, at, at + len);
   }
   const placed = [];
   for (const t of targets) {
     const ti = new TrackItemModel(t.kind, item, at, at + dur, r.in);
+    if (speed !== 1) setTrackItemSpeed(ti, speed);
     t.items.push(ti);
     sortTrack(t);
     placed.push(ti);
@@ -349,29 +403,103 @@ function placeItem(seq, item, at, videoIndex, audioIndex, insert, limitShift) {
   return placed;
 }
 
-/** Removes track items; with ripple, later items on the same track close up. */
-function removeTrackItems(seq, items, ripple) {
+/**
+ * Removes track items; with ripple, later items on the same track close up. With
+ * `shiftOverlapping` as well, a track that lost nothing also closes up behind each removed
+ * span, but only where that span is empty on it (shifting would otherwise overlap).
+ */
+function removeTrackItems(seq, items, ripple, shiftOverlapping) {
+  const touched = new Set();
+  const removed = [];
   for (const track of seq.allTracks()) {
     const gone = track.items.filter((ti) => items.includes(ti));
     if (gone.length === 0) continue;
+    touched.add(track);
+    removed.push(...gone);
     track.items = track.items.filter((ti) => !items.includes(ti));
     if (ripple) {
       gone.sort((a, b) => (a.start > b.start ? -1 : 1));
-      for (const g of gone) {
-        const d = g.end - g.start;
-        for (const ti of track.items) {
-          if (ti.start >= g.end) { ti.start -= d; ti.end -= d; }
-        }
-      }
+      for (const g of gone) closeUp(track, g.start, g.end);
     }
     sortTrack(track);
   }
+  if (!ripple || !shiftOverlapping) return;
+  // Spans merged across tracks, right to left, so earlier spans keep their positions.
+  const spans = removed.map((g) => [g.start, g.end]).sort((a, b) => (a[0] < b[0] ? -1 : 1));
+  const merged = [];
+  for (const [a, b] of spans) {
+    const last = merged[merged.length - 1];
+    if (last && a <= last[1]) { if (b > last[1]) last[1] = b; } else merged.push([a, b]);
+  }
+  for (const track of seq.allTracks()) {
+    if (touched.has(track)) continue;
+    for (const [a, b] of merged.slice().reverse()) {
+      if (track.items.some((ti) => ti.start < b && a < ti.end)) continue;
+      closeUp(track, a, b);
+    }
+    sortTrack(track);
+  }
+}
+
+/** Moves every item at or after `end` left by `end - start`. */
+function closeUp(track, start, end) {
+  const d = end - start;
+  for (const ti of track.items) {
+    if (ti.start >= end) { ti.start -= d; ti.end -= d; }
+  }
+}
+
+/** Splits a track item at sequence time `t` (strictly inside it); returns the right part. */
+function splitTrackItem(track, ti, t) {
+  if (!(ti.start < t && t < ti.end)) return null;
+  const right = cloneTrackItem(ti);
+  right.inPoint = ti.inPoint + scaled(t - ti.start, ti.speed);
+  right.start = t;
+  right.end = ti.end;
+  ti.end = t;
+  track.items.push(right);
+  sortTrack(track);
+  return right;
+}
+
+/** The items on other tracks that Premiere keeps linked to `ti`: same source, same span. */
+function linkedItems(seq, ti) {
+  if (!ti.source) return [];
+  const own = seq.trackOf(ti);
+  return seq.allTracks().filter((t) => t !== own)
+    .flatMap((t) => t.items.filter((x) => x.source === ti.source && x.start === ti.start && x.end === ti.end));
+}
+
+/** Speed a sidecar gives a media file (1 when none). */
+function mediaSpeed(item) {
+  const s = item && item.media && typeof item.media.speed === 'number' ? item.media.speed : 1;
+  return s > 0 && isFinite(s) ? s : 1;
+}
+
+/** Timeline ticks that `source` ticks of media take at `speed`, floored so the source range is never exceeded. */
+function lengthAtSpeed(source, speed) {
+  return speed === 1 ? source : BigInt(Math.floor(Number(source) / speed));
+}
+
+/**
+ * The one way to change a track item's speed (sidecars at placement, the QE setSpeed):
+ * the source range stays, the item's length on the timeline follows, the start stays.
+ */
+function setTrackItemSpeed(ti, speed, reversed = ti.reversed) {
+  if (!(typeof speed === 'number' && speed > 0 && isFinite(speed))) throw new SimReject(`Speed ${speed} is not allowed`);
+  const source = ti.outPoint - ti.inPoint;
+  const len = lengthAtSpeed(source, speed);
+  if (len <= 0n) throw new SimReject(`At speed ${speed} the clip would be shorter than one tick`);
+  ti.speed = speed;
+  ti.reversed = !!reversed;
+  ti.end = ti.start + len;
 }
 
 /** Checks that a track item stays within its media and does not overlap a neighbour. */
 function checkTrackItem(seq, ti) {
   if (ti.start < 0n) throw new SimReject('A track item cannot start before the sequence start');
   if (ti.end <= ti.start) throw new SimReject('A track item must be longer than zero');
+  if (ti.end > LATEST) throw new SimReject('A track item cannot end after the latest time Premiere can hold');
   const limit = mediaLimit(ti.source);
   if (limit) {
     if (ti.inPoint < limit.start) throw new SimReject(`Trim past the head of '${ti.name}': the media starts earlier`);
@@ -508,6 +636,20 @@ class ProjectModel extends Model {
     return true;
   }
 
+  /** An edit Premiere makes on its own (not through a script transaction): one undo step. */
+  applyEdit(label, change) {
+    const before = snapshot(this);
+    try {
+      change();
+    } catch (e) {
+      restore(before);
+      throw e;
+    }
+    this._history.push({ label, actions: [], before });
+    this._redo = [];
+    this.markDirty();
+  }
+
   undo() {
     const step = this._history.pop();
     if (!step) return null;
@@ -546,6 +688,7 @@ class ProjectModel extends Model {
       width: info.width, height: info.height, hasVideo: info.hasVideo, hasAudio: info.hasAudio,
       audioChannels: info.audioChannels, sampleRate: info.sampleRate,
       startTicks: secondsToTicks(info.startSeconds).toString(), transcriptSource: info.transcript,
+      speed: info.speed, sceneCuts: info.sceneCuts.map((c) => secondsToTicks(c).toString()),
     };
     this.addChild(bin || this.root, item);
     return item;
@@ -564,8 +707,13 @@ class ProjectModel extends Model {
     const tiJson = (ti) => ({
       source: ti.source ? ti.source.id : null, name: ti.name, start: String(ti.start), end: String(ti.end),
       inPoint: String(ti.inPoint), speed: ti.speed, reversed: ti.reversed, disabled: ti.disabled,
+      graphic: ti.graphic,
+      transitions: {
+        start: ti.transitions.start && Object.assign({}, ti.transitions.start, { duration: String(ti.transitions.start.duration) }),
+        end: ti.transitions.end && Object.assign({}, ti.transitions.end, { duration: String(ti.transitions.end.duration) }),
+      },
       components: ti.components.map((c) => ({
-        matchName: c.matchName, displayName: c.displayName,
+        matchName: c.matchName, displayName: c.displayName, intrinsic: !!c.intrinsic,
         params: c.params.map((p) => ({
           displayName: p.displayName, value: p.value, timeVarying: p.timeVarying,
           keyframes: p.keyframes.map((k) => Object.assign({}, k, { position: String(k.position) })),
@@ -599,7 +747,7 @@ class ProjectModel extends Model {
       Object.assign(n, {
         id: j.id, color: j.color, media: j.media, inPoint: bigOrNull(j.inPoint), outPoint: bigOrNull(j.outPoint),
         subclip: j.subclip, xmp: j.xmp, projectMetadata: j.projectMetadata, transcript: j.transcript,
-        offline: !!j.offline, markers: j.markers || [],
+        offline: !!j.offline, markers: readMarkers(j.markers),
       });
       n._sequenceGuid = j.sequence;
       byId.set(n.id, n);
@@ -614,9 +762,12 @@ class ProjectModel extends Model {
       t.muted = !!j.muted;
       t.items = j.items.map((x) => {
         const ti = new TrackItemModel(kind, byId.get(x.source) || null, BigInt(x.start), BigInt(x.end), BigInt(x.inPoint));
-        Object.assign(ti, { name: x.name, speed: x.speed, reversed: x.reversed, disabled: x.disabled });
+        Object.assign(ti, { name: x.name, speed: x.speed, reversed: x.reversed, disabled: x.disabled, graphic: x.graphic || null });
+        const tr = (v) => (v && typeof v === 'object' ? Object.assign({}, v, { duration: BigInt(v.duration || 0) }) : null);
+        if (x.transitions) ti.transitions = { start: tr(x.transitions.start), end: tr(x.transitions.end) };
         ti.components = x.components.map((c) => {
           const cm = new ComponentModel(c.matchName, c.displayName, []);
+          if (c.intrinsic) cm.intrinsic = true;
           cm.params = c.params.map((q) => {
             const pm = new ParamModel(q.displayName, q.value);
             pm.timeVarying = q.timeVarying;
@@ -636,7 +787,7 @@ class ProjectModel extends Model {
       Object.assign(seq, {
         guid: s.guid, video: s.video.map((t) => readTrack('video', t)), audio: s.audio.map((t) => readTrack('audio', t)),
         playhead: BigInt(s.playhead || 0), inPoint: bigOrNull(s.inPoint), outPoint: bigOrNull(s.outPoint),
-        zeroPoint: BigInt(s.zeroPoint || 0), workIn: bigOrNull(s.workIn), workOut: bigOrNull(s.workOut), markers: s.markers || [],
+        zeroPoint: BigInt(s.zeroPoint || 0), workIn: bigOrNull(s.workIn), workOut: bigOrNull(s.workOut), markers: readMarkers(s.markers),
       });
       p.sequences.push(seq);
     }
@@ -664,6 +815,13 @@ class ProjectModel extends Model {
 // ---------------------------------------------------------------------------------------
 // The application
 
+/** Premiere's encoder: the target of encoder events and its Media Encoder queue. */
+class EncoderModel {
+  constructor() {
+    this.queue = [];
+  }
+}
+
 class AppModel {
   constructor(options = {}) {
     this.version = normaliseVersion(options.version);
@@ -674,6 +832,14 @@ class AppModel {
     this.timers = new Set();
     this.sourceMonitor = { item: null, file: null, position: 0n, playing: false };
     this.transcribeMs = options.transcribeMs === undefined ? 20 : options.transcribeMs;
+    // Export: whether Media Encoder is installed, how long renders take, and whether frame
+    // export doubles the file extension (as Adobe's frame-export sample reports).
+    this.ameInstalled = !!options.ameInstalled;
+    this.renderMs = options.renderMs === undefined ? 40 : options.renderMs;
+    this.frameExportDoubleExtension = options.frameExportDoubleExtension !== false;
+    this.encoder = new EncoderModel();
+    // Creative Cloud libraries: {libraryName: {elementName: path of a .mogrt}}.
+    this.libraries = options.libraries || {};
   }
 
   emit(name, target, payload) {
@@ -756,7 +922,8 @@ class AppModel {
 
 module.exports = {
   displayFormatFor,
-  AppModel, ProjectModel, ItemModel, SequenceModel, TrackModel, TrackItemModel, ComponentModel, ParamModel,
+  AppModel, ProjectModel, ItemModel, SequenceModel, TrackModel, TrackItemModel, ComponentModel, ParamModel, MarkerModel,
   sourceRange, placeItem, clearRange, rippleOpen, removeTrackItems, checkTrackItem, cloneTrackItem,
   ensureTrack, sortTrack, secondsToTicks, defaultSettings, TPS,
+  splitTrackItem, linkedItems, setTrackItemSpeed, mediaSpeed, lengthAtSpeed,
 };

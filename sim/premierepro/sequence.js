@@ -6,9 +6,11 @@ const { view, modelOf, illegalConstructor, SimReject } = require('./internal');
 const {
   SequenceModel, TrackModel, TrackItemModel, ComponentModel, ParamModel, ItemModel,
   placeItem, clearRange, rippleOpen, removeTrackItems, checkTrackItem, cloneTrackItem, ensureTrack, sortTrack, displayFormatFor,
+  splitTrackItem, linkedItems, lengthAtSpeed,
 } = require('./model');
 const { TickTime, FrameRate, Guid, RectF, PointF, Color, TimeDisplay, bigOf, fromBig, rateFromTicksPerFrame } = require('./values');
 const { Constants } = require('./constants');
+const { valueAt } = require('./keyframes');
 
 /** A detached copy of sequence settings, as handed out by Sequence.getSettings. */
 class SettingsModel {}
@@ -407,15 +409,15 @@ function install(api, app) {
     createSetInPointAction(tickTime) {
       const t = bigOf(tickTime);
       return tiAction(this, 'TrackItem.createSetInPointAction', (ti) => {
-        // The source out point stays; the clip's end follows.
+        // The source out point stays; the clip's end follows (at the clip's speed).
         const out = ti.outPoint;
         ti.inPoint = t;
-        ti.end = ti.start + (out - t);
+        ti.end = ti.start + lengthAtSpeed(out - t, ti.speed);
       });
     },
     createSetOutPointAction(tickTime) {
       const t = bigOf(tickTime);
-      return tiAction(this, 'TrackItem.createSetOutPointAction', (ti) => { ti.end = ti.start + (t - ti.inPoint); });
+      return tiAction(this, 'TrackItem.createSetOutPointAction', (ti) => { ti.end = ti.start + lengthAtSpeed(t - ti.inPoint, ti.speed); });
     },
     async getStartTime() { return T(tiOf(this).start); },
     async getEndTime() { return T(tiOf(this).end); },
@@ -423,7 +425,8 @@ function install(api, app) {
       const t = bigOf(tickTime);
       // A head trim keeps the clip in sync: start and source in point move together.
       return tiAction(this, 'TrackItem.createSetStartAction', (ti) => {
-        ti.inPoint += t - ti.start;
+        const d = t - ti.start;
+        ti.inPoint += ti.speed === 1 ? d : BigInt(Math.round(Number(d) * ti.speed));
         ti.start = t;
       });
     },
@@ -546,10 +549,11 @@ function install(api, app) {
       const s = editorOf(this);
       const items = selectionOf(trackItemSelection).items.slice();
       const doRipple = !!ripple;
+      const shift = !!shiftOverLapping;
       return api.action(s.project, 'SequenceEditor.createRemoveItemsAction', () => {
         const mine = items.filter((ti) => s.trackOf(ti));
         if (mine.length === 0) throw new SimReject('Nothing of this sequence is in the selection');
-        removeTrackItems(s, mine, doRipple);
+        removeTrackItems(s, mine, doRipple, shift);
       });
     }
 
@@ -586,6 +590,56 @@ function install(api, app) {
     }
   };
 
+  // -- Scene edit detection ------------------------------------------------------------
+
+  /**
+   * Premiere analyses the selected video clips and acts at every detected cut. The
+   * analysis here is the media's `sceneCuts` list (media time); a cut counts when it lies
+   * strictly inside a clip's source range. Each call is one undo step of its own.
+   */
+  function detectScenes(items, op) {
+    const U = api.SequenceUtils;
+    const bySequence = new Map();
+    for (const ti of items) {
+      const seq = ownerOf(ti);
+      if (!bySequence.has(seq)) bySequence.set(seq, []);
+      bySequence.get(seq).push(ti);
+    }
+    for (const [seq, list] of bySequence) {
+      const label = op === U.SEQUENCE_OPERATION_APPLYCUT ? 'Scene Edit Detection'
+        : op === U.SEQUENCE_OPERATION_CREATEMARKER ? 'Scene Edit Detection (Markers)' : 'Scene Edit Detection (Subclips)';
+      seq.project.applyEdit(label, () => {
+        for (const ti of list) {
+          const cuts = ((ti.source.media && ti.source.media.sceneCuts) || []).map((c) => BigInt(c))
+            .filter((c) => ti.inPoint < c && c < ti.outPoint);
+          if (cuts.length === 0) continue;
+          const at = cuts.map((c) => ti.start + BigInt(Math.floor(Number(c - ti.inPoint) / ti.speed)));
+          if (op === U.SEQUENCE_OPERATION_APPLYCUT) {
+            // The linked audio is cut with the picture, as in the panel with linked selection on.
+            for (const piece of [ti].concat(linkedItems(seq, ti))) {
+              const track = seq.trackOf(piece);
+              let current = piece;
+              for (const t of at) current = splitTrackItem(track, current, t) || current;
+            }
+          } else if (op === U.SEQUENCE_OPERATION_CREATEMARKER) {
+            for (const t of at) {
+              seq.markers.push({ name: '', comments: '', type: 'Comment', start: t.toString(), duration: '0', colorIndex: 0 });
+            }
+          } else {
+            const bounds = [ti.inPoint].concat(cuts, [ti.outPoint]);
+            const parent = ti.source.parent || seq.project.root;
+            for (let i = 0; i + 1 < bounds.length; i++) {
+              const sub = new ItemModel(seq.project, 'clip', `${ti.source.name} Scene ${i + 1}`);
+              sub.media = ti.source.media;
+              sub.subclip = { start: bounds[i].toString(), end: bounds[i + 1].toString(), hard: false, takeVideo: true, takeAudio: true };
+              seq.project.addChild(parent, sub);
+            }
+          }
+        }
+      });
+    }
+  }
+
   // -- SequenceUtils -------------------------------------------------------------------
 
   // The work area bar, from Adobe's sample (workAreaUtils.ts, 26.5 beta declarations):
@@ -617,10 +671,15 @@ function install(api, app) {
   api.SequenceUtils = class SequenceUtils {
     constructor() { illegalConstructor(); }
     static async performSceneEditDetectionOnSelection(clipOperation, trackItemSelection) {
+      // The selection is read at the call, so a selection handed in from its creation
+      // callback works although the promise settles after the callback has returned.
       const sel = selectionOf(trackItemSelection);
       const ops = [api.SequenceUtils.SEQUENCE_OPERATION_APPLYCUT, api.SequenceUtils.SEQUENCE_OPERATION_CREATEMARKER, api.SequenceUtils.SEQUENCE_OPERATION_CREATESUBCLIP];
       if (!ops.includes(clipOperation)) throw new Error(`Unknown scene edit operation '${clipOperation}'`);
-      return sel.items.some((ti) => ti.kind === 'video');
+      const items = sel.items.filter((ti) => ti.kind === 'video' && ti.source && ownerOf(ti));
+      if (items.length === 0) return false;
+      detectScenes(items, clipOperation);
+      return true;
     }
     static get SEQUENCE_OPERATION_APPLYCUT() { return 'ApplyCut'; }
     static get SEQUENCE_OPERATION_CREATEMARKER() { return 'CreateMarker'; }
@@ -662,6 +721,7 @@ function install(api, app) {
       return api.action(seq && seq.project, 'ComponentChain.createRemoveComponentAction', () => {
         const i = ti.components.indexOf(comp);
         if (i < 0) throw new SimReject('The component is not in this chain');
+        if (comp.intrinsic) throw new SimReject(`'${comp.displayName}' is a fixed effect and cannot be removed`);
         ti.components.splice(i, 1);
       });
     },
@@ -737,23 +797,6 @@ function install(api, app) {
     return d;
   };
 
-  function valueAt(p, t) {
-    if (!p.timeVarying || p.keyframes.length === 0) return p.value;
-    const ks = p.keyframes;
-    if (t <= ks[0].position) return ks[0].value;
-    if (t >= ks[ks.length - 1].position) return ks[ks.length - 1].value;
-    for (let i = 0; i < ks.length - 1; i++) {
-      const a = ks[i];
-      const b = ks[i + 1];
-      if (t >= a.position && t <= b.position) {
-        if (typeof a.value !== 'number' || typeof b.value !== 'number' || a.interpolation === 4) return a.value;
-        const f = Number(t - a.position) / Number(b.position - a.position);
-        return a.value + (b.value - a.value) * f;
-      }
-    }
-    return p.value;
-  }
-
   const paramAction = (obj, what, change) => {
     const p = paramOf(obj);
     return api.action(ownerProject(p), what, () => change(p));
@@ -811,8 +854,16 @@ function install(api, app) {
       const d = Object.assign({}, kfData(inKeyFrame));
       return paramAction(this, 'ComponentParam.createAddKeyframeAction', (p) => {
         if (!p.timeVarying) throw new SimReject(`'${p.displayName}' is not time-varying`);
-        p.keyframes = p.keyframes.filter((k) => k.position !== d.position).concat([d]);
-        p.keyframes.sort((x, y) => (x.position < y.position ? -1 : 1));
+        // Keyframes stay sorted by position; one at the same position is replaced.
+        const ks = p.keyframes;
+        let lo = 0;
+        let hi = ks.length;
+        while (lo < hi) {
+          const mid = (lo + hi) >> 1;
+          if (ks[mid].position < d.position) lo = mid + 1;
+          else hi = mid;
+        }
+        ks.splice(lo, lo < ks.length && ks[lo].position === d.position ? 1 : 0, d);
       });
     }
     createSetTimeVaryingAction(inTimeVarying) {

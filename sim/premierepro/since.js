@@ -40,6 +40,8 @@ const SINCE = [
   { class: 'Marker', member: 'guid', since: '26.3', source: REF + 'marker; ' + CHANGELOG_263 + ' ("Marker objects gained a unique guid property")' },
   { class: 'SourceMonitor', member: 'setPosition', static: true, since: '26.3', source: CHANGELOG_263 + ' ("SourceMonitor.setPosition added")' },
   { class: 'ProjectConverter', member: 'exportAAF', static: true, since: '26.3', source: CHANGELOG_263 },
+  { class: 'ProjectConverter', member: 'AAF_EXPORT_AUDIO_FORMAT_AIFF', static: true, since: '26.3', source: REF + 'projectconverter (arrived with exportAAF); ' + CHANGELOG_263 },
+  { class: 'ProjectConverter', member: 'AAF_EXPORT_AUDIO_FORMAT_WAV', static: true, since: '26.3', source: REF + 'projectconverter (arrived with exportAAF); ' + CHANGELOG_263 },
   { class: 'EncoderManager', member: 'startBatchEncode', since: '26.3', source: CHANGELOG_263 },
   { class: 'EncoderManager', member: 'launchEncoder', since: '26.3', source: CHANGELOG_263 },
   { class: 'EncoderManager', member: 'setEmbeddedXMPEnabled', since: '26.3', source: CHANGELOG_263 },

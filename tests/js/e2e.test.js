@@ -146,3 +146,92 @@ test('an agent builds and reads a sequence through the bridge', { skip: SKIP, ti
     assert.equal(ping.project, 'Agent.prproj');
   });
 });
+
+test('an agent makes a rough cut through the bridge', { skip: SKIP, timeout: 60000 }, async (t) => {
+  const home = tempDir('cutrelay-e2e-home-');
+  const work = tempDir('cutrelay-e2e-work-');
+  t.after(() => {
+    fs.rmSync(home, { recursive: true, force: true });
+    fs.rmSync(work, { recursive: true, force: true });
+  });
+  const { port } = await startBridge(t, home);
+  start(t, process.execPath, [path.join(ROOT, 'sim', 'main.js'), '--only', 'uxp'], { HOME: home });
+  const send = agent(port);
+  await pluginReady(send);
+
+  const files = makeMedia(work, ['intro_8s_25fps.mp4', 'talk_20s_25fps.mp4', 'broll_5s_25fps.mp4']);
+  fs.writeFileSync(files[1] + '.simmeta.json', JSON.stringify({ sceneCuts: [6] }));
+  const must = async (command, args) => {
+    const r = await send(command, args);
+    assert.equal(r.success, true, `${command}: ${JSON.stringify(r)}`);
+    assert.equal(r.verb, command);
+    return r;
+  };
+  /** V1, V2 and A1 as [ref, start, end, inPoint] rows, read back with get_sequence. */
+  const read = async () => {
+    const s = await must('premiere_get_sequence', { detail: false });
+    const rows = (tr) => tr.clips.map((c) => [c.ref, c.start.seconds, c.end.seconds, c.inPoint]);
+    return { V1: rows(s.videoTracks[0]), V2: rows(s.videoTracks[1]), A1: rows(s.audioTracks[0]) };
+  };
+
+  await must('premiere_new_project', { path: path.join(work, 'Rough') });
+  const imported = await must('premiere_import_media', { paths: files });
+  const [intro, talk, broll] = imported.items.map((i) => i.id);
+  await must('premiere_create_sequence', { name: 'Rough cut' });
+  await must('premiere_set_sequence_settings', { fps: 25 });
+
+  await t.test('append, insert and overwrite build the cut', async () => {
+    assert.equal((await must('premiere_append_clip', { item: intro })).at.seconds, 0);
+    assert.equal((await must('premiere_append_clip', { item: talk })).at.seconds, 8);
+    const ins = await must('premiere_insert_clip', { item: broll, time: '00:00:18:00' });
+    assert.equal(ins.placed.ref, 'V1:2');
+    await must('premiere_overwrite_clip', { item: broll, time: 2, track: 'V2' });
+    assert.deepEqual(await read(), {
+      V1: [['V1:0', 0, 8, 0], ['V1:1', 8, 18, 0], ['V1:2', 18, 23, 0], ['V1:3', 23, 33, 10]],
+      V2: [['V2:0', 2, 7, 0]],
+      A1: [['A1:0', 0, 8, 0], ['A1:1', 8, 18, 0], ['A1:2', 18, 23, 0], ['A1:3', 23, 33, 10]],
+    });
+  });
+
+  await t.test('trim, razor, remove with ripple and close the gap', async () => {
+    const trim = await must('premiere_trim_clip', { clip: 'V1:0', trimStart: 2 });
+    assert.deepEqual([trim.linked, trim.after.start.seconds, trim.after.inPoint], [['A1:0'], 2, 2]);
+    const cut = await send('premiere_razor', { time: 28 });
+    assert.deepEqual([cut.success, cut.cutTracks, cut.method], [true, ['V1', 'A1'], 'uxp-overwrite']);
+    assert.deepEqual(await must('premiere_remove_clips', { clip: 'V1:4', ripple: true }).then((r) => r.removed), ['V1:4', 'A1:4']);
+    assert.deepEqual(await must('premiere_remove_gap', { clip: 'V1:0' }).then((r) => [r.closed, r.movedClips]), [2, 8]);
+    assert.deepEqual(await read(), {
+      V1: [['V1:0', 0, 6, 2], ['V1:1', 6, 16, 0], ['V1:2', 16, 21, 0], ['V1:3', 21, 26, 10]],
+      V2: [['V2:0', 2, 7, 0]],
+      A1: [['A1:0', 0, 6, 2], ['A1:1', 6, 16, 0], ['A1:2', 16, 21, 0], ['A1:3', 21, 26, 10]],
+    });
+  });
+
+  await t.test('select, disable, rename, duplicate, scene detection and tracks', async () => {
+    assert.deepEqual((await must('premiere_select_clips', { clip: 'V2:0' })).selected, ['V2:0', 'A2:0']);
+    assert.equal((await must('premiere_get_selection', {})).count, 2);
+    assert.equal((await must('premiere_clear_selection', {})).cleared, true);
+    await must('premiere_set_clip_enabled', { clip: 'V2:0', enabled: false });
+    await must('premiere_rename_clip', { clip: 'V2:0', name: 'Cutaway' });
+    await must('premiere_duplicate_clip', { clip: 'V2:0', offset: 20 });
+    assert.deepEqual((await must('premiere_scene_edit_detection', { clip: 'V1:1' })).started, true);
+    assert.deepEqual((await must('premiere_set_track_mute', { track: 'A1' })).muted, true);
+    await must('premiere_rename_track', { track: 'V2', name: 'B-roll' });
+    const s = await must('premiere_get_sequence', {});
+    assert.deepEqual(s.videoTracks[1].clips.map((c) => [c.name, c.disabled, c.start.seconds]), [['Cutaway', true, 2], ['Cutaway', true, 22]]);
+    assert.deepEqual(s.videoTracks[0].clips.map((c) => [c.start.seconds, c.end.seconds]).slice(1, 3), [[6, 12], [12, 16]], 'cut at the scene change 6 s into the talk');
+    assert.deepEqual([s.videoTracks[1].name, s.audioTracks[0].muted], ['B-roll', true]);
+  });
+
+  await t.test('bad references fail alone with their codes and texts', async () => {
+    const before = await read();
+    const r = await send('premiere_move_clip', { clip: 'V9:99', by: 1 });
+    assert.deepEqual([r.success, r.errorCode, r.error], [false, 'track_not_found', "V9 doesn't exist (sequence has 3 video tracks). premiere_add_tracks can add more."]);
+    const g = await send('premiere_trim_clip', { clip: 'V1:0', trimStart: -5 });
+    assert.deepEqual([g.success, g.errorCode], [false, 'transaction_failed']);
+    const m = await send('premiere_remove_clips', {});
+    assert.deepEqual([m.errorCode, m.error], ['bad_args', 'clip or clips is required']);
+    assert.deepEqual(await read(), before);
+    assert.equal((await send('premiere_ping', {})).success, true, 'the plug-in is still connected');
+  });
+});

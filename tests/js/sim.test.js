@@ -184,6 +184,19 @@ test('timeline edits', async (t) => {
     for (const ti of all) types.push([await ti.getType(), (await ti.getStartTime()).seconds]);
     assert.deepEqual(types, [[0, 0], [1, 1], [1, 4], [1, 6]]);
   });
+
+  await t.test('clip speed has one setter; at speed, trims move the source faster', async () => {
+    const { setTrackItemSpeed } = require('../../sim/premierepro/model');
+    const { peekModel } = require('../../sim/premierepro/internal');
+    const [first] = (await s.seq.getVideoTrack(0)).getTrackItems(s.ppro.Constants.TrackItemType.CLIP, false);
+    setTrackItemSpeed(peekModel(first), 2);
+    assert.equal(await first.getSpeed(), 2);
+    assert.deepEqual((await s.clips())[0], [1, 2.5, 1], 'three source seconds play in one and a half');
+    assert.equal((await first.getOutPoint()).seconds, 4);
+    assert.equal(s.tx('Trim', () => first.createSetStartAction(s.T(1.5))), true);
+    assert.deepEqual((await s.clips())[0], [1.5, 2.5, 2], 'half a second later on the timeline is a second later in the source');
+    assert.throws(() => setTrackItemSpeed(peekModel(first), 0), /not allowed/);
+  });
 });
 
 test('project files round-trip', async (t) => {

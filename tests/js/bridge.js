@@ -1,0 +1,78 @@
+'use strict';
+// Running the real bridge binary and the simulator as child processes, and talking to the
+// bridge as an agent does (HTTP on loopback). Used by the end-to-end tests.
+
+const assert = require('node:assert/strict');
+const fs = require('fs');
+const path = require('path');
+const { spawn } = require('child_process');
+const { ROOT } = require('./helpers');
+
+const BIN = path.resolve(ROOT, process.env.CUTRELAY_BIN || 'build/cutrelay');
+const HAVE_BIN = fs.existsSync(BIN);
+if (!HAVE_BIN && process.env.CUTRELAY_BIN) throw new Error(`CUTRELAY_BIN=${process.env.CUTRELAY_BIN} does not exist`);
+const SKIP = HAVE_BIN ? false : `no bridge binary at ${BIN} (build it or set CUTRELAY_BIN)`;
+
+const sleep = (ms) => new Promise((r) => setTimeout(r, ms));
+
+/** Polls `fn` until it returns something truthy; fails after `ms`. */
+async function until(what, fn, ms) {
+  const end = Date.now() + ms;
+  let last;
+  while (Date.now() < end) {
+    try {
+      const v = await fn();
+      if (v) return v;
+    } catch (e) {
+      last = e;
+    }
+    await sleep(50);
+  }
+  throw new Error(`timed out waiting for ${what}${last ? ': ' + last.message : ''}`);
+}
+
+/** Starts a child process that is killed (by its own pid) when the test ends. */
+function start(t, cmd, args, env) {
+  const child = spawn(cmd, args, { env: Object.assign({}, process.env, env), stdio: ['ignore', 'pipe', 'pipe'] });
+  child.out = '';
+  child.err = '';
+  child.stdout.on('data', (d) => { child.out += d; });
+  child.stderr.on('data', (d) => { child.err += d; });
+  t.after(() => { if (child.exitCode === null) child.kill('SIGKILL'); });
+  return child;
+}
+
+async function startBridge(t, home) {
+  const file = path.join(home, '.quor', 'cutrelay', 'connection.json');
+  try { fs.rmSync(file); } catch (e) { /* first start */ }
+  const bridge = start(t, BIN, ['--port', '0'], { HOME: home });
+  const conn = await until('connection.json', () => {
+    const c = JSON.parse(fs.readFileSync(file, 'utf8'));
+    return c.port && c.token ? c : null;
+  }, 5000);
+  return { bridge, port: conn.port };
+}
+
+/** An agent: sends one command and returns the bridge's JSON answer. */
+function agent(port) {
+  return async (command, args = {}) => {
+    const res = await fetch(`http://127.0.0.1:${port}/command`, {
+      method: 'POST',
+      headers: { 'Content-Type': 'application/json' },
+      body: JSON.stringify({ command, args }),
+      signal: AbortSignal.timeout(20000),
+    });
+    assert.equal(res.status, 200);
+    return res.json();
+  };
+}
+
+/** Waits until the plug-in answers a ping through the bridge. */
+async function pluginReady(send) {
+  return until('the plug-in to connect', async () => {
+    const r = await send('premiere_ping', { timeoutSec: 2 });
+    return r.success ? r : null;
+  }, 10000);
+}
+
+module.exports = { BIN, SKIP, until, start, startBridge, agent, pluginReady };
