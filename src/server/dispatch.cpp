@@ -10,6 +10,7 @@
 #include "host/status.hpp"
 #include "hub/event_feed.hpp"
 #include "hub/forwarding.hpp"
+#include "installer/plugin_installer.hpp"
 
 namespace cutrelay {
 
@@ -38,6 +39,8 @@ asio::awaitable<std::optional<json>> run_local(const StatePtr& state, std::strin
   if (verb == "contact_sheet") co_return co_await contact_sheet(verb_context(state), args);
   if (verb == "read_file_base64") co_return co_await read_file_base64(args);
   if (verb == "monitor_snapshot") co_return co_await monitor_snapshot(verb_context(state), args);
+  if (verb == "install_plugin") co_return co_await install_plugin(state, args);
+  if (verb == "plugin_info") co_return plugin_info(*state);
   co_return std::nullopt;
 }
 
