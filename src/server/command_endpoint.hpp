@@ -4,6 +4,8 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include <boost/asio/awaitable.hpp>
 #include <boost/beast/http/verb.hpp>
@@ -19,6 +21,7 @@ struct HttpReply {
   std::string content_type;  // empty for an empty body
   std::string body;
   std::string allow;  // the Allow header, when set
+  std::vector<std::pair<std::string, std::string>> headers;  // any further headers
 };
 
 HttpReply text_reply(unsigned status, std::string text);

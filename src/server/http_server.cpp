@@ -20,6 +20,7 @@
 
 #include "host/status.hpp"
 #include "server/command_endpoint.hpp"
+#include "server/mcp_endpoint.hpp"
 #include "server/request_guard.hpp"
 #include "common/log.hpp"
 #include "hub/plugin_hub.hpp"
@@ -50,8 +51,8 @@ bool has_body(const http::request_parser<http::empty_body>& parser) {
   return parser.chunked() || parser.content_length().value_or(0) > 0;
 }
 
-template <class Fields>
-std::optional<std::string_view> header_value(const Fields& fields, http::field name) {
+template <class Fields, class Name>
+std::optional<std::string_view> header_value(const Fields& fields, Name name) {
   const auto it = fields.find(name);
   if (it == fields.end()) return std::nullopt;
   return it->value();
@@ -64,6 +65,7 @@ asio::awaitable<bool> send(beast::tcp_stream& stream, HttpReply reply, unsigned 
   http::response<http::string_body> response{static_cast<http::status>(reply.status), version};
   if (!reply.content_type.empty()) response.set(http::field::content_type, reply.content_type);
   if (!reply.allow.empty()) response.set(http::field::allow, reply.allow);
+  for (auto& [name, value] : reply.headers) response.set(name, value);
   response.body() = std::move(reply.body);
   response.keep_alive(keep_alive);
   response.prepare_payload();
@@ -130,7 +132,9 @@ asio::awaitable<void> serve_connection(StatePtr state, beast::tcp_stream stream)
     const bool head = method == http::verb::head;
     bool keep_alive = request.keep_alive();
 
-    if (path == "/" || path == "/command") {
+    if (path == "/" || path == "/command" || path == "/mcp") {
+      // Decided now: `path` views the header, which the body parser below takes over.
+      const bool mcp_route = path == "/mcp";
       // Requests from web pages are refused before their body is even read.
       if (auto refusal = guard_request(header_value(request, http::field::host),
                                        header_value(request, http::field::origin))) {
@@ -166,8 +170,15 @@ asio::awaitable<void> serve_connection(StatePtr state, beast::tcp_stream stream)
       const auto content_type = header_value(message, http::field::content_type);
       // The command may take minutes; the client is not expected to send meanwhile.
       stream.expires_never();
-      HttpReply reply =
-          co_await handle_command(state, method, content_type, std::move(message.body()));
+      HttpReply reply;
+      if (mcp_route) {
+        McpRequest mcp{method, content_type, header_value(message, http::field::accept),
+                       header_value(message, "Mcp-Session-Id"),
+                       header_value(message, "MCP-Protocol-Version"), std::move(message.body())};
+        reply = co_await handle_mcp(state, mcp_sessions(), std::move(mcp));
+      } else {
+        reply = co_await handle_command(state, method, content_type, std::move(message.body()));
+      }
       if (!co_await send(stream, std::move(reply), version, keep_alive, head)) co_return;
       if (!keep_alive) break;
       continue;

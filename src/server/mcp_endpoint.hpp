@@ -1,0 +1,81 @@
+#pragma once
+// The Model Context Protocol endpoint "/mcp" (Streamable HTTP): every catalogued verb as a
+// tool, each call run through the same dispatch as the command endpoint.
+#include <chrono>
+#include <cstddef>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+
+#include <boost/asio/awaitable.hpp>
+#include <boost/beast/http/verb.hpp>
+
+#include "hub/bridge_state.hpp"
+#include "server/command_endpoint.hpp"
+
+namespace cutrelay {
+
+// Protocol revisions served, newest first; the first is answered to a client that asks for
+// one we do not know.
+inline constexpr std::string_view kMcpRevisions[] = {"2025-11-25", "2025-06-18", "2025-03-26",
+                                                     "2024-11-05"};
+
+bool is_supported_mcp_revision(std::string_view revision);
+
+// JSON-RPC error codes.
+inline constexpr int kParseError = -32700;
+inline constexpr int kInvalidRequest = -32600;
+inline constexpr int kMethodNotFound = -32601;
+inline constexpr int kInvalidParams = -32602;
+inline constexpr int kInternalError = -32603;
+inline constexpr int kSessionNotFound = -32001;
+
+json jsonrpc_error(const json& id, int code, std::string message);
+
+// The sessions opened by `initialize`: an id handed to the client and the revision agreed.
+// Only the most recently used ones are kept, so clients that never end their sessions
+// cannot make the table grow without bound.
+class McpSessions {
+ public:
+  explicit McpSessions(std::size_t capacity = 4096) : capacity_(capacity) {}
+  std::string open(std::string revision);
+  // The revision of a live session (and marks it used), or nothing.
+  std::optional<std::string> revision(const std::string& id);
+  bool close(const std::string& id);
+
+ private:
+  struct Session {
+    std::string revision;
+    std::uint64_t used = 0;
+  };
+  std::mutex mutex_;
+  std::unordered_map<std::string, Session> sessions_;
+  std::uint64_t clock_ = 0;
+  std::size_t capacity_;
+};
+
+// The `tools/call` result for a command answer. Inline images (the `image` of an answer,
+// each `frames[i].image`) become image content blocks and their Base64 is replaced by a
+// note in the text and structured copies. `structured` adds `structuredContent`, which
+// revisions before 2025-06-18 lack.
+json tool_call_result(json answer, bool structured);
+
+struct McpRequest {
+  boost::beast::http::verb method = boost::beast::http::verb::post;
+  std::optional<std::string_view> content_type;
+  std::optional<std::string_view> accept;
+  std::optional<std::string_view> session_id;
+  std::optional<std::string_view> protocol_version;
+  std::string body;
+};
+
+// Serves one HTTP request to "/mcp" whose body has been read.
+boost::asio::awaitable<HttpReply> handle_mcp(StatePtr state, McpSessions& sessions,
+                                             McpRequest request);
+
+// The sessions of this process's "/mcp".
+McpSessions& mcp_sessions();
+
+}  // namespace cutrelay

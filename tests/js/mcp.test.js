@@ -1,0 +1,367 @@
+'use strict';
+// MCP end to end: the official MCP SDK's client against the real bridge (Streamable HTTP at
+// /mcp) and the real stdio relay (cutrelay-mcp), with the simulator running the plug-in.
+//
+// The bridge comes from $CUTRELAY_BIN (default build/cutrelay); the relay is the
+// cutrelay-mcp beside it.
+
+const test = require('node:test');
+const assert = require('node:assert/strict');
+const fs = require('fs');
+const http = require('http');
+const path = require('path');
+const { spawn } = require('child_process');
+const { Client } = require('@modelcontextprotocol/sdk/client/index.js');
+const { StreamableHTTPClientTransport } = require('@modelcontextprotocol/sdk/client/streamableHttp.js');
+const { StdioClientTransport } = require('@modelcontextprotocol/sdk/client/stdio.js');
+const { ROOT, tempDir, makeMedia } = require('./helpers');
+
+const BIN = path.resolve(ROOT, process.env.CUTRELAY_BIN || 'build/cutrelay');
+const RELAY = path.join(path.dirname(BIN), 'cutrelay-mcp');
+const HAVE_BIN = fs.existsSync(BIN) && fs.existsSync(RELAY);
+if (!HAVE_BIN && process.env.CUTRELAY_BIN) throw new Error(`no ${BIN} and ${RELAY} (CUTRELAY_BIN=${process.env.CUTRELAY_BIN})`);
+const SKIP = HAVE_BIN ? false : `no bridge and relay binaries at ${BIN} (build them or set CUTRELAY_BIN)`;
+
+const sleep = (ms) => new Promise((r) => setTimeout(r, ms));
+
+async function until(what, fn, ms) {
+  const end = Date.now() + ms;
+  let last;
+  while (Date.now() < end) {
+    try {
+      const v = await fn();
+      if (v) return v;
+    } catch (e) {
+      last = e;
+    }
+    await sleep(50);
+  }
+  throw new Error(`timed out waiting for ${what}${last ? ': ' + last.message : ''}`);
+}
+
+function start(t, cmd, args, env, stdio = ['ignore', 'pipe', 'pipe']) {
+  const child = spawn(cmd, args, { env: Object.assign({}, process.env, env), stdio });
+  child.out = '';
+  child.err = '';
+  if (child.stdout) child.stdout.on('data', (d) => { child.out += d; });
+  if (child.stderr) child.stderr.on('data', (d) => { child.err += d; });
+  t.after(() => { if (child.exitCode === null && child.signalCode === null) child.kill('SIGKILL'); });
+  return child;
+}
+
+const connectionFile = (home) => path.join(home, '.quor', 'cutrelay', 'connection.json');
+const readConnection = (home) => JSON.parse(fs.readFileSync(connectionFile(home), 'utf8'));
+
+async function startBridge(t, home) {
+  const bridge = start(t, BIN, [], { HOME: home });
+  const conn = await until('connection.json', () => {
+    const c = readConnection(home);
+    return c.pid === bridge.pid ? c : null;
+  }, 5000);
+  return { bridge, port: conn.port };
+}
+
+/** Whether a process runs (a zombie, killed but not yet reaped by its parent, does not). */
+function alive(pid) {
+  try {
+    process.kill(pid, 0);
+  } catch (e) {
+    return false;
+  }
+  try {
+    const stat = fs.readFileSync(`/proc/${pid}/stat`, 'utf8');
+    return stat.slice(stat.lastIndexOf(')') + 2)[0] !== 'Z';
+  } catch (e) {
+    return true;  // no /proc: the signal test has to do
+  }
+}
+
+/** The answer object of a tool result, read from its text block. */
+function answerOf(result) {
+  const text = result.content.find((c) => c.type === 'text').text;
+  return JSON.parse(text);
+}
+
+async function pluginReady(client) {
+  return until('the plug-in to answer', async () => {
+    const r = await client.callTool({ name: 'premiere_ping', arguments: { timeoutSec: 2 } });
+    return r.isError ? null : r;
+  }, 15000);
+}
+
+/** Lists, describes, checks readiness and edits through one connected client. */
+async function exerciseTools(t, client, work) {
+  await t.test('lists every verb as a tool, in catalog order', async () => {
+    const { tools } = await client.listTools();
+    assert.equal(tools.length, 91);
+    assert.equal(tools[0].name, 'premiere_describe');
+    assert.equal(tools[90].name, 'premiere_export_frame_qe');
+    const insert = tools.find((x) => x.name === 'premiere_insert_clip');
+    assert.match(insert.description, /^Insert a project item at a time/);
+    assert.match(insert.description, /Arguments: \{item, time\?/);
+    assert.deepEqual(insert.inputSchema.required, ['item']);
+    assert.equal(insert.inputSchema.properties.timeoutSec.type, 'integer');
+    assert.equal(insert.annotations.readOnlyHint, false);
+    assert.equal(tools.find((x) => x.name === 'premiere_get_sequence').annotations.readOnlyHint, true);
+  });
+
+  await t.test('premiere_describe answers the catalog as text and structured content', async () => {
+    const r = await client.callTool({ name: 'premiere_describe', arguments: {} });
+    assert.equal(r.isError, false);
+    assert.equal(r.structuredContent.catalog.verbCount, 91);
+    assert.deepEqual(answerOf(r), r.structuredContent);
+  });
+
+  await t.test('premiere_readiness says the plug-in is connected', async () => {
+    await pluginReady(client);
+    const r = await client.callTool({ name: 'premiere_readiness', arguments: {} });
+    const answer = answerOf(r);
+    assert.equal(answer.verb, 'premiere_readiness');
+    assert.equal(answer.pluginConnected, true, JSON.stringify(answer));
+  });
+
+  await t.test('editing verbs run in Premiere; failures come back as tool errors', async () => {
+    const [video] = makeMedia(work, ['shot_4s_25fps.mp4']);
+    const p = await client.callTool({ name: 'premiere_new_project', arguments: { path: path.join(work, 'Mcp') } });
+    assert.equal(p.isError, false, JSON.stringify(p));
+    const imp = await client.callTool({ name: 'premiere_import_media', arguments: { paths: [video] } });
+    assert.equal(imp.structuredContent.imported, 1, JSON.stringify(imp.structuredContent));
+    const seq = await client.callTool({ name: 'premiere_create_sequence', arguments: { name: 'Mcp cut', fromItems: [imp.structuredContent.items[0].id] } });
+    assert.equal(seq.isError, false, JSON.stringify(seq.structuredContent));
+    const bad = await client.callTool({ name: 'premiere_get_sequence', arguments: { sequence: 'Nope' } });
+    assert.equal(bad.isError, true);
+    assert.equal(bad.structuredContent.errorCode, 'sequence_not_found');
+    // Several calls in flight at once on one session.
+    const many = await Promise.all([1, 2, 3, 4].map(() => client.callTool({ name: 'premiere_get_sequence', arguments: {} })));
+    assert.deepEqual(many.map((r) => r.structuredContent.name), ['Mcp cut', 'Mcp cut', 'Mcp cut', 'Mcp cut']);
+  });
+
+  await t.test('premiere_preview_frame comes back as an image block', async (st) => {
+    const r = await client.callTool({ name: 'premiere_preview_frame', arguments: { time: 1 } });
+    if (r.structuredContent && r.structuredContent.errorCode === 'unknown_verb') {
+      st.skip('premiere_preview_frame is not built into this bridge yet (it answers unknown_verb)');
+      return;
+    }
+    assert.equal(r.isError, false, JSON.stringify(r.structuredContent));
+    const image = r.content.find((c) => c.type === 'image');
+    assert.ok(image, 'an image content block');
+    assert.equal(image.mimeType, 'image/png');
+    assert.equal(Buffer.from(image.data, 'base64').subarray(1, 4).toString('latin1'), 'PNG');
+    assert.ok(!r.content[0].text.includes(image.data));
+    assert.match(r.structuredContent.image.base64, /content\[1\]/);
+  });
+
+  await t.test('an unknown tool is a JSON-RPC error naming it', async () => {
+    await assert.rejects(client.callTool({ name: 'premiere_nothing', arguments: {} }), (e) => e.code === -32602 && /premiere_nothing/.test(e.message));
+  });
+}
+
+test('MCP over Streamable HTTP at /mcp', { skip: SKIP, timeout: 90000 }, async (t) => {
+  const home = tempDir('cutrelay-mcp-home-');
+  const work = tempDir('cutrelay-mcp-work-');
+  t.after(() => {
+    fs.rmSync(home, { recursive: true, force: true });
+    fs.rmSync(work, { recursive: true, force: true });
+  });
+  const { port } = await startBridge(t, home);
+  start(t, process.execPath, [path.join(ROOT, 'sim', 'main.js')], { HOME: home });
+  const url = new URL(`http://127.0.0.1:${port}/mcp`);
+  const transport = new StreamableHTTPClientTransport(url);
+  const client = new Client({ name: 'cutrelay-test', version: '1.0.0' });
+  await client.connect(transport);
+  t.after(() => client.close());
+
+  await t.test('the session speaks the newest revision and carries instructions', () => {
+    assert.equal(transport.protocolVersion, '2025-11-25');
+    assert.ok(transport.sessionId);
+    assert.deepEqual(client.getServerVersion(), { name: 'cutrelay', version: '0.1.0' });
+    assert.match(client.getInstructions(), /premiere_readiness/);
+  });
+
+  await exerciseTools(t, client, work);
+
+  await t.test('HTTP refusals a client can meet', async () => {
+    const raw = (method, headers, body) => new Promise((resolve, reject) => {
+      const req = http.request({ host: '127.0.0.1', port, path: '/mcp', method, headers }, (res) => {
+        let text = '';
+        res.on('data', (d) => { text += d; });
+        res.on('end', () => resolve({ status: res.statusCode, headers: res.headers, text }));
+      });
+      req.on('error', reject);
+      if (body !== undefined) req.write(body);
+      req.end();
+    });
+    const json = { 'Content-Type': 'application/json', Accept: 'application/json, text/event-stream' };
+    const ping = JSON.stringify({ jsonrpc: '2.0', id: 1, method: 'ping' });
+    assert.equal((await raw('GET', { Accept: 'text/event-stream' })).status, 405);
+    assert.equal((await raw('POST', json, ping)).status, 400);
+    const unknown = await raw('POST', Object.assign({ 'Mcp-Session-Id': 'nope' }, json), ping);
+    assert.equal(unknown.status, 404);
+    assert.equal(JSON.parse(unknown.text).id, 1);
+    const session = { 'Mcp-Session-Id': transport.sessionId };
+    assert.equal((await raw('POST', Object.assign({ 'MCP-Protocol-Version': '2020-01-01' }, session, json), ping)).status, 400);
+    assert.equal(JSON.parse((await raw('POST', Object.assign({}, session, json), '{"jsonrpc":')).text).error.code, -32700);
+    assert.equal((await raw('POST', Object.assign({ Host: 'evil.example' }, session, json), ping)).status, 403);
+    assert.equal((await raw('POST', Object.assign({ Origin: 'https://evil.example' }, session, json), ping)).status, 403);
+    assert.equal((await raw('POST', Object.assign({}, session, json), 'x'.repeat(2097153))).status, 413);
+    const nested = '['.repeat(100000) + ']'.repeat(100000);
+    assert.equal(JSON.parse((await raw('POST', Object.assign({}, session, json), nested)).text).error.code, -32700);
+    assert.equal((await raw('POST', Object.assign({}, session, json), '{"jsonrpc":"2.0","method":"notifications/initialized"}')).status, 202);
+  });
+
+  await t.test('a client that leaves mid-call harms no one', async () => {
+    // A bridge of its own without a plug-in, where premiere_wait_for_plugin keeps waiting.
+    const lone = tempDir('cutrelay-mcp-lone-');
+    t.after(() => fs.rmSync(lone, { recursive: true, force: true }));
+    const other = await startBridge(t, lone);
+    const loneClient = new Client({ name: 'cutrelay-test', version: '1.0.0' });
+    const loneTransport = new StreamableHTTPClientTransport(new URL(`http://127.0.0.1:${other.port}/mcp`));
+    await loneClient.connect(loneTransport);
+    t.after(() => loneClient.close());
+    const body = JSON.stringify({ jsonrpc: '2.0', id: 9, method: 'tools/call', params: { name: 'premiere_wait_for_plugin', arguments: { timeoutSec: 30 } } });
+    const req = http.request({ host: '127.0.0.1', port: other.port, path: '/mcp', method: 'POST', headers: { 'Content-Type': 'application/json', 'Mcp-Session-Id': loneTransport.sessionId } });
+    req.on('error', () => {});
+    await new Promise((resolve) => req.end(body, resolve));
+    req.destroy();
+    const r = await loneClient.callTool({ name: 'premiere_describe', arguments: {} });
+    assert.equal(r.isError, false);
+    assert.equal(other.bridge.exitCode, null);
+    const main = await client.callTool({ name: 'premiere_get_sequence', arguments: {} });
+    assert.equal(main.structuredContent.name, 'Mcp cut');
+  });
+
+  await t.test('ending the session makes its id unknown', async () => {
+    const id = transport.sessionId;
+    await transport.terminateSession();
+    const res = await fetch(url, { method: 'POST', headers: { 'Content-Type': 'application/json', Accept: 'application/json', 'Mcp-Session-Id': id }, body: '{"jsonrpc":"2.0","id":1,"method":"ping"}' });
+    assert.equal(res.status, 404);
+  });
+});
+
+test('MCP over stdio through cutrelay-mcp', { skip: SKIP, timeout: 90000 }, async (t) => {
+  const home = tempDir('cutrelay-mcp-stdio-home-');
+  const work = tempDir('cutrelay-mcp-stdio-work-');
+  t.after(() => {
+    fs.rmSync(home, { recursive: true, force: true });
+    fs.rmSync(work, { recursive: true, force: true });
+  });
+  const transport = new StdioClientTransport({ command: RELAY, args: [], env: { HOME: home, PATH: process.env.PATH }, stderr: 'pipe' });
+  let relayLog = '';
+  transport.stderr.on('data', (d) => { relayLog += d; });
+  const client = new Client({ name: 'cutrelay-test', version: '1.0.0' });
+  await client.connect(transport);
+  let closed = false;
+  t.after(async () => { if (!closed) await client.close(); });
+
+  // No bridge ran: the relay started its own, which wrote the connection file.
+  const first = readConnection(home);
+  assert.ok(alive(first.pid));
+  assert.match(relayLog, /started .*cutrelay/);
+  start(t, process.execPath, [path.join(ROOT, 'sim', 'main.js')], { HOME: home });
+
+  await exerciseTools(t, client, work);
+
+  await t.test('a bridge that goes away is restarted on the next request', async () => {
+    process.kill(first.pid, 'SIGKILL');
+    await until('the bridge to stop', () => !alive(first.pid) || null, 5000);
+    const r = await client.callTool({ name: 'premiere_describe', arguments: {} });
+    assert.equal(r.isError, false);
+    const second = readConnection(home);
+    assert.notEqual(second.pid, first.pid);
+    assert.ok(alive(second.pid));
+    assert.equal((await client.listTools()).tools.length, 91);
+  });
+
+  await t.test('closing standard input stops the bridge the relay started', async () => {
+    const { pid } = readConnection(home);
+    await client.close();
+    closed = true;
+    await until('the relay\'s bridge to stop', () => !alive(pid) || null, 10000);
+  });
+});
+
+test('cutrelay-mcp uses a bridge that already runs, and survives bad input', { skip: SKIP, timeout: 60000 }, async (t) => {
+  const home = tempDir('cutrelay-mcp-raw-home-');
+  t.after(() => fs.rmSync(home, { recursive: true, force: true }));
+  const { bridge } = await startBridge(t, home);
+  const relay = start(t, RELAY, [], { HOME: home }, ['pipe', 'pipe', 'pipe']);
+  const lines = () => relay.out.split('\n').filter(Boolean).map((l) => JSON.parse(l));
+  const byId = async (id) => until(`answer ${id}`, () => lines().find((m) => m.id === id), 10000);
+
+  relay.stdin.write('this is not json\n');
+  relay.stdin.write('\n');
+  relay.stdin.write('{"jsonrpc":"2.0","id":"early","method":"tools/list"}\n');
+  relay.stdin.write('{"jsonrpc":"2.0","method":"notifications/early"}\n');
+  relay.stdin.write('x'.repeat(3 * 1024 * 1024) + '\n');
+  relay.stdin.write(JSON.stringify({ jsonrpc: '2.0', id: 1, method: 'initialize', params: { protocolVersion: '2025-03-26', capabilities: {}, clientInfo: { name: 'raw', version: '1' } } }) + '\n');
+  assert.equal((await byId(1)).result.protocolVersion, '2025-03-26');
+  relay.stdin.write('{"jsonrpc":"2.0","method":"notifications/initialized"}\n');
+  relay.stdin.write('[{"jsonrpc":"2.0","id":2,"method":"ping"},{"jsonrpc":"2.0","id":3,"method":"tools/call","params":{"name":"premiere_describe","arguments":5}}]\n');
+  relay.stdin.write('{"jsonrpc":"2.0","id":4,"method":"tools/call","params":{"name":"premiere_readiness"}}\n');
+  const batch = await until('the batch answer', () => lines().find((m) => Array.isArray(m)), 10000);
+  assert.deepEqual(batch.map((m) => m.id), [2, 3]);
+  assert.equal(batch[1].error.code, -32602);
+  const ready = await byId(4);
+  assert.equal(ready.result.structuredContent, undefined);  // 2025-03-26 has no structured content
+  assert.equal(answerOf(ready.result).verb, 'premiere_readiness');
+
+  const all = lines();
+  assert.equal(all.filter((m) => m.error && m.error.code === -32700).length, 1);
+  assert.equal(all.filter((m) => m.error && m.error.code === -32600 && /too large/.test(m.error.message)).length, 1);
+  assert.equal(all.find((m) => m.id === 'early').error.code, -32600);  // before initialize: no session
+  assert.equal(all.filter((m) => !Array.isArray(m) && m.id === null).length, 2);  // the notification got nothing
+  assert.equal(readConnection(home).pid, bridge.pid);  // no second bridge
+  assert.doesNotMatch(relay.err, /started/);
+
+  // Standard input closing in the middle of a message: that message is answered as
+  // unreadable and the relay ends, leaving the bridge it did not start running.
+  relay.stdin.end('{"jsonrpc":"2.0","id":5,"meth');
+  await until('the relay to exit', () => relay.exitCode !== null || null, 10000);
+  assert.equal(relay.exitCode, 0);
+  assert.equal(lines().filter((m) => m.error && m.error.code === -32700).length, 2);
+  assert.ok(alive(bridge.pid));
+});
+
+test('cutrelay-mcp reports a request lost with its bridge and opens the session again', { skip: SKIP, timeout: 60000 }, async (t) => {
+  // A stand-in bridge that serves /mcp but drops the connection of every tool call, as a
+  // bridge that dies mid-call would.
+  const home = tempDir('cutrelay-mcp-lost-home-');
+  t.after(() => fs.rmSync(home, { recursive: true, force: true }));
+  const seen = [];
+  const server = http.createServer((req, res) => {
+    let body = '';
+    req.on('data', (d) => { body += d; });
+    req.on('end', () => {
+      const m = JSON.parse(body);
+      seen.push(m.method);
+      const send = (status, obj, headers = {}) => {
+        res.writeHead(status, Object.assign({ 'Content-Type': 'application/json' }, headers));
+        res.end(obj ? JSON.stringify(obj) : undefined);
+      };
+      if (m.method === 'initialize') return send(200, { jsonrpc: '2.0', id: m.id, result: { protocolVersion: '2025-11-25', capabilities: {}, serverInfo: { name: 'stand-in', version: '0' } } }, { 'Mcp-Session-Id': `s${seen.length}` });
+      if (!req.headers['mcp-session-id']) return send(400, { jsonrpc: '2.0', id: m.id ?? null, error: { code: -32600, message: 'no session' } });
+      if (m.id === undefined) return send(202);
+      if (m.method === 'tools/call') return req.socket.destroy();
+      return send(200, { jsonrpc: '2.0', id: m.id, result: {} });
+    });
+  });
+  await new Promise((r) => server.listen(0, '127.0.0.1', r));
+  t.after(() => server.close());
+  fs.mkdirSync(path.dirname(connectionFile(home)), { recursive: true });
+  fs.writeFileSync(connectionFile(home), JSON.stringify({ port: server.address().port, pid: process.pid }));
+
+  const relay = start(t, RELAY, [], { HOME: home }, ['pipe', 'pipe', 'pipe']);
+  const lines = () => relay.out.split('\n').filter(Boolean).map((l) => JSON.parse(l));
+  const byId = async (id) => until(`answer ${id}`, () => lines().find((m) => m.id === id), 10000);
+  relay.stdin.write(JSON.stringify({ jsonrpc: '2.0', id: 1, method: 'initialize', params: { protocolVersion: '2025-11-25', capabilities: {}, clientInfo: { name: 'raw', version: '1' } } }) + '\n');
+  await byId(1);
+  relay.stdin.write('{"jsonrpc":"2.0","id":2,"method":"tools/call","params":{"name":"premiere_ping"}}\n');
+  const lost = await byId(2);
+  assert.equal(lost.error.code, -32000);
+  assert.match(lost.error.message, /stopped while this request was running/);
+  relay.stdin.write('{"jsonrpc":"2.0","id":3,"method":"ping"}\n');
+  assert.deepEqual((await byId(3)).result, {});
+  assert.equal(seen.filter((m) => m === 'initialize').length, 2);  // the session opened again
+  relay.stdin.end();
+  await until('the relay to exit', () => relay.exitCode !== null || null, 10000);
+});
