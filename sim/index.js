@@ -5,11 +5,13 @@
 //   const sim = createSim({ home });          // loads uxp-plugin/index.js
 //   const r = await sim.call('new_project', { path: '/tmp/a.prproj' });
 //   sim.undoHistory();                         // undo labels of the active project
+//   await sim.cepCall('razor', { time: 5 });   // the CEP helper's verbs, through its main.js
 //   sim.dispose();
 
 const path = require('path');
 const { AppModel, createPremiere } = require('./premierepro');
 const { loadPlugin } = require('./host');
+const { loadHelper } = require('./cep/runtime');
 
 class Sim {
   /**
@@ -21,25 +23,72 @@ class Sim {
    *   for a version outside that range.
    * @param {string} [options.platform] what the plug-in's os.platform() answers
    * @param {number} [options.transcribeMs] how long simulated speech-to-text takes
-   * @param {(line: string) => void} [options.onConsole] the plug-in's console output
+   * @param {(line: string) => void} [options.onConsole] the plug-ins' console output
    * @param {boolean} [options.ameInstalled] whether Adobe Media Encoder is installed
    * @param {number} [options.renderMs] how long a simulated render or frame write takes
    * @param {boolean} [options.frameExportDoubleExtension] false: frame export keeps the name as given
    * @param {Record<string, Record<string, string>>} [options.libraries] CC libraries: name → element → .mogrt path
+   * @param {'uxp' | 'cep'} [options.only] start only that plug-in (default: both)
+   * @param {string} [options.helperDir] CEP helper folder (default cep-helper/)
+   * @param {number} [options.scriptTimeoutMs] longest run of one ExtendScript evaluation
    */
   constructor(options = {}) {
+    if (options.only !== undefined && options.only !== 'uxp' && options.only !== 'cep') {
+      throw new Error(`only must be "uxp" or "cep", not ${JSON.stringify(options.only)}`);
+    }
     this.options = options;
     this.app = new AppModel(options);
     this.ppro = createPremiere(this.app);
-    this.host = loadPlugin({
-      ppro: this.ppro,
-      home: options.home || process.env.HOME || '',
-      pluginDir: options.pluginDir,
-      version: this.app.version,
-      platform: options.platform,
-      onConsole: options.onConsole,
-    });
-    this.plugin = this.host.exports;
+    const home = options.home || process.env.HOME || '';
+    this.host = null;
+    this.plugin = null;
+    this.cep = null;
+    if (options.only !== 'cep') {
+      this.host = loadPlugin({
+        ppro: this.ppro,
+        home,
+        pluginDir: options.pluginDir,
+        version: this.app.version,
+        platform: options.platform,
+        onConsole: options.onConsole,
+      });
+      this.plugin = this.host.exports;
+    }
+    if (options.only !== 'uxp') {
+      try {
+        this.cep = loadHelper({
+          app: this.app,
+          home,
+          helperDir: options.helperDir,
+          scriptTimeoutMs: options.scriptTimeoutMs,
+          onConsole: options.onConsole,
+        });
+      } catch (e) {
+        this.dispose();
+        throw e;
+      }
+    }
+  }
+
+  /**
+   * Runs a verb in the CEP helper the way a bridge call does (main.js → evalScript →
+   * host.jsx) and returns the members of its result message ({ok, result} or {ok: false,
+   * errorCode, error, line}), as they travel on the wire.
+   */
+  async cepCall(verb, args) {
+    if (!this.cep) throw new Error('The CEP helper is not loaded (only: "uxp")');
+    return JSON.parse(JSON.stringify(await this.cep.exports.runCall(verb, args)));
+  }
+
+  /** Like cepCall, but returns the result and throws when the verb failed. */
+  async cepOk(verb, args) {
+    const r = await this.cepCall(verb, args);
+    if (!r.ok) {
+      const e = new Error(`${verb} failed in the CEP helper: [${r.errorCode}] ${r.error}`);
+      e.result = r;
+      throw e;
+    }
+    return r.result;
   }
 
   /**
@@ -48,6 +97,7 @@ class Sim {
    * wire (serialised with the plug-in's own replacer and parsed again).
    */
   async call(verb, args) {
+    if (!this.plugin) throw new Error('The UXP plug-in is not loaded (only: "cep")');
     const out = await this.plugin.runVerb(verb, args);
     return JSON.parse(JSON.stringify(out, this.plugin.replacer));
   }
@@ -81,6 +131,7 @@ class Sim {
 
   /** What the panel shows: status text, light classes, last verb and log lines. */
   panel() {
+    if (!this.host) return null;
     const el = (id) => this.host.document.getElementById(id);
     return {
       status: el('status') ? el('status').textContent : null,
@@ -91,7 +142,8 @@ class Sim {
   }
 
   dispose() {
-    this.host.unload();
+    if (this.host) this.host.unload();
+    if (this.cep) this.cep.unload();
     this.app.dispose();
   }
 }
@@ -100,4 +152,6 @@ function createSim(options) {
   return new Sim(options);
 }
 
-module.exports = { Sim, createSim, PLUGIN_DIR: path.join(__dirname, '..', 'uxp-plugin') };
+module.exports = {
+  Sim, createSim, PLUGIN_DIR: path.join(__dirname, '..', 'uxp-plugin'), HELPER_DIR: path.join(__dirname, '..', 'cep-helper'),
+};

@@ -1,15 +1,16 @@
 #!/usr/bin/env node
 'use strict';
-// Runs the Premiere simulator with the real UXP plug-in loaded. The plug-in finds the
-// bridge through $HOME/.quor/cutrelay/connection.json by itself and keeps reconnecting.
+// Runs the Premiere simulator with the real UXP plug-in and the real CEP helper loaded.
+// Each finds the bridge through $HOME/.quor/cutrelay/connection.json by itself and keeps
+// reconnecting.
 //
-//   node sim/main.js [--verbose] [--platform darwin] [--premiere-version 25.6] [--only uxp]
-//                    [--ame-installed]
+//   node sim/main.js [--verbose] [--platform darwin] [--premiere-version 25.6] [--only uxp|cep]
+//                    [--script-timeout 30] [--ame-installed]
 //
 // --premiere-version picks the Premiere the simulator plays (25.6.0 to 26.5.0, default
 // 26.3.0): it offers exactly the members that version has (premierepro/since.js).
-// --only names the in-app plug-in to start; the UXP plug-in is the only one so far, so
-// scripts that pass `--only uxp` keep working once others exist.
+// --only starts one of the two plug-ins. --script-timeout <s> stops an ExtendScript
+// evaluation that runs longer (default 30 s; Premiere itself would hang).
 // --ame-installed makes Adobe Media Encoder count as installed.
 
 const { createSim } = require('./index');
@@ -27,8 +28,14 @@ function main(argv) {
   const platform = option(argv, '--platform');
   const version = option(argv, '--premiere-version');
   const only = option(argv, '--only');
-  if ((argv.includes('--only') || argv.some((a) => a.startsWith('--only='))) && only !== 'uxp') {
-    process.stderr.write(`[cutrelay-sim] --only takes "uxp" (the plug-ins this simulator runs), not ${JSON.stringify(only === undefined ? '' : only)}\n`);
+  if (argv.some((a) => a === '--only' || a.startsWith('--only=')) && only !== 'uxp' && only !== 'cep') {
+    process.stderr.write('[cutrelay-sim] --only takes "uxp" or "cep"\n');
+    process.exit(2);
+  }
+  const timeoutText = option(argv, '--script-timeout');
+  const scriptTimeout = timeoutText === undefined ? undefined : Number(timeoutText);
+  if (scriptTimeout !== undefined && !(scriptTimeout > 0)) {
+    process.stderr.write('[cutrelay-sim] --script-timeout takes a number of seconds\n');
     process.exit(2);
   }
   const home = process.env.HOME || process.env.USERPROFILE || '';
@@ -39,13 +46,18 @@ function main(argv) {
       platform,
       version,
       ameInstalled: argv.includes('--ame-installed'),
+      only,
+      scriptTimeoutMs: scriptTimeout === undefined ? undefined : scriptTimeout * 1000,
       onConsole: verbose ? (line) => process.stderr.write(line + '\n') : undefined,
     });
   } catch (e) {
     process.stderr.write(`[cutrelay-sim] ${e.message}\n`);
     process.exit(2);
   }
-  process.stdout.write(`[cutrelay-sim] Premiere ${sim.app.version} simulator running; plug-in ${sim.plugin.PLUGIN_VERSION} looks for ${home}/.quor/cutrelay/connection.json\n`);
+  const loaded = [];
+  if (sim.plugin) loaded.push(`plug-in ${sim.plugin.PLUGIN_VERSION}`);
+  if (sim.cep) loaded.push(`CEP helper ${sim.cep.exports.HELPER_VERSION}`);
+  process.stdout.write(`[cutrelay-sim] Premiere ${sim.app.version} simulator running; ${loaded.join(' and ')} ${loaded.length > 1 ? 'look' : 'looks'} for ${home}/.quor/cutrelay/connection.json\n`);
   // Stay alive even while no socket or reconnect timer is pending.
   const keepAlive = setInterval(() => {}, 60 * 60 * 1000);
   const stop = () => {

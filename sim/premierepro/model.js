@@ -73,6 +73,9 @@ class TrackModel extends Model {
     this.id = id;
     this.name = (kind === 'video' ? 'Video ' : 'Audio ') + (id + 1);
     this.muted = false;
+    // Locking and targeting are reachable through ExtendScript only; V1 and A1 start targeted.
+    this.locked = false;
+    this.targeted = id === 0;
     this.items = [];
   }
 }
@@ -720,7 +723,7 @@ class ProjectModel extends Model {
         })),
       })),
     });
-    const trackJson = (t) => ({ id: t.id, name: t.name, muted: t.muted, items: t.items.map(tiJson) });
+    const trackJson = (t) => ({ id: t.id, name: t.name, muted: t.muted, locked: t.locked, targeted: t.targeted, items: t.items.map(tiJson) });
     const big = (v) => (v === null ? null : String(v));
     return {
       format: PROJECT_FORMAT, version: 1, guid: this.guid, nextId: this.nextId,
@@ -760,6 +763,8 @@ class ProjectModel extends Model {
       const t = new TrackModel(kind, j.id);
       t.name = j.name;
       t.muted = !!j.muted;
+      t.locked = !!j.locked;
+      if (typeof j.targeted === 'boolean') t.targeted = j.targeted;
       t.items = j.items.map((x) => {
         const ti = new TrackItemModel(kind, byId.get(x.source) || null, BigInt(x.start), BigInt(x.end), BigInt(x.inPoint));
         Object.assign(ti, { name: x.name, speed: x.speed, reversed: x.reversed, disabled: x.disabled, graphic: x.graphic || null });

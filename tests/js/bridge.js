@@ -75,4 +75,9 @@ async function pluginReady(send) {
   }, 10000);
 }
 
-module.exports = { BIN, SKIP, until, start, startBridge, agent, pluginReady };
+/** The simulator (sim/main.js) with extra arguments, e.g. ['--only', 'uxp']. */
+function startSim(t, home, args = []) {
+  return start(t, process.execPath, [path.join(ROOT, 'sim', 'main.js'), ...args], { HOME: home });
+}
+
+module.exports = { BIN, SKIP, sleep, until, start, startBridge, startSim, agent, pluginReady };

@@ -50,8 +50,9 @@ function writeConnection(home, data) {
   fs.writeFileSync(path.join(dir, 'connection.json'), typeof data === 'string' ? data : JSON.stringify(data));
 }
 
+/** The UXP plug-in alone: the CEP helper's side of the protocol has its own tests. */
 function startSim(t, options) {
-  const sim = createSim(Object.assign({ transcribeMs: 5 }, options));
+  const sim = createSim(Object.assign({ transcribeMs: 5, only: 'uxp' }, options));
   t.after(() => sim.dispose());
   return sim;
 }
