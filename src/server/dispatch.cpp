@@ -2,6 +2,8 @@
 
 #include "catalog/catalog.hpp"
 #include "catalog/decorate.hpp"
+#include "direct_api/monitor_snapshot.hpp"
+#include "host/frames.hpp"
 #include "host/launch.hpp"
 #include "host/presets.hpp"
 #include "host/readiness.hpp"
@@ -32,6 +34,10 @@ asio::awaitable<std::optional<json>> run_local(const StatePtr& state, std::strin
   if (verb == "list_export_presets") co_return list_export_presets(args);
   if (verb == "wait_for_plugin") co_return co_await wait_for_plugin(state, args, not_connected_answer);
   if (verb == "events") co_return events_answer(*state, args);
+  if (verb == "preview_frame") co_return co_await preview_frame(verb_context(state), args);
+  if (verb == "contact_sheet") co_return co_await contact_sheet(verb_context(state), args);
+  if (verb == "read_file_base64") co_return co_await read_file_base64(args);
+  if (verb == "monitor_snapshot") co_return co_await monitor_snapshot(verb_context(state), args);
   co_return std::nullopt;
 }
 
