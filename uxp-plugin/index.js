@@ -1977,17 +1977,9 @@ handlers.rename_track = async (args) => {
 
 /** @typedef {{ index: number, component: Component, displayName: string, matchName: string }} ComponentEntry */
 
-/** The clips named by `clips` (a list) or, without it, by `clip`; each once. @param {SeqContext} sc @param {any} a */
+/** The target set without linked partners: the clips named by `clips` or `clip`, each once. @param {SeqContext} sc @param {any} a */
 async function clipTargets(sc, a) {
-  const refs = Array.isArray(a.clips) && a.clips.length > 0 ? a.clips : !isMissing(a.clip) ? [a.clip] : null;
-  if (!refs) throw fail("bad_args", "clip or clips is required");
-  /** @type {ResolvedClip[]} */
-  const out = [];
-  for (const ref of refs) {
-    const rc = await findClip(sc, ref);
-    if (!out.some((o) => o.ref === rc.ref)) out.push(rc);
-  }
-  return out;
+  return (await targetSet(sc, a, false)).targets;
 }
 
 /** A clip's component chain with each component's names, in chain order. @param {TrackItem} clip */
