@@ -9,6 +9,7 @@ const test = require('node:test');
 const assert = require('node:assert/strict');
 const fs = require('fs');
 const http = require('http');
+const net = require('net');
 const path = require('path');
 const { spawn } = require('child_process');
 const { Client } = require('@modelcontextprotocol/sdk/client/index.js');
@@ -62,6 +63,15 @@ async function startBridge(t, home) {
 }
 
 /** Whether a process runs (a zombie, killed but not yet reaped by its parent, does not). */
+/** Whether nothing listens on the loopback port any more (a connection is refused). */
+function refused(port) {
+  return new Promise((resolve) => {
+    const socket = net.connect(port, '127.0.0.1');
+    socket.on('connect', () => { socket.destroy(); resolve(false); });
+    socket.on('error', () => resolve(true));
+  });
+}
+
 function alive(pid) {
   try {
     process.kill(pid, 0);
@@ -264,6 +274,9 @@ test('MCP over stdio through cutrelay-mcp', { skip: SKIP, timeout: 90000 }, asyn
   await t.test('a bridge that goes away is restarted on the next request', async () => {
     process.kill(first.pid, 'SIGKILL');
     await until('the bridge to stop', () => !alive(first.pid) || null, 5000);
+    // A killed process shows as a zombie while its other threads still hold its sockets;
+    // a request sent then would be lost with the bridge, not refused and sent again.
+    await until('the bridge\'s port to close', async () => (await refused(first.port)) || null, 5000);
     const r = await client.callTool({ name: 'premiere_describe', arguments: {} });
     assert.equal(r.isError, false);
     const second = readConnection(home);
