@@ -5,15 +5,18 @@
 // reconnecting.
 //
 //   node sim/main.js [--verbose] [--platform darwin] [--premiere-version 25.6] [--only uxp|cep]
-//                    [--script-timeout 30] [--ame-installed]
+//                    [--script-timeout 30] [--ame-installed] [--direct-api]
 //
 // --premiere-version picks the Premiere the simulator plays (25.6.0 to 26.5.0, default
 // 26.3.0): it offers exactly the members that version has (premierepro/since.js).
 // --only starts one of the two plug-ins. --script-timeout <s> stops an ExtendScript
 // evaluation that runs longer (default 30 s; Premiere itself would hang).
 // --ame-installed makes Adobe Media Encoder count as installed.
+// --direct-api also serves a stand-in for the companion application's direct API (window
+// list and capture, sim/direct-api.js) and leaves its port in ~/.quor/direct-api-port.
 
 const { createSim } = require('./index');
+const { DirectApiStandIn } = require('./direct-api');
 
 /** The value after `--name`, or `--name=value`; undefined when absent. */
 function option(argv, name) {
@@ -58,10 +61,21 @@ function main(argv) {
   if (sim.plugin) loaded.push(`plug-in ${sim.plugin.PLUGIN_VERSION}`);
   if (sim.cep) loaded.push(`CEP helper ${sim.cep.exports.HELPER_VERSION}`);
   process.stdout.write(`[cutrelay-sim] Premiere ${sim.app.version} simulator running; ${loaded.join(' and ')} ${loaded.length > 1 ? 'look' : 'looks'} for ${home}/.quor/cutrelay/connection.json\n`);
+  let directApi = null;
+  if (argv.includes('--direct-api')) {
+    directApi = new DirectApiStandIn({ app: sim.app, home, token: process.env.QUOR_BRIDGE_TOKEN });
+    directApi.start().then(
+      (port) => process.stdout.write(`[cutrelay-sim] direct API stand-in on 127.0.0.1:${port}\n`),
+      (e) => process.stderr.write(`[cutrelay-sim] direct API stand-in not started: ${e.message}\n`),
+    );
+    // The port file must not outlive the process, however it ends.
+    process.on('exit', () => directApi.removePortFile());
+  }
   // Stay alive even while no socket or reconnect timer is pending.
   const keepAlive = setInterval(() => {}, 60 * 60 * 1000);
   const stop = () => {
     clearInterval(keepAlive);
+    if (directApi) directApi.removePortFile();
     sim.dispose();
     process.exit(0);
   };

@@ -6,7 +6,7 @@ const { view, modelOf, illegalConstructor, SimReject } = require('./internal');
 const {
   SequenceModel, TrackModel, TrackItemModel, ComponentModel, ParamModel, ItemModel,
   placeItem, clearRange, rippleOpen, removeTrackItems, checkTrackItem, cloneTrackItem, ensureTrack, sortTrack, displayFormatFor,
-  splitTrackItem, linkedItems, lengthAtSpeed,
+  splitTrackItem, linkedItems, lengthAtSpeed, MarkerModel,
 } = require('./model');
 const { TickTime, FrameRate, Guid, RectF, PointF, Color, TimeDisplay, bigOf, fromBig, rateFromTicksPerFrame } = require('./values');
 const { Constants } = require('./constants');
@@ -623,7 +623,7 @@ function install(api, app) {
             }
           } else if (op === U.SEQUENCE_OPERATION_CREATEMARKER) {
             for (const t of at) {
-              seq.markers.push({ name: '', comments: '', type: 'Comment', start: t.toString(), duration: '0', colorIndex: 0 });
+              seq.markers.push(new MarkerModel({ start: t }));
             }
           } else {
             const bounds = [ti.inPoint].concat(cuts, [ti.outPoint]);

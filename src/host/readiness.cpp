@@ -64,16 +64,6 @@ json not_connected_answer_for(std::string_view state) {
   };
 }
 
-std::optional<std::string> installed_plugin_version(const std::filesystem::path& data_dir) {
-  const auto text = read_file(data_dir / "plugin-installed.json", 1u << 20);
-  if (!text) return std::nullopt;
-  const JsonParseResult parsed = parse_json(*text);
-  if (!parsed.value || !parsed.value->is_object()) return std::nullopt;
-  const auto version = parsed.value->find("version");
-  if (version == parsed.value->end() || !version->is_string()) return std::nullopt;
-  return version->get<std::string>();
-}
-
 boost::asio::awaitable<ReadinessFacts> gather_readiness_facts(StatePtr state) {
   ReadinessFacts facts;
   facts.installed = !find_premiere_installs().empty();

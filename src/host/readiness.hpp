@@ -7,6 +7,7 @@
 
 #include <boost/asio/awaitable.hpp>
 
+#include "common/install_record.hpp"
 #include "hub/bridge_state.hpp"
 
 namespace cutrelay {
@@ -25,9 +26,6 @@ json readiness_report_from(const ReadinessFacts& facts);
 
 // The plugin_not_connected answer for a readiness state.
 json not_connected_answer_for(std::string_view state);
-
-// The `version` text of plugin-installed.json in the state directory, if any.
-std::optional<std::string> installed_plugin_version(const std::filesystem::path& data_dir);
 
 boost::asio::awaitable<ReadinessFacts> gather_readiness_facts(StatePtr state);
 

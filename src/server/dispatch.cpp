@@ -2,12 +2,15 @@
 
 #include "catalog/catalog.hpp"
 #include "catalog/decorate.hpp"
+#include "direct_api/monitor_snapshot.hpp"
+#include "host/frames.hpp"
 #include "host/launch.hpp"
 #include "host/presets.hpp"
 #include "host/readiness.hpp"
 #include "host/status.hpp"
 #include "hub/event_feed.hpp"
 #include "hub/forwarding.hpp"
+#include "installer/plugin_installer.hpp"
 
 namespace cutrelay {
 
@@ -32,6 +35,12 @@ asio::awaitable<std::optional<json>> run_local(const StatePtr& state, std::strin
   if (verb == "list_export_presets") co_return list_export_presets(args);
   if (verb == "wait_for_plugin") co_return co_await wait_for_plugin(state, args, not_connected_answer);
   if (verb == "events") co_return events_answer(*state, args);
+  if (verb == "preview_frame") co_return co_await preview_frame(verb_context(state), args);
+  if (verb == "contact_sheet") co_return co_await contact_sheet(verb_context(state), args);
+  if (verb == "read_file_base64") co_return co_await read_file_base64(args);
+  if (verb == "monitor_snapshot") co_return co_await monitor_snapshot(verb_context(state), args);
+  if (verb == "install_plugin") co_return co_await install_plugin(state, args);
+  if (verb == "plugin_info") co_return plugin_info(*state);
   co_return std::nullopt;
 }
 

@@ -1,0 +1,124 @@
+'use strict';
+// End to end for the picture verbs: the real bridge, the simulator with the real plug-in
+// and its direct-API stand-in, and an agent that speaks HTTP to the bridge only.
+//
+// The bridge comes from $CUTRELAY_BIN (default build/cutrelay); without a binary these tests
+// are skipped, unless CUTRELAY_BIN names one explicitly.
+
+const test = require('node:test');
+const assert = require('node:assert/strict');
+const fs = require('fs');
+const path = require('path');
+const { spawn } = require('child_process');
+const { ROOT, tempDir, makeMedia } = require('./helpers');
+const { decodePng } = require('../../sim/png');
+
+const BIN = path.resolve(ROOT, process.env.CUTRELAY_BIN || 'build/cutrelay');
+const HAVE_BIN = fs.existsSync(BIN);
+if (!HAVE_BIN && process.env.CUTRELAY_BIN) throw new Error(`CUTRELAY_BIN=${process.env.CUTRELAY_BIN} does not exist`);
+const SKIP = HAVE_BIN ? false : `no bridge binary at ${BIN} (build it or set CUTRELAY_BIN)`;
+const PNG_SIGNATURE = Buffer.from([0x89, 0x50, 0x4e, 0x47, 0x0d, 0x0a, 0x1a, 0x0a]);
+
+const sleep = (ms) => new Promise((r) => setTimeout(r, ms));
+
+async function until(what, fn, ms) {
+  const end = Date.now() + ms;
+  let last;
+  while (Date.now() < end) {
+    try {
+      const v = await fn();
+      if (v) return v;
+    } catch (e) {
+      last = e;
+    }
+    await sleep(50);
+  }
+  throw new Error(`timed out waiting for ${what}${last ? ': ' + last.message : ''}`);
+}
+
+/** Starts a child with `env` over this process's environment; a null value removes a variable. */
+function start(t, cmd, args, env) {
+  const full = Object.assign({}, process.env, env);
+  for (const [k, v] of Object.entries(env)) if (v === null) delete full[k];
+  const child = spawn(cmd, args, { env: full, stdio: ['ignore', 'pipe', 'pipe'] });
+  child.out = '';
+  child.stdout.on('data', (d) => { child.out += d; });
+  child.stderr.on('data', () => {});
+  child.exited = new Promise((resolve) => child.on('exit', resolve));
+  t.after(() => { if (child.exitCode === null && child.signalCode === null) child.kill('SIGKILL'); });
+  return child;
+}
+
+function agent(port) {
+  return async (command, args = {}) => {
+    const res = await fetch(`http://127.0.0.1:${port}/command`, {
+      method: 'POST',
+      headers: { 'Content-Type': 'application/json' },
+      body: JSON.stringify({ command, args }),
+      signal: AbortSignal.timeout(60000),
+    });
+    assert.equal(res.status, 200);
+    return res.json();
+  };
+}
+
+test('an agent looks at its edit: window snapshot and frame preview', { skip: SKIP, timeout: 120000 }, async (t) => {
+  const home = tempDir('cutrelay-frames-home-');
+  const work = tempDir('cutrelay-frames-work-');
+  t.after(() => {
+    fs.rmSync(home, { recursive: true, force: true });
+    fs.rmSync(work, { recursive: true, force: true });
+  });
+  // The bridge must find the stand-in through the port file, as it finds the application.
+  const env = { HOME: home, QUOR_DIRECT_API_URL: null, QUOR_BRIDGE_TOKEN: null };
+  const portFile = path.join(home, '.quor', 'direct-api-port');
+  const bridge = start(t, BIN, ['--port', '0'], env);
+  const conn = await until('connection.json', () => JSON.parse(fs.readFileSync(path.join(home, '.quor', 'cutrelay', 'connection.json'), 'utf8')), 5000);
+  const sim = start(t, process.execPath, [path.join(ROOT, 'sim', 'main.js'), '--direct-api'], env);
+  const send = agent(conn.port);
+  await until('the plug-in to connect', async () => (await send('premiere_ping', { timeoutSec: 2 })).success, 10000);
+  await until('the direct-API port file', () => fs.existsSync(portFile), 5000);
+
+  const [video] = makeMedia(work, ['interview_12s_25fps.mp4']);
+  assert.equal((await send('premiere_new_project', { path: path.join(work, 'Look') })).success, true);
+  const imp = await send('premiere_import_media', { paths: [video] });
+  assert.equal((await send('premiere_create_sequence', { name: 'Cut', fromItems: [imp.items[0].id] })).success, true);
+
+  await t.test('monitor_snapshot captures the main window after moving the playhead', async () => {
+    const r = await send('premiere_monitor_snapshot', { time: 6, settleMs: 0 });
+    assert.equal(r.success, true, JSON.stringify(r).slice(0, 400));
+    assert.equal(r.window.title, `Adobe Premiere Pro 2026 - ${path.join(work, 'Look.prproj')}`);
+    assert.equal(r.image.mime, 'image/png');
+    const pic = decodePng(Buffer.from(r.image.base64, 'base64'));
+    assert.deepEqual([pic.width, pic.height], [1280, 775]);
+    const seq = await send('premiere_get_sequence');
+    assert.equal(seq.playhead.seconds, 6);
+  });
+
+  await t.test('preview_frame returns the frame at the playhead inline', async (t2) => {
+    const r = await send('premiere_preview_frame');
+    if (r.errorCode === 'unknown_verb' || r.errorCode === 'not_in_uxp') {
+      t2.skip(`the plug-in has no export_frame yet (${r.errorCode}): nothing to preview`);
+      return;
+    }
+    assert.equal(r.success, true, JSON.stringify(r).slice(0, 400));
+    assert.equal(r.savedTo, r.path);
+    assert.ok(r.savedTo.startsWith(path.join(home, '.quor', 'cutrelay', 'previews')));
+    const bytes = Buffer.from(r.image.base64, 'base64');
+    assert.equal(r.image.bytes, bytes.length);
+    assert.ok(bytes.subarray(0, 8).equals(PNG_SIGNATURE), 'a PNG');
+    assert.equal(bytes.readUInt32BE(16), 960, 'the default width');
+    const again = await send('premiere_read_file_base64', { path: r.savedTo });
+    assert.equal(again.base64, r.image.base64);
+  });
+
+  await t.test('the port file goes with the simulator', async () => {
+    sim.kill('SIGTERM');
+    await sim.exited;
+    assert.equal(fs.existsSync(portFile), false);
+    const r = await send('premiere_monitor_snapshot');
+    assert.equal(r.errorCode, 'qb_unreachable');
+    assert.equal(r.error, 'Quor Bridge direct API not found (QUOR_DIRECT_API_URL unset)');
+  });
+  bridge.kill('SIGKILL');
+});
