@@ -12,7 +12,7 @@ const path = require('path');
 const { snapshot, restore, SimReject } = require('../premierepro/internal');
 const { TrackModel, cloneTrackItem, checkTrackItem, sortTrack } = require('../premierepro/model');
 const { TPS, formatTicks, parseTimecode, frameAt } = require('./timecode');
-const { encodePng } = require('./png');
+const { renderFrameFile } = require('../render');
 
 // How many tracks of one kind a sequence may have in the simulator (see sim/README.md).
 const MAX_TRACKS = 99;
@@ -436,23 +436,18 @@ function createDom(options) {
     }
 
     /**
-     * Writes the frame at the timecode as a PNG of the sequence's frame size. ".png" is
-     * appended when the path does not end with it. The picture is a flat colour per clip
-     * (black where no enabled video clip is).
+     * Writes the frame at the timecode as a PNG of the sequence frame size, rendered as
+     * the simulated frame export renders it. ".png" is appended when the path does not end
+     * with it.
      */
     exportFramePNG(timecode, outputPath) {
       const seq = liveSeq(this._s);
       const at = ticksOfTimecode(seq, timecode);
       if (at === null || typeof outputPath !== 'string' || outputPath === '') return false;
       const file = /\.png$/i.test(outputPath) ? outputPath : outputPath + '.png';
-      let colour = [0, 0, 0];
-      for (let i = seq.video.length - 1; i >= 0; i--) {
-        const ti = seq.video[i].items.find((x) => !x.disabled && x.start <= at && at < x.end);
-        if (ti) { colour = colourOf(ti.name); break; }
-      }
       try {
         fs.mkdirSync(path.dirname(file), { recursive: true });
-        fs.writeFileSync(file, encodePng(seq.settings.width, seq.settings.height, colour));
+        fs.writeFileSync(file, renderFrameFile(seq, at, seq.settings.width, seq.settings.height, 'png'));
       } catch (e) {
         return false;
       }
@@ -474,13 +469,6 @@ function createDom(options) {
   };
 
   return { app, Time, qe, traces };
-}
-
-/** A stable colour for a clip name, so exported frames tell clips apart. */
-function colourOf(name) {
-  let h = 2166136261;
-  for (const ch of String(name)) h = Math.imul(h ^ ch.codePointAt(0), 16777619) >>> 0;
-  return [64 + (h & 0x7f), 64 + ((h >>> 8) & 0x7f), 64 + ((h >>> 16) & 0x7f)];
 }
 
 module.exports = { createDom, splitTrackAt, MAX_TRACKS };
