@@ -6,7 +6,7 @@ const assert = require('node:assert/strict');
 const fs = require('fs');
 const path = require('path');
 const { spawn } = require('child_process');
-const { ROOT } = require('./helpers');
+const { ROOT, tempDir } = require('./helpers');
 
 const BIN = path.resolve(ROOT, process.env.CUTRELAY_BIN || 'build/cutrelay');
 const HAVE_BIN = fs.existsSync(BIN);
@@ -83,9 +83,20 @@ async function pluginReady(send) {
   }, 10000);
 }
 
+/** A fresh home and work folder, cutrelay-<name>-home-… and cutrelay-<name>-work-…, removed after the test. */
+function homeAndWork(t, name) {
+  const home = tempDir(`cutrelay-${name}-home-`);
+  const work = tempDir(`cutrelay-${name}-work-`);
+  t.after(() => {
+    fs.rmSync(home, { recursive: true, force: true });
+    fs.rmSync(work, { recursive: true, force: true });
+  });
+  return { home, work };
+}
+
 /** The simulator (sim/main.js) with extra arguments, e.g. ['--only', 'uxp'], and `env` over HOME (see start). */
 function startSim(t, home, args = [], env = {}) {
   return start(t, process.execPath, [path.join(ROOT, 'sim', 'main.js'), ...args], Object.assign({ HOME: home }, env));
 }
 
-module.exports = { BIN, SKIP, sleep, until, start, startBridge, startSim, agent, pluginReady };
+module.exports = { BIN, SKIP, sleep, until, start, startBridge, startSim, agent, pluginReady, homeAndWork };

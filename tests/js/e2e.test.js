@@ -9,19 +9,14 @@ const test = require('node:test');
 const assert = require('node:assert/strict');
 const fs = require('fs');
 const path = require('path');
-const { tempDir, makeMedia } = require('./helpers');
-const { SKIP, until, startBridge, startSim, agent, pluginReady } = require('./bridge');
+const { makeMedia } = require('./helpers');
+const { SKIP, until, startBridge, startSim, agent, pluginReady, homeAndWork } = require('./bridge');
 
 /** This file's agents give up on an answer after 10 s. */
 const AGENT_MS = 10000;
 
 test('an agent builds and reads a sequence through the bridge', { skip: SKIP, timeout: 60000 }, async (t) => {
-  const home = tempDir('cutrelay-e2e-home-');
-  const work = tempDir('cutrelay-e2e-work-');
-  t.after(() => {
-    fs.rmSync(home, { recursive: true, force: true });
-    fs.rmSync(work, { recursive: true, force: true });
-  });
+  const { home, work } = homeAndWork(t, 'e2e');
   const first = await startBridge(t, home);
   const { port } = first;
   const sim = startSim(t, home);
@@ -86,12 +81,7 @@ test('an agent builds and reads a sequence through the bridge', { skip: SKIP, ti
 });
 
 test('an agent makes a rough cut through the bridge', { skip: SKIP, timeout: 60000 }, async (t) => {
-  const home = tempDir('cutrelay-e2e-home-');
-  const work = tempDir('cutrelay-e2e-work-');
-  t.after(() => {
-    fs.rmSync(home, { recursive: true, force: true });
-    fs.rmSync(work, { recursive: true, force: true });
-  });
+  const { home, work } = homeAndWork(t, 'e2e');
   const { port } = await startBridge(t, home);
   startSim(t, home, ['--only', 'uxp']);
   const send = agent(port, AGENT_MS);

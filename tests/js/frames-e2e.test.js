@@ -9,9 +9,9 @@ const test = require('node:test');
 const assert = require('node:assert/strict');
 const fs = require('fs');
 const path = require('path');
-const { tempDir, makeMedia } = require('./helpers');
+const { makeMedia } = require('./helpers');
 const { decodePng } = require('../../sim/png');
-const { SKIP, until, startBridge, startSim, agent, pluginReady } = require('./bridge');
+const { SKIP, until, startBridge, startSim, agent, pluginReady, homeAndWork } = require('./bridge');
 
 const PNG_SIGNATURE = Buffer.from([0x89, 0x50, 0x4e, 0x47, 0x0d, 0x0a, 0x1a, 0x0a]);
 
@@ -19,12 +19,7 @@ const PNG_SIGNATURE = Buffer.from([0x89, 0x50, 0x4e, 0x47, 0x0d, 0x0a, 0x1a, 0x0
 const AGENT_MS = 60000;
 
 test('an agent looks at its edit: window snapshot and frame preview', { skip: SKIP, timeout: 120000 }, async (t) => {
-  const home = tempDir('cutrelay-frames-home-');
-  const work = tempDir('cutrelay-frames-work-');
-  t.after(() => {
-    fs.rmSync(home, { recursive: true, force: true });
-    fs.rmSync(work, { recursive: true, force: true });
-  });
+  const { home, work } = homeAndWork(t, 'frames');
   // The bridge must find the stand-in through the port file, as it finds the application.
   const env = { QUOR_DIRECT_API_URL: null, QUOR_BRIDGE_TOKEN: null };
   const portFile = path.join(home, '.quor', 'direct-api-port');

@@ -15,7 +15,7 @@ const { Client } = require('@modelcontextprotocol/sdk/client/index.js');
 const { StreamableHTTPClientTransport } = require('@modelcontextprotocol/sdk/client/streamableHttp.js');
 const { StdioClientTransport } = require('@modelcontextprotocol/sdk/client/stdio.js');
 const { tempDir, makeMedia } = require('./helpers');
-const { BIN, until, start, startSim } = require('./bridge');
+const { BIN, until, start, startSim, homeAndWork } = require('./bridge');
 
 const RELAY = path.join(path.dirname(BIN), 'cutrelay-mcp');
 const HAVE_BIN = fs.existsSync(BIN) && fs.existsSync(RELAY);
@@ -139,12 +139,7 @@ async function exerciseTools(t, client, work) {
 }
 
 test('MCP over Streamable HTTP at /mcp', { skip: SKIP, timeout: 90000 }, async (t) => {
-  const home = tempDir('cutrelay-mcp-home-');
-  const work = tempDir('cutrelay-mcp-work-');
-  t.after(() => {
-    fs.rmSync(home, { recursive: true, force: true });
-    fs.rmSync(work, { recursive: true, force: true });
-  });
+  const { home, work } = homeAndWork(t, 'mcp');
   const { port } = await startBridge(t, home);
   startSim(t, home);
   const url = new URL(`http://127.0.0.1:${port}/mcp`);
@@ -221,12 +216,7 @@ test('MCP over Streamable HTTP at /mcp', { skip: SKIP, timeout: 90000 }, async (
 });
 
 test('MCP over stdio through cutrelay-mcp', { skip: SKIP, timeout: 90000 }, async (t) => {
-  const home = tempDir('cutrelay-mcp-stdio-home-');
-  const work = tempDir('cutrelay-mcp-stdio-work-');
-  t.after(() => {
-    fs.rmSync(home, { recursive: true, force: true });
-    fs.rmSync(work, { recursive: true, force: true });
-  });
+  const { home, work } = homeAndWork(t, 'mcp-stdio');
   const transport = new StdioClientTransport({ command: RELAY, args: [], env: { HOME: home, PATH: process.env.PATH }, stderr: 'pipe' });
   let relayLog = '';
   transport.stderr.on('data', (d) => { relayLog += d; });
