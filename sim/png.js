@@ -1,7 +1,8 @@
 'use strict';
 // A minimal PNG writer and reader for the simulator's pictures: 8-bit RGB, no interlace,
 // filter 0 on every row, one IDAT chunk (RFC 2083). The reader accepts what the writer
-// writes, for tests that look at pixels.
+// writes, for tests that look at pixels. The CRC, chunk, row and file pieces also serve the
+// frame encoders in render.js.
 
 const zlib = require('zlib');
 
@@ -78,23 +79,59 @@ class Picture {
   }
 }
 
-/** The picture as PNG bytes. */
-function encodePng(picture) {
-  const { width, height, pixels } = picture;
+/** An 8-bit RGB PNG file around `raw`, the scanlines each led by its filter byte. */
+function rgbPngFile(width, height, raw) {
   const ihdr = Buffer.alloc(13);
   ihdr.writeUInt32BE(width, 0);
   ihdr.writeUInt32BE(height, 4);
   ihdr[8] = 8; // bit depth
   ihdr[9] = 2; // colour type: RGB
-  const stride = width * 3;
-  const raw = Buffer.alloc((stride + 1) * height);
-  for (let y = 0; y < height; y++) pixels.copy(raw, y * (stride + 1) + 1, y * stride, (y + 1) * stride);
   return Buffer.concat([
     SIGNATURE,
     chunk('IHDR', ihdr),
     chunk('IDAT', zlib.deflateSync(raw, { level: 6 })),
     chunk('IEND', Buffer.alloc(0)),
   ]);
+}
+
+/** The picture as PNG bytes. */
+function encodePng(picture) {
+  const { width, height, pixels } = picture;
+  const stride = width * 3;
+  const raw = Buffer.alloc((stride + 1) * height);
+  for (let y = 0; y < height; y++) pixels.copy(raw, y * (stride + 1) + 1, y * stride, (y + 1) * stride);
+  return rgbPngFile(width, height, raw);
+}
+
+/**
+ * Undoes the row filters (0 to 4) of inflated scanlines `raw`, `width` pixels a row and
+ * `bpp` bytes a pixel; answers the bare pixel bytes.
+ */
+function unfilter(raw, width, height, bpp) {
+  const stride = width * bpp;
+  const px = Buffer.alloc(stride * height);
+  for (let y = 0; y < height; y++) {
+    const f = raw[y * (stride + 1)];
+    for (let x = 0; x < stride; x++) {
+      const cur = raw[y * (stride + 1) + 1 + x];
+      const a = x >= bpp ? px[y * stride + x - bpp] : 0;
+      const b = y > 0 ? px[(y - 1) * stride + x] : 0;
+      const c = x >= bpp && y > 0 ? px[(y - 1) * stride + x - bpp] : 0;
+      let v = cur;
+      if (f === 1) v = cur + a;
+      else if (f === 2) v = cur + b;
+      else if (f === 3) v = cur + ((a + b) >> 1);
+      else if (f === 4) {
+        const p = a + b - c;
+        const pa = Math.abs(p - a);
+        const pb = Math.abs(p - b);
+        const pc = Math.abs(p - c);
+        v = cur + (pa <= pb && pa <= pc ? a : pb <= pc ? b : c);
+      }
+      px[y * stride + x] = v & 255;
+    }
+  }
+  return px;
 }
 
 /** Reads back a PNG written by encodePng (8-bit RGB, filter 0); throws on anything else. */
@@ -130,4 +167,4 @@ function decodePng(bytes) {
   return picture;
 }
 
-module.exports = { Picture, encodePng, decodePng, crc32 };
+module.exports = { Picture, encodePng, decodePng, crc32, chunk, rgbPngFile, unfilter, SIGNATURE };

@@ -23,6 +23,7 @@ const crypto = require('crypto');
 const zlib = require('zlib');
 const jpeg = require('jpeg-js');
 const { valueAt } = require('./premierepro/keyframes');
+const { rgbPngFile, unfilter } = require('./png');
 
 const TPS = 254016000000n;
 const MAX_NESTING = 4;
@@ -238,31 +239,6 @@ function drawLayer(out, width, height, seq, ti, t, seqW, seqH, depth) {
 // ---------------------------------------------------------------------------------------
 // Encoders
 
-let crcTable = null;
-function crc32(buf) {
-  if (typeof zlib.crc32 === 'function') return zlib.crc32(buf) >>> 0;
-  if (!crcTable) {
-    crcTable = new Uint32Array(256);
-    for (let n = 0; n < 256; n++) {
-      let c = n;
-      for (let k = 0; k < 8; k++) c = c & 1 ? 0xedb88320 ^ (c >>> 1) : c >>> 1;
-      crcTable[n] = c >>> 0;
-    }
-  }
-  let c = 0xffffffff;
-  for (let i = 0; i < buf.length; i++) c = crcTable[(c ^ buf[i]) & 255] ^ (c >>> 8);
-  return (c ^ 0xffffffff) >>> 0;
-}
-
-function chunk(type, data) {
-  const len = Buffer.alloc(4);
-  len.writeUInt32BE(data.length);
-  const td = Buffer.concat([Buffer.from(type, 'ascii'), data]);
-  const crc = Buffer.alloc(4);
-  crc.writeUInt32BE(crc32(td));
-  return Buffer.concat([len, td, crc]);
-}
-
 /** RGBA pixels → a PNG file (8-bit RGB, no alpha: frames are opaque). */
 function encodePNG(width, height, rgba) {
   const raw = Buffer.alloc((width * 3 + 1) * height);
@@ -277,17 +253,7 @@ function encodePNG(width, height, rgba) {
       raw[d + 2] = rgba[s + 2];
     }
   }
-  const ihdr = Buffer.alloc(13);
-  ihdr.writeUInt32BE(width, 0);
-  ihdr.writeUInt32BE(height, 4);
-  ihdr[8] = 8; // bit depth
-  ihdr[9] = 2; // colour type: RGB
-  return Buffer.concat([
-    Buffer.from([0x89, 0x50, 0x4e, 0x47, 0x0d, 0x0a, 0x1a, 0x0a]),
-    chunk('IHDR', ihdr),
-    chunk('IDAT', zlib.deflateSync(raw, { level: 6 })),
-    chunk('IEND', Buffer.alloc(0)),
-  ]);
+  return rgbPngFile(width, height, raw);
 }
 
 /** Decodes the PNGs encodePNG writes (8-bit RGB or RGBA, any filter) → {width, height, rgba}. */
@@ -316,29 +282,7 @@ function decodePNG(buf) {
   }
   const bpp = type === 6 ? 4 : 3;
   const raw = zlib.inflateSync(Buffer.concat(idat));
-  const stride = width * bpp;
-  const px = Buffer.alloc(stride * height);
-  for (let y = 0; y < height; y++) {
-    const f = raw[y * (stride + 1)];
-    for (let x = 0; x < stride; x++) {
-      const cur = raw[y * (stride + 1) + 1 + x];
-      const a = x >= bpp ? px[y * stride + x - bpp] : 0;
-      const b = y > 0 ? px[(y - 1) * stride + x] : 0;
-      const c = x >= bpp && y > 0 ? px[(y - 1) * stride + x - bpp] : 0;
-      let v = cur;
-      if (f === 1) v = cur + a;
-      else if (f === 2) v = cur + b;
-      else if (f === 3) v = cur + ((a + b) >> 1);
-      else if (f === 4) {
-        const p = a + b - c;
-        const pa = Math.abs(p - a);
-        const pb = Math.abs(p - b);
-        const pc = Math.abs(p - c);
-        v = cur + (pa <= pb && pa <= pc ? a : pb <= pc ? b : c);
-      }
-      px[y * stride + x] = v & 255;
-    }
-  }
+  const px = unfilter(raw, width, height, bpp);
   const rgba = new Uint8Array(width * height * 4);
   for (let i = 0; i < width * height; i++) {
     rgba[i * 4] = px[i * bpp];

@@ -10,20 +10,10 @@ const { spawnSync } = require('child_process');
 const { WebSocketServer } = require('ws');
 const { createSim, HELPER_DIR } = require('../../sim');
 const { versionInRange, readManifest } = require('../../sim/cep/runtime');
-const { tempDir, editFixture } = require('./helpers');
+const { tempDir, editFixture, pollSync } = require('./helpers');
 const { checkText } = require('./tools/check-es3');
 
-const sleep = (ms) => new Promise((r) => setTimeout(r, ms));
-
-async function until(what, fn, ms = 5000) {
-  const end = Date.now() + ms;
-  while (Date.now() < end) {
-    const v = fn();
-    if (v) return v;
-    await sleep(10);
-  }
-  throw new Error(`timed out waiting for ${what}`);
-}
+const until = (what, fn, ms = 5000) => pollSync(what, fn, ms);
 
 /**
  * A stand-in bridge that records every message the CEP helper sends it. The UXP plug-in

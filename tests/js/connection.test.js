@@ -9,19 +9,9 @@ const net = require('net');
 const path = require('path');
 const { WebSocketServer } = require('ws');
 const { createSim, PLUGIN_DIR } = require('../../sim');
-const { tempDir } = require('./helpers');
+const { tempDir, pollSync } = require('./helpers');
 
-const sleep = (ms) => new Promise((r) => setTimeout(r, ms));
-
-async function until(what, fn, ms = 3000) {
-  const end = Date.now() + ms;
-  while (Date.now() < end) {
-    const v = fn();
-    if (v) return v;
-    await sleep(10);
-  }
-  throw new Error(`timed out waiting for ${what}`);
-}
+const until = (what, fn, ms = 3000) => pollSync(what, fn, ms);
 
 /** A stand-in bridge: accepts one token, records every message it receives. */
 async function fakeBridge(t, token = 'secret') {

@@ -8,8 +8,8 @@ const test = require('node:test');
 const assert = require('node:assert/strict');
 const fs = require('fs');
 const path = require('path');
-const { tempDir, makeMedia } = require('./helpers');
-const { SKIP, until, startBridge, startSim, agent } = require('./bridge');
+const { makeMedia } = require('./helpers');
+const { SKIP, until, startBridge, startSim, agent, homeAndWork } = require('./bridge');
 
 /** Both plug-ins answer through the bridge. */
 async function bothReady(send) {
@@ -39,21 +39,11 @@ async function boundaries(send) {
   return out;
 }
 
-function dirs(t) {
-  const home = tempDir('cutrelay-e2e-cep-home-');
-  const work = tempDir('cutrelay-e2e-cep-work-');
-  t.after(() => {
-    fs.rmSync(home, { recursive: true, force: true });
-    fs.rmSync(work, { recursive: true, force: true });
-  });
-  return { home, work };
-}
-
 test('razor through the bridge: the CEP helper first, the UXP plug-in alone after', { skip: SKIP, timeout: 120000 }, async (t) => {
   let withHelper;
 
   await t.test('with both plug-ins the bridge routes razor to the helper\'s QE razor', async (t) => {
-    const { home, work } = dirs(t);
+    const { home, work } = homeAndWork(t, 'e2e-cep');
     const { port } = await startBridge(t, home);
     const sim = startSim(t, home);
     const send = agent(port);
@@ -89,7 +79,7 @@ test('razor through the bridge: the CEP helper first, the UXP plug-in alone afte
   });
 
   await t.test('with --only uxp the helper\'s verbs are unavailable and razor falls back to the UXP plug-in', async (t) => {
-    const { home, work } = dirs(t);
+    const { home, work } = homeAndWork(t, 'e2e-cep');
     const { port } = await startBridge(t, home);
     const sim = startSim(t, home, ['--only', 'uxp']);
     const send = agent(port);
@@ -111,7 +101,7 @@ test('razor through the bridge: the CEP helper first, the UXP plug-in alone afte
 });
 
 test('the helper alone: razor still goes to it, and a runaway script blocks no other request', { skip: SKIP, timeout: 120000 }, async (t) => {
-  const { home } = dirs(t);
+  const { home } = homeAndWork(t, 'e2e-cep');
   const { port } = await startBridge(t, home);
   const sim = startSim(t, home, ['--only', 'cep', '--script-timeout', '3']);
   const send = agent(port);

@@ -7,19 +7,14 @@ const test = require('node:test');
 const assert = require('node:assert/strict');
 const fs = require('fs');
 const path = require('path');
-const { ROOT, tempDir, makeMedia } = require('./helpers');
-const { SKIP, until, start, startBridge, agent, pluginReady } = require('./bridge');
+const { makeMedia } = require('./helpers');
+const { SKIP, until, startBridge, startSim, agent, pluginReady, homeAndWork } = require('./bridge');
 const { decodePNG, colorsFor } = require('../../sim/render');
 
 test('an agent styles, exports and inspects a cut through the bridge', { skip: SKIP, timeout: 90000 }, async (t) => {
-  const home = tempDir('cutrelay-e2e-home-');
-  const work = tempDir('cutrelay-e2e-work-');
-  t.after(() => {
-    fs.rmSync(home, { recursive: true, force: true });
-    fs.rmSync(work, { recursive: true, force: true });
-  });
+  const { home, work } = homeAndWork(t, 'e2e');
   const { port } = await startBridge(t, home);
-  start(t, process.execPath, [path.join(ROOT, 'sim', 'main.js')], { HOME: home });
+  startSim(t, home);
   const send = agent(port);
   await pluginReady(send);
 

@@ -9,85 +9,18 @@ const test = require('node:test');
 const assert = require('node:assert/strict');
 const fs = require('fs');
 const path = require('path');
-const { spawn } = require('child_process');
-const { ROOT, tempDir, makeMedia } = require('./helpers');
+const { makeMedia } = require('./helpers');
+const { SKIP, until, startBridge, startSim, agent, pluginReady, homeAndWork } = require('./bridge');
 
-const BIN = path.resolve(ROOT, process.env.CUTRELAY_BIN || 'build/cutrelay');
-const HAVE_BIN = fs.existsSync(BIN);
-if (!HAVE_BIN && process.env.CUTRELAY_BIN) throw new Error(`CUTRELAY_BIN=${process.env.CUTRELAY_BIN} does not exist`);
-const SKIP = HAVE_BIN ? false : `no bridge binary at ${BIN} (build it or set CUTRELAY_BIN)`;
-
-const sleep = (ms) => new Promise((r) => setTimeout(r, ms));
-
-async function until(what, fn, ms) {
-  const end = Date.now() + ms;
-  let last;
-  while (Date.now() < end) {
-    try {
-      const v = await fn();
-      if (v) return v;
-    } catch (e) {
-      last = e;
-    }
-    await sleep(50);
-  }
-  throw new Error(`timed out waiting for ${what}${last ? ': ' + last.message : ''}`);
-}
-
-/** Starts a child process that is killed (by its own pid) when the test ends. */
-function start(t, cmd, args, env) {
-  const child = spawn(cmd, args, { env: Object.assign({}, process.env, env), stdio: ['ignore', 'pipe', 'pipe'] });
-  child.out = '';
-  child.err = '';
-  child.stdout.on('data', (d) => { child.out += d; });
-  child.stderr.on('data', (d) => { child.err += d; });
-  t.after(() => { if (child.exitCode === null) child.kill('SIGKILL'); });
-  return child;
-}
-
-async function startBridge(t, home) {
-  const file = path.join(home, '.quor', 'cutrelay', 'connection.json');
-  try { fs.rmSync(file); } catch (e) { /* first start */ }
-  const bridge = start(t, BIN, ['--port', '0'], { HOME: home });
-  const conn = await until('connection.json', () => {
-    const c = JSON.parse(fs.readFileSync(file, 'utf8'));
-    return c.port && c.token ? c : null;
-  }, 5000);
-  return { bridge, port: conn.port };
-}
-
-function agent(port) {
-  return async (command, args = {}) => {
-    const res = await fetch(`http://127.0.0.1:${port}/command`, {
-      method: 'POST',
-      headers: { 'Content-Type': 'application/json' },
-      body: JSON.stringify({ command, args }),
-      signal: AbortSignal.timeout(10000),
-    });
-    assert.equal(res.status, 200);
-    return res.json();
-  };
-}
-
-/** Waits until the plug-in answers a ping through the bridge. */
-async function pluginReady(send) {
-  return until('the plug-in to connect', async () => {
-    const r = await send('premiere_ping', { timeoutSec: 2 });
-    return r.success ? r : null;
-  }, 10000);
-}
+/** This file's agents give up on an answer after 10 s. */
+const AGENT_MS = 10000;
 
 test('an agent builds and reads a sequence through the bridge', { skip: SKIP, timeout: 60000 }, async (t) => {
-  const home = tempDir('cutrelay-e2e-home-');
-  const work = tempDir('cutrelay-e2e-work-');
-  t.after(() => {
-    fs.rmSync(home, { recursive: true, force: true });
-    fs.rmSync(work, { recursive: true, force: true });
-  });
+  const { home, work } = homeAndWork(t, 'e2e');
   const first = await startBridge(t, home);
   const { port } = first;
-  const sim = start(t, process.execPath, [path.join(ROOT, 'sim', 'main.js')], { HOME: home });
-  const send = agent(port);
+  const sim = startSim(t, home);
+  const send = agent(port, AGENT_MS);
 
   await t.test('the simulator starts with one line and the plug-in says hello', async () => {
     const ping = await pluginReady(send);
@@ -142,21 +75,16 @@ test('an agent builds and reads a sequence through the bridge', { skip: SKIP, ti
     first.bridge.kill('SIGKILL');
     await until('the bridge to stop', () => first.bridge.exitCode !== null || first.bridge.signalCode !== null, 5000);
     const second = await startBridge(t, home); // a new port and token in the connection file
-    const ping = await pluginReady(agent(second.port));
+    const ping = await pluginReady(agent(second.port, AGENT_MS));
     assert.equal(ping.project, 'Agent.prproj');
   });
 });
 
 test('an agent makes a rough cut through the bridge', { skip: SKIP, timeout: 60000 }, async (t) => {
-  const home = tempDir('cutrelay-e2e-home-');
-  const work = tempDir('cutrelay-e2e-work-');
-  t.after(() => {
-    fs.rmSync(home, { recursive: true, force: true });
-    fs.rmSync(work, { recursive: true, force: true });
-  });
+  const { home, work } = homeAndWork(t, 'e2e');
   const { port } = await startBridge(t, home);
-  start(t, process.execPath, [path.join(ROOT, 'sim', 'main.js'), '--only', 'uxp'], { HOME: home });
-  const send = agent(port);
+  startSim(t, home, ['--only', 'uxp']);
+  const send = agent(port, AGENT_MS);
   await pluginReady(send);
 
   const files = makeMedia(work, ['intro_8s_25fps.mp4', 'talk_20s_25fps.mp4', 'broll_5s_25fps.mp4']);

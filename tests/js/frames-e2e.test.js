@@ -9,74 +9,24 @@ const test = require('node:test');
 const assert = require('node:assert/strict');
 const fs = require('fs');
 const path = require('path');
-const { spawn } = require('child_process');
-const { ROOT, tempDir, makeMedia } = require('./helpers');
+const { makeMedia } = require('./helpers');
 const { decodePng } = require('../../sim/png');
+const { SKIP, until, startBridge, startSim, agent, pluginReady, homeAndWork } = require('./bridge');
 
-const BIN = path.resolve(ROOT, process.env.CUTRELAY_BIN || 'build/cutrelay');
-const HAVE_BIN = fs.existsSync(BIN);
-if (!HAVE_BIN && process.env.CUTRELAY_BIN) throw new Error(`CUTRELAY_BIN=${process.env.CUTRELAY_BIN} does not exist`);
-const SKIP = HAVE_BIN ? false : `no bridge binary at ${BIN} (build it or set CUTRELAY_BIN)`;
 const PNG_SIGNATURE = Buffer.from([0x89, 0x50, 0x4e, 0x47, 0x0d, 0x0a, 0x1a, 0x0a]);
 
-const sleep = (ms) => new Promise((r) => setTimeout(r, ms));
-
-async function until(what, fn, ms) {
-  const end = Date.now() + ms;
-  let last;
-  while (Date.now() < end) {
-    try {
-      const v = await fn();
-      if (v) return v;
-    } catch (e) {
-      last = e;
-    }
-    await sleep(50);
-  }
-  throw new Error(`timed out waiting for ${what}${last ? ': ' + last.message : ''}`);
-}
-
-/** Starts a child with `env` over this process's environment; a null value removes a variable. */
-function start(t, cmd, args, env) {
-  const full = Object.assign({}, process.env, env);
-  for (const [k, v] of Object.entries(env)) if (v === null) delete full[k];
-  const child = spawn(cmd, args, { env: full, stdio: ['ignore', 'pipe', 'pipe'] });
-  child.out = '';
-  child.stdout.on('data', (d) => { child.out += d; });
-  child.stderr.on('data', () => {});
-  child.exited = new Promise((resolve) => child.on('exit', resolve));
-  t.after(() => { if (child.exitCode === null && child.signalCode === null) child.kill('SIGKILL'); });
-  return child;
-}
-
-function agent(port) {
-  return async (command, args = {}) => {
-    const res = await fetch(`http://127.0.0.1:${port}/command`, {
-      method: 'POST',
-      headers: { 'Content-Type': 'application/json' },
-      body: JSON.stringify({ command, args }),
-      signal: AbortSignal.timeout(60000),
-    });
-    assert.equal(res.status, 200);
-    return res.json();
-  };
-}
+/** Pictures take a while: this file's agents wait up to 60 s for an answer. */
+const AGENT_MS = 60000;
 
 test('an agent looks at its edit: window snapshot and frame preview', { skip: SKIP, timeout: 120000 }, async (t) => {
-  const home = tempDir('cutrelay-frames-home-');
-  const work = tempDir('cutrelay-frames-work-');
-  t.after(() => {
-    fs.rmSync(home, { recursive: true, force: true });
-    fs.rmSync(work, { recursive: true, force: true });
-  });
+  const { home, work } = homeAndWork(t, 'frames');
   // The bridge must find the stand-in through the port file, as it finds the application.
-  const env = { HOME: home, QUOR_DIRECT_API_URL: null, QUOR_BRIDGE_TOKEN: null };
+  const env = { QUOR_DIRECT_API_URL: null, QUOR_BRIDGE_TOKEN: null };
   const portFile = path.join(home, '.quor', 'direct-api-port');
-  const bridge = start(t, BIN, ['--port', '0'], env);
-  const conn = await until('connection.json', () => JSON.parse(fs.readFileSync(path.join(home, '.quor', 'cutrelay', 'connection.json'), 'utf8')), 5000);
-  const sim = start(t, process.execPath, [path.join(ROOT, 'sim', 'main.js'), '--direct-api'], env);
-  const send = agent(conn.port);
-  await until('the plug-in to connect', async () => (await send('premiere_ping', { timeoutSec: 2 })).success, 10000);
+  const { bridge, port } = await startBridge(t, home, env);
+  const sim = startSim(t, home, ['--direct-api'], env);
+  const send = agent(port, AGENT_MS);
+  await pluginReady(send);
   await until('the direct-API port file', () => fs.existsSync(portFile), 5000);
 
   const [video] = makeMedia(work, ['interview_12s_25fps.mp4']);

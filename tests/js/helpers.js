@@ -8,6 +8,20 @@ const { createSim } = require('../../sim');
 
 const ROOT = path.resolve(__dirname, '..', '..');
 
+/**
+ * Polls the synchronous `fn` every 10 ms until it answers something truthy, and answers
+ * that; fails after `ms`. An exception from `fn` fails at once.
+ */
+async function pollSync(what, fn, ms) {
+  const end = Date.now() + ms;
+  while (Date.now() < end) {
+    const v = fn();
+    if (v) return v;
+    await new Promise((r) => setTimeout(r, 10));
+  }
+  throw new Error(`timed out waiting for ${what}`);
+}
+
 /** A fresh temporary folder, removed by the returned cleanup. */
 function tempDir(prefix = 'cutrelay-js-') {
   return fs.mkdtempSync(path.join(os.tmpdir(), prefix));
@@ -48,4 +62,4 @@ async function editFixture(t, options = {}) {
   return Object.assign(f, { video, audio, items: imported.items });
 }
 
-module.exports = { ROOT, tempDir, makeMedia, simFixture, editFixture };
+module.exports = { ROOT, tempDir, makeMedia, simFixture, editFixture, pollSync };

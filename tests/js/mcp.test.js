@@ -11,44 +11,16 @@ const fs = require('fs');
 const http = require('http');
 const net = require('net');
 const path = require('path');
-const { spawn } = require('child_process');
 const { Client } = require('@modelcontextprotocol/sdk/client/index.js');
 const { StreamableHTTPClientTransport } = require('@modelcontextprotocol/sdk/client/streamableHttp.js');
 const { StdioClientTransport } = require('@modelcontextprotocol/sdk/client/stdio.js');
-const { ROOT, tempDir, makeMedia } = require('./helpers');
+const { tempDir, makeMedia } = require('./helpers');
+const { BIN, until, start, startSim, homeAndWork } = require('./bridge');
 
-const BIN = path.resolve(ROOT, process.env.CUTRELAY_BIN || 'build/cutrelay');
 const RELAY = path.join(path.dirname(BIN), 'cutrelay-mcp');
 const HAVE_BIN = fs.existsSync(BIN) && fs.existsSync(RELAY);
 if (!HAVE_BIN && process.env.CUTRELAY_BIN) throw new Error(`no ${BIN} and ${RELAY} (CUTRELAY_BIN=${process.env.CUTRELAY_BIN})`);
 const SKIP = HAVE_BIN ? false : `no bridge and relay binaries at ${BIN} (build them or set CUTRELAY_BIN)`;
-
-const sleep = (ms) => new Promise((r) => setTimeout(r, ms));
-
-async function until(what, fn, ms) {
-  const end = Date.now() + ms;
-  let last;
-  while (Date.now() < end) {
-    try {
-      const v = await fn();
-      if (v) return v;
-    } catch (e) {
-      last = e;
-    }
-    await sleep(50);
-  }
-  throw new Error(`timed out waiting for ${what}${last ? ': ' + last.message : ''}`);
-}
-
-function start(t, cmd, args, env, stdio = ['ignore', 'pipe', 'pipe']) {
-  const child = spawn(cmd, args, { env: Object.assign({}, process.env, env), stdio });
-  child.out = '';
-  child.err = '';
-  if (child.stdout) child.stdout.on('data', (d) => { child.out += d; });
-  if (child.stderr) child.stderr.on('data', (d) => { child.err += d; });
-  t.after(() => { if (child.exitCode === null && child.signalCode === null) child.kill('SIGKILL'); });
-  return child;
-}
 
 const connectionFile = (home) => path.join(home, '.quor', 'cutrelay', 'connection.json');
 const readConnection = (home) => JSON.parse(fs.readFileSync(connectionFile(home), 'utf8'));
@@ -62,7 +34,6 @@ async function startBridge(t, home) {
   return { bridge, port: conn.port };
 }
 
-/** Whether a process runs (a zombie, killed but not yet reaped by its parent, does not). */
 /** Whether nothing listens on the loopback port any more (a connection is refused). */
 function refused(port) {
   return new Promise((resolve) => {
@@ -72,6 +43,7 @@ function refused(port) {
   });
 }
 
+/** Whether a process runs (a zombie, killed but not yet reaped by its parent, does not). */
 function alive(pid) {
   try {
     process.kill(pid, 0);
@@ -167,14 +139,9 @@ async function exerciseTools(t, client, work) {
 }
 
 test('MCP over Streamable HTTP at /mcp', { skip: SKIP, timeout: 90000 }, async (t) => {
-  const home = tempDir('cutrelay-mcp-home-');
-  const work = tempDir('cutrelay-mcp-work-');
-  t.after(() => {
-    fs.rmSync(home, { recursive: true, force: true });
-    fs.rmSync(work, { recursive: true, force: true });
-  });
+  const { home, work } = homeAndWork(t, 'mcp');
   const { port } = await startBridge(t, home);
-  start(t, process.execPath, [path.join(ROOT, 'sim', 'main.js')], { HOME: home });
+  startSim(t, home);
   const url = new URL(`http://127.0.0.1:${port}/mcp`);
   const transport = new StreamableHTTPClientTransport(url);
   const client = new Client({ name: 'cutrelay-test', version: '1.0.0' });
@@ -249,12 +216,7 @@ test('MCP over Streamable HTTP at /mcp', { skip: SKIP, timeout: 90000 }, async (
 });
 
 test('MCP over stdio through cutrelay-mcp', { skip: SKIP, timeout: 90000 }, async (t) => {
-  const home = tempDir('cutrelay-mcp-stdio-home-');
-  const work = tempDir('cutrelay-mcp-stdio-work-');
-  t.after(() => {
-    fs.rmSync(home, { recursive: true, force: true });
-    fs.rmSync(work, { recursive: true, force: true });
-  });
+  const { home, work } = homeAndWork(t, 'mcp-stdio');
   const transport = new StdioClientTransport({ command: RELAY, args: [], env: { HOME: home, PATH: process.env.PATH }, stderr: 'pipe' });
   let relayLog = '';
   transport.stderr.on('data', (d) => { relayLog += d; });
@@ -267,7 +229,7 @@ test('MCP over stdio through cutrelay-mcp', { skip: SKIP, timeout: 90000 }, asyn
   const first = readConnection(home);
   assert.ok(alive(first.pid));
   assert.match(relayLog, /started .*cutrelay/);
-  start(t, process.execPath, [path.join(ROOT, 'sim', 'main.js')], { HOME: home });
+  startSim(t, home);
 
   await exerciseTools(t, client, work);
 
