@@ -10,7 +10,7 @@ const { spawnSync } = require('child_process');
 const { WebSocketServer } = require('ws');
 const { createSim, HELPER_DIR } = require('../../sim');
 const { versionInRange, readManifest } = require('../../sim/cep/runtime');
-const { tempDir, editFixture, pollSync } = require('./helpers');
+const { tempDir, editFixture, pollSync, writeConnection } = require('./helpers');
 const { checkText } = require('./tools/check-es3');
 
 const until = (what, fn, ms = 5000) => pollSync(what, fn, ms);
@@ -43,12 +43,6 @@ async function fakeBridge(t, token = 'secret') {
   bridge.of = (type) => bridge.received.filter((m) => m && m.type === type);
   t.after(() => bridge.close());
   return bridge;
-}
-
-function writeConnection(home, data) {
-  const dir = path.join(home, '.quor', 'cutrelay');
-  fs.mkdirSync(dir, { recursive: true });
-  fs.writeFileSync(path.join(dir, 'connection.json'), typeof data === 'string' ? data : JSON.stringify(data));
 }
 
 function homeDir(t) {

@@ -9,7 +9,7 @@ const net = require('net');
 const path = require('path');
 const { WebSocketServer } = require('ws');
 const { createSim, PLUGIN_DIR } = require('../../sim');
-const { tempDir, pollSync } = require('./helpers');
+const { tempDir, pollSync, writeConnection } = require('./helpers');
 
 const until = (what, fn, ms = 3000) => pollSync(what, fn, ms);
 
@@ -32,12 +32,6 @@ async function fakeBridge(t, token = 'secret') {
   bridge.of = (type) => bridge.received.filter((m) => m && m.type === type);
   t.after(() => bridge.close());
   return bridge;
-}
-
-function writeConnection(home, data) {
-  const dir = path.join(home, '.quor', 'cutrelay');
-  fs.mkdirSync(dir, { recursive: true });
-  fs.writeFileSync(path.join(dir, 'connection.json'), typeof data === 'string' ? data : JSON.stringify(data));
 }
 
 /** The UXP plug-in alone: the CEP helper's side of the protocol has its own tests. */

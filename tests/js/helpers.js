@@ -62,4 +62,11 @@ async function editFixture(t, options = {}) {
   return Object.assign(f, { video, audio, items: imported.items });
 }
 
-module.exports = { ROOT, tempDir, makeMedia, simFixture, editFixture, pollSync };
+/** Writes the bridge's connection file under `home` (an object, or raw text to test bad files). */
+function writeConnection(home, data) {
+  const dir = path.join(home, '.quor', 'cutrelay');
+  fs.mkdirSync(dir, { recursive: true });
+  fs.writeFileSync(path.join(dir, 'connection.json'), typeof data === 'string' ? data : JSON.stringify(data));
+}
+
+module.exports = { ROOT, tempDir, makeMedia, simFixture, editFixture, pollSync, writeConnection };
