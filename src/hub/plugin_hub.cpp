@@ -14,10 +14,12 @@
 
 #include "catalog/catalog.hpp"
 #include "common/args.hpp"
+#include "hub/batching_stream.hpp"
 #include "hub/event_feed.hpp"
 #include "common/log.hpp"
 #include "common/async.hpp"
 #include "common/text.hpp"
+#include "common/worker_pool.hpp"
 
 namespace cutrelay {
 
@@ -162,6 +164,11 @@ void register_hello(BridgeState& state, std::uint64_t conn_id,
       .outbox = outbox,
       .conn_id = conn_id,
   });
+  if (runtime == PluginRuntime::Uxp) {
+    if (const auto worker = WorkerPool::current()) {
+      state.uxp_worker.store(static_cast<int>(*worker), std::memory_order_relaxed);
+    }
+  }
 }
 
 }  // namespace
@@ -193,6 +200,7 @@ void handle_plugin_message(BridgeState& state, std::uint64_t conn_id,
 std::vector<PluginRuntime> end_plugin_connection(BridgeState& state, std::uint64_t conn_id) {
   std::vector<PluginRuntime> removed = state.registry.end_connection(conn_id);
   for (const PluginRuntime runtime : removed) {
+    if (runtime == PluginRuntime::Uxp) state.uxp_worker.store(-1, std::memory_order_relaxed);
     log_line("[cutrelay] " + std::string(runtime_name(runtime)) + " disconnected");
   }
   return removed;
@@ -214,12 +222,17 @@ namespace {
 // released after it is handled, so one huge message does not pin its memory for ever.
 constexpr std::size_t kKeptReadBuffer = 4u << 20;
 
+// Texts up to this size are held back and sent together when several are queued at once;
+// a larger one is sent on its own, and a batch is sent once it reaches kMaxBatchBytes.
+constexpr std::size_t kBatchedText = 16 * 1024;
+constexpr std::size_t kMaxBatchBytes = 64 * 1024;
+
 struct PluginSession : std::enable_shared_from_this<PluginSession> {
   PluginSession(StatePtr s, beast::tcp_stream stream)
       : state(std::move(s)), ws(std::move(stream)), outbox(std::make_shared<Outbox>()) {}
 
   StatePtr state;
-  websocket::stream<beast::tcp_stream> ws;
+  websocket::stream<BatchingStream<beast::tcp_stream>> ws;
   std::shared_ptr<Outbox> outbox;
   std::uint64_t conn_id = 0;
 
@@ -232,11 +245,22 @@ struct PluginSession : std::enable_shared_from_this<PluginSession> {
         if (outbox->closed()) co_return;
         continue;  // only calls whose callers gave up were queued
       }
+      auto& out = ws.next_layer();
       for (const OutgoingText& item : batch) {
         // Checked again per text: a caller may give up while earlier texts are written.
         if (!item.live()) continue;
+        const bool small = item.text->size() <= kBatchedText;
+        if (out.holding() && (!small || out.held() >= kMaxBatchBytes)) {
+          auto [ec, n] = co_await out.async_flush(nothrow);
+          if (ec) co_return;
+        }
+        if (small && batch.size() > 1 && !out.holding()) out.hold();
         ws.text(true);
         auto [ec, n] = co_await ws.async_write(asio::buffer(*item.text), nothrow);
+        if (ec) co_return;
+      }
+      if (out.holding()) {
+        auto [ec, n] = co_await out.async_flush(nothrow);
         if (ec) co_return;
       }
       batch.clear();

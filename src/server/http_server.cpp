@@ -238,12 +238,21 @@ bool listener_closed(const boost::system::error_code& ec) {
   return ec == asio::error::operation_aborted || ec == asio::error::bad_descriptor;
 }
 
-asio::awaitable<void> accept_loop(StatePtr state, tcp::acceptor acceptor) {
+// The context a new connection is served on. While a UXP plug-in is connected, agents'
+// connections join its context, so a forwarded call and its result stay on the thread
+// that reads and writes both; otherwise connections take turns.
+asio::io_context& place_connection(const BridgeState& state, WorkerPool& pool) {
+  const int worker = state.uxp_worker.load(std::memory_order_relaxed);
+  return pool.context(pool.pick(worker >= 0 ? std::optional<unsigned>(worker) : std::nullopt));
+}
+
+asio::awaitable<void> accept_loop(StatePtr state, tcp::acceptor acceptor, WorkerPool& pool) {
   auto ex = co_await asio::this_coro::executor;
   asio::steady_timer backoff(ex);
   auto pause = std::chrono::milliseconds(5);
   for (;;) {
-    auto [ec, socket] = co_await acceptor.async_accept(asio::make_strand(ex), nothrow);
+    auto [ec, socket] =
+        co_await acceptor.async_accept(place_connection(*state, pool), nothrow);
     if (ec) {
       if (listener_closed(ec)) {
         log_line("server: " + ec.message());
@@ -266,9 +275,9 @@ asio::awaitable<void> accept_loop(StatePtr state, tcp::acceptor acceptor) {
 
 }  // namespace
 
-void start_http_server(StatePtr state, tcp::acceptor acceptor) {
+void start_http_server(StatePtr state, tcp::acceptor acceptor, WorkerPool& pool) {
   auto ex = acceptor.get_executor();
-  spawn_logged(ex, accept_loop(std::move(state), std::move(acceptor)));
+  spawn_logged(ex, accept_loop(std::move(state), std::move(acceptor), pool));
 }
 
 }  // namespace cutrelay

@@ -23,6 +23,7 @@
 #include "common/files.hpp"
 #include "common/log.hpp"
 #include "common/text.hpp"
+#include "common/worker_pool.hpp"
 #include "host/discovery.hpp"
 #include "hub/bridge_state.hpp"
 #include "server/command_line.hpp"
@@ -169,7 +170,8 @@ int run_bridge(int argc, char** argv) {
   }
 
   const unsigned threads = std::max(1u, std::thread::hardware_concurrency());
-  asio::io_context ioc(static_cast<int>(threads));
+  WorkerPool pool(threads);
+  asio::io_context& ioc = pool.context(0);
 
   const std::string host = bind_host_from_env();
   BindOutcome bound = bind_listener(ioc, host, options.port);
@@ -192,15 +194,12 @@ int run_bridge(int argc, char** argv) {
 
   write_connection_file(dir, port, state->token);
 
-  start_http_server(state, std::move(*bound.acceptor));
+  start_http_server(state, std::move(*bound.acceptor), pool);
   // One write: a reader that parses the first line it sees never gets half of it.
   write_line_now("[cutrelay " + std::string(kVersion) + "] listening on " + host + ":" +
                  std::to_string(port) + " data=" + dir.string());
 
-  std::vector<std::thread> workers;
-  for (unsigned i = 1; i < threads; ++i) workers.emplace_back([&ioc] { ioc.run(); });
-  ioc.run();
-  for (auto& worker : workers) worker.join();
+  pool.run();
   flush_log();
   return 0;
 }

@@ -125,6 +125,40 @@ TEST_F(Session, WriterStoppingEndsTheConnectionAndItsCalls) {
   EXPECT_EQ(receive(), nullptr);  // the socket is released
 }
 
+// Texts queued together leave as one batch; each must still arrive whole and in order,
+// a large text in the middle included (it is sent on its own).
+TEST_F(Session, TextsQueuedTogetherArriveWholeAndInOrder) {
+  open();
+  send({{"type", "hello"}, {"runtime", "uxp"}});
+  ASSERT_EQ(receive().at("type"), "welcome");
+  auto outbox = state->registry.lookup(PluginRuntime::Uxp)->first;
+  const std::string big(100 * 1024, 'x');
+  std::vector<json> sent;
+  for (int i = 0; i < 40; ++i) {
+    json text = {{"n", i}};
+    if (i == 17) text["pad"] = big;
+    sent.push_back(text);
+  }
+  // Queued from one handler on the session's only thread, so the writer finds them all
+  // at once.
+  std::promise<bool> queued;
+  asio::post(ioc, [&] {
+    bool all = true;
+    for (const json& text : sent) all = outbox->push(text.dump()) && all;
+    queued.set_value(all);
+  });
+  ASSERT_TRUE(queued.get_future().get());
+  for (const json& expected : sent) ASSERT_EQ(receive(), expected);
+  // The connection still works after the batch: a call goes out and its result comes back.
+  auto call = asio::co_spawn(ioc, call_plugin(state, PluginRuntime::Uxp, "ping", json::object(), 3600s),
+                             asio::use_future);
+  const json request = receive();
+  ASSERT_EQ(request.at("verb"), "ping");
+  send({{"type", "result"}, {"id", request.at("id")}, {"ok", true}, {"result", {{"pong", true}}}});
+  ASSERT_EQ(call.wait_for(10s), std::future_status::ready);
+  EXPECT_TRUE(std::holds_alternative<json>(call.get()));
+}
+
 TEST_F(Session, PeerClosingUnregistersAtOnce) {
   open();
   send({{"type", "hello"}, {"runtime", "cep"}});

@@ -1,0 +1,69 @@
+#include <gtest/gtest.h>
+
+#include <future>
+#include <set>
+#include <thread>
+
+#include <boost/asio/post.hpp>
+
+#include "common/worker_pool.hpp"
+
+namespace cutrelay {
+namespace {
+
+namespace asio = boost::asio;
+using namespace std::chrono_literals;
+
+// Runs the pool on a thread of its own; stops every context and joins on destruction.
+struct RunningPool {
+  WorkerPool pool;
+  std::thread runner;
+  explicit RunningPool(unsigned n) : pool(n), runner([this] { pool.run(); }) {}
+  ~RunningPool() {
+    for (unsigned i = 0; i < pool.size(); ++i) pool.context(i).stop();
+    runner.join();
+  }
+};
+
+TEST(WorkerPool, EachContextRunsOnItsOwnThreadAndKnowsItsIndex) {
+  RunningPool running(3);
+  std::set<std::thread::id> threads;
+  for (unsigned i = 0; i < 3; ++i) {
+    std::promise<std::pair<std::optional<unsigned>, std::thread::id>> seen;
+    asio::post(running.pool.context(i), [&seen] {
+      seen.set_value({WorkerPool::current(), std::this_thread::get_id()});
+    });
+    auto result = seen.get_future();
+    ASSERT_EQ(result.wait_for(5s), std::future_status::ready) << "context " << i << " idle";
+    const auto [index, thread] = result.get();
+    EXPECT_EQ(index, i);
+    threads.insert(thread);
+  }
+  EXPECT_EQ(threads.size(), 3u);
+  EXPECT_FALSE(WorkerPool::current());  // not a worker thread
+}
+
+TEST(WorkerPool, WorkPostedAcrossContextsRunsOnTheTarget) {
+  RunningPool running(2);
+  std::promise<std::optional<unsigned>> landed;
+  asio::post(running.pool.context(0), [&] {
+    asio::post(running.pool.context(1), [&] { landed.set_value(WorkerPool::current()); });
+  });
+  auto result = landed.get_future();
+  ASSERT_EQ(result.wait_for(5s), std::future_status::ready);
+  EXPECT_EQ(result.get(), 1u);
+}
+
+TEST(WorkerPool, PickPrefersAValidWorkerElseTakesTurns) {
+  WorkerPool pool(3);
+  EXPECT_EQ(pool.pick(2u), 2u);
+  EXPECT_EQ(pool.pick(2u), 2u);
+  std::multiset<unsigned> turns;
+  for (int i = 0; i < 6; ++i) turns.insert(pool.pick(std::nullopt));
+  EXPECT_EQ(turns, (std::multiset<unsigned>{0, 0, 1, 1, 2, 2}));
+  // A worker the pool does not have counts as no preference.
+  for (int i = 0; i < 3; ++i) EXPECT_LT(pool.pick(7u), 3u);
+}
+
+}  // namespace
+}  // namespace cutrelay
