@@ -260,7 +260,10 @@ asio::awaitable<void> accept_loop(StatePtr state, tcp::acceptor acceptor, Worker
         std::_Exit(101);
       }
       // Others finish and free what ran short: wait a little longer each time, up to a
-      // second, rather than spin or stop serving.
+      // second, rather than spin or stop serving. Said once per run of failures.
+      if (pause == std::chrono::milliseconds(5)) {
+        log_line("server: accept failed: " + ec.message() + "; accepting again shortly");
+      }
       backoff.expires_after(pause);
       co_await backoff.async_wait(nothrow);
       pause = std::min(pause * 2, std::chrono::milliseconds(1000));

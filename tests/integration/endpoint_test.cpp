@@ -1,8 +1,13 @@
 #include <gtest/gtest.h>
 
 #include <boost/beast/http/verb.hpp>
+#include <filesystem>
 #include <future>
 #include <thread>
+
+#ifdef __linux__
+#include <sys/resource.h>
+#endif
 
 #include "bridge_process.hpp"
 #include "fake_plugin.hpp"
@@ -258,6 +263,34 @@ TEST_F(Endpoint, CommandsOnTwoConnectionsRunAtTheSameTime) {
   FakePlugin plugin(port(), bridge->token());
   EXPECT_EQ(waiting.get().at("connected"), true);
 }
+
+#ifdef __linux__
+// Running out of descriptors makes accept fail. The bridge must wait and accept again once
+// descriptors are free, never stop serving.
+TEST(Listener, RunningOutOfDescriptorsIsWaitedOut) {
+  BridgeProcess own;
+  std::size_t open_now = 0;
+  for ([[maybe_unused]] const auto& entry :
+       std::filesystem::directory_iterator("/proc/" + std::to_string(own.pid()) + "/fd")) {
+    ++open_now;
+  }
+  // Room for two more descriptors only (the soft limit; the hard one stays).
+  rlimit before{};
+  ASSERT_EQ(::prlimit(own.pid(), RLIMIT_NOFILE, nullptr, &before), 0);
+  const rlimit tight{open_now + 2, before.rlim_max};
+  ASSERT_EQ(::prlimit(own.pid(), RLIMIT_NOFILE, &tight, nullptr), 0);
+  {
+    // The kernel completes all of these; the bridge can take two, then accept fails.
+    std::vector<std::unique_ptr<HttpConnection>> held;
+    for (int i = 0; i < 6; ++i) held.push_back(std::make_unique<HttpConnection>(own.port()));
+    ASSERT_TRUE(own.wait_for_stderr("accept failed", std::chrono::seconds(10)));
+    EXPECT_TRUE(own.running());
+  }  // closed: the bridge's descriptors come free
+  ASSERT_EQ(::prlimit(own.pid(), RLIMIT_NOFILE, &before, nullptr), 0);
+  EXPECT_EQ(post_command(own.port(), {{"command", "premiere_describe"}}).at("success"), true);
+  EXPECT_TRUE(own.running());
+}
+#endif
 
 }  // namespace
 }  // namespace cutrelay::testing
