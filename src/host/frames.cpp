@@ -213,7 +213,23 @@ asio::awaitable<json> read_file_base64(json args) {
   const std::uint64_t max_bytes = arg_uint(args, "maxBytes").value_or(kDefaultMaxReadBytes);
 
   co_await wait_for_stable_file(path, read_file_wait());
-  const FileRead file = co_await read_off_thread(path, max_bytes);
+  // Read and encoded on the blocking pool: encoding megabytes would otherwise hold up
+  // every other connection served by this worker.
+  struct Encoded {
+    FileRead file;
+    std::string base64;
+    std::size_t length = 0;  // of the bytes encoded
+  };
+  const auto read_and_encode = [path, max_bytes] {
+    Encoded out{read_whole_file(path, max_bytes), {}};
+    if (!out.file.error && !out.file.too_large()) {
+      out.base64 = base64_encode(out.file.bytes);
+      out.length = out.file.bytes.size();
+    }
+    return out;
+  };
+  Encoded encoded = co_await run_blocking(read_and_encode);
+  const FileRead& file = encoded.file;
   if (file.error) {
     co_return json{{"success", false}, {"errorCode", "read_failed"}, {"error", file.error.message()}};
   }
@@ -225,8 +241,8 @@ asio::awaitable<json> read_file_base64(json args) {
   }
   co_return json{{"success", true},
                  {"path", path},
-                 {"bytes", file.bytes.size()},
-                 {"base64", base64_encode(file.bytes)}};
+                 {"bytes", encoded.length},
+                 {"base64", std::move(encoded.base64)}};
 }
 
 }  // namespace cutrelay

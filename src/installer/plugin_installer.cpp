@@ -1,5 +1,7 @@
 #include "installer/plugin_installer.hpp"
 
+#include "common/blocking.hpp"
+
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -10,6 +12,7 @@
 #include <system_error>
 
 #include "common/args.hpp"
+#include "common/blocking.hpp"
 #include "common/install_record.hpp"
 #include "common/plugin_identity.hpp"
 #include "common/text.hpp"
@@ -88,7 +91,9 @@ asio::awaitable<json> install_uxp(const fs::path& data_dir, bool force) {
   if (!upia) {
     co_return json{{"ok", false}, {"errorCode", "upia_missing"}, {"error", kUpiaMissing}};
   }
-  const CcxBuild built = build_ccx(data_dir);
+  // Packing and compressing the plug-in runs on the blocking pool, off the worker.
+  const auto build = [data_dir] { return build_ccx(data_dir); };
+  const CcxBuild built = co_await run_blocking(build);
   if (!built.path) {
     co_return json{{"ok", false}, {"errorCode", "ccx_build_failed"}, {"error", built.error}};
   }
