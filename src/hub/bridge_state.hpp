@@ -38,10 +38,6 @@ struct BridgeState {
   // How long a plug-in connection stays quiet before the bridge sends a ping.
   std::chrono::milliseconds ping_interval = kPingInterval;
 
-  // The worker whose context holds the UXP plug-in's connection, or -1 while none is
-  // connected; new agent connections are placed there.
-  std::atomic<int> uxp_worker{-1};
-
   std::uint16_t port = 0;
 };
 

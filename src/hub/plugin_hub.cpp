@@ -163,12 +163,8 @@ void register_hello(BridgeState& state, std::uint64_t conn_id,
       .hello = std::move(hello),
       .outbox = outbox,
       .conn_id = conn_id,
+      .worker = WorkerPool::current(),
   });
-  if (runtime == PluginRuntime::Uxp) {
-    if (const auto worker = WorkerPool::current()) {
-      state.uxp_worker.store(static_cast<int>(*worker), std::memory_order_relaxed);
-    }
-  }
 }
 
 }  // namespace
@@ -200,7 +196,6 @@ void handle_plugin_message(BridgeState& state, std::uint64_t conn_id,
 std::vector<PluginRuntime> end_plugin_connection(BridgeState& state, std::uint64_t conn_id) {
   std::vector<PluginRuntime> removed = state.registry.end_connection(conn_id);
   for (const PluginRuntime runtime : removed) {
-    if (runtime == PluginRuntime::Uxp) state.uxp_worker.store(-1, std::memory_order_relaxed);
     log_line("[cutrelay] " + std::string(runtime_name(runtime)) + " disconnected");
   }
   return removed;

@@ -242,8 +242,7 @@ bool listener_closed(const boost::system::error_code& ec) {
 // connections join its context, so a forwarded call and its result stay on the thread
 // that reads and writes both; otherwise connections take turns.
 asio::io_context& place_connection(const BridgeState& state, WorkerPool& pool) {
-  const int worker = state.uxp_worker.load(std::memory_order_relaxed);
-  return pool.context(pool.pick(worker >= 0 ? std::optional<unsigned>(worker) : std::nullopt));
+  return pool.context(pool.pick(state.registry.worker_of(PluginRuntime::Uxp)));
 }
 
 asio::awaitable<void> accept_loop(StatePtr state, tcp::acceptor acceptor, WorkerPool& pool) {

@@ -1,13 +1,19 @@
 #include "hub/plugin_hub.hpp"
+#include "common/worker_pool.hpp"
 
 #include <gtest/gtest.h>
 
+#include <future>
+#include <thread>
+
 #include <boost/asio/io_context.hpp>
+#include <boost/asio/post.hpp>
 #include <boost/beast/http/field.hpp>
 
 namespace cutrelay {
 namespace {
 
+namespace asio = boost::asio;
 namespace http = boost::beast::http;
 
 http::request<http::string_body> upgrade_request() {
@@ -164,6 +170,32 @@ TEST_F(Registry, NewerHelloReplacesAndOldConnectionEndsQuietly) {
   // The superseded connection's call is left to its time-out.
   EXPECT_EQ(slot_state(*superseded_call), "empty");
   EXPECT_TRUE(state.registry.is_pending(10));
+}
+
+// New agent connections are placed on the worker of the current UXP connection, so the
+// registry must name that worker, and forget it with the connection, not before.
+TEST_F(Registry, KnowsTheWorkerOfTheCurrentUxpConnection) {
+  WorkerPool pool(2);
+  std::thread runner([&pool] { pool.run(); });
+  const auto on_worker = [&](unsigned worker, auto work) {
+    std::promise<void> done;
+    asio::post(pool.context(worker), [&] {
+      work();
+      done.set_value();
+    });
+    done.get_future().wait();
+  };
+  EXPECT_EQ(state.registry.worker_of(PluginRuntime::Uxp), std::nullopt);
+  on_worker(1, [&] { say(1, box1, {{"type", "hello"}, {"runtime", "uxp"}}); });
+  EXPECT_EQ(state.registry.worker_of(PluginRuntime::Uxp), 1u);
+  on_worker(0, [&] { say(2, box2, {{"type", "hello"}, {"runtime", "uxp"}}); });
+  EXPECT_EQ(state.registry.worker_of(PluginRuntime::Uxp), 0u);
+  end_plugin_connection(state, 1);  // superseded: changes nothing
+  EXPECT_EQ(state.registry.worker_of(PluginRuntime::Uxp), 0u);
+  end_plugin_connection(state, 2);
+  EXPECT_EQ(state.registry.worker_of(PluginRuntime::Uxp), std::nullopt);
+  for (unsigned i = 0; i < pool.size(); ++i) pool.context(i).stop();
+  runner.join();
 }
 
 TEST_F(Registry, EndOfRegisteredConnectionFailsItsCallsAtOnce) {
