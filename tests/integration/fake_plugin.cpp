@@ -19,6 +19,8 @@
 #include <boost/beast/core/tcp_stream.hpp>
 #include <boost/beast/websocket/stream.hpp>
 
+#include "common/json_util.hpp"
+
 namespace cutrelay::testing {
 
 namespace asio = boost::asio;
@@ -86,11 +88,11 @@ struct FakePlugin::Impl {
     }
     if (!reply.message) return;
     if (reply.delay.count() == 0) {
-      enqueue({reply.message->dump()});
+      enqueue({dump_compact(*reply.message)});
       return;
     }
     auto timer = std::make_shared<asio::steady_timer>(ioc, reply.delay);
-    timer->async_wait([self = this, timer, text = reply.message->dump()](
+    timer->async_wait([self = this, timer, text = dump_compact(*reply.message)](
                           beast::error_code ec) {
       if (!ec) self->enqueue({text});
     });
