@@ -97,6 +97,27 @@ asio::awaitable<void> lingering_close(beast::tcp_stream& stream) {
   stream.socket().close(ec);
 }
 
+// Reads the rest of a request whose header is parsed. A small body has usually arrived with
+// the header: what is buffered is parsed first, and the socket is read only for the rest.
+template <class Parser>
+asio::awaitable<beast::error_code> read_body(beast::tcp_stream& stream, beast::flat_buffer& buffer,
+                                             Parser& parser) {
+  beast::error_code ec;
+  while (!parser.is_done() && buffer.size() > 0) {
+    const std::size_t used = parser.put(buffer.data(), ec);
+    buffer.consume(used);
+    if (ec == http::error::need_more) {
+      ec = {};
+      break;
+    }
+    if (ec) co_return ec;
+    if (used == 0) break;
+  }
+  if (parser.is_done()) co_return ec;
+  auto [rec, n] = co_await http::async_read(stream, buffer, parser, nothrow);
+  co_return rec;
+}
+
 // A response with an empty body, such as 404 or a route's 405.
 HttpReply empty_reply(unsigned status, std::string allow = {}) {
   HttpReply reply;
@@ -158,7 +179,7 @@ asio::awaitable<void> serve_connection(StatePtr state, beast::tcp_stream stream)
       }
       http::request_parser<http::string_body> full(std::move(header));
       full.body_limit(kMaxCommandBody);
-      auto [rec, rn] = co_await http::async_read(stream, buffer, full, nothrow);
+      beast::error_code rec = co_await read_body(stream, buffer, full);
       if (rec) {
         if (co_await send(stream, body_read_failure(rec == http::error::body_limit, rec.message()),
                           version, false, head)) {

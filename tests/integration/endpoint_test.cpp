@@ -1,6 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/read.hpp>
+#include <boost/asio/write.hpp>
 #include <boost/beast/http/verb.hpp>
+#include <cstdio>
 #include <filesystem>
 #include <future>
 #include <thread>
@@ -222,6 +227,49 @@ TEST_F(Endpoint, GarbageRequestsGetA400AndOthersCarryOn) {
   // A request cut off in its body: the connection ends, nothing else does.
   raw_exchange(port(), "POST /command HTTP/1.1\r\nContent-Type: application/json\r\nContent-Length: 1000\r\n\r\n{",
                std::chrono::milliseconds(200), true);
+}
+
+// A body may come with its header, after it, or be followed at once by the next request;
+// each request still gets exactly its own answer.
+TEST_F(Endpoint, BodiesWithOrAfterTheHeaderAndPipelinedRequests) {
+  const auto post = [](const std::string& verb, const std::string& extra = {}) {
+    const std::string body = R"({"command":")" + verb + R"("})";
+    return "POST /command HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: application/json\r\n" +
+           extra + "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+  };
+  const std::string tail = R"(mand":"premiere_plugin_info"})";
+  char size[8];
+  std::snprintf(size, sizeof size, "%zx", tail.size());
+  const std::string chunked =
+      "POST /command HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: application/json\r\n"
+      "Transfer-Encoding: chunked\r\n\r\n5\r\n{\"com\r\n" + std::string(size) + "\r\n" + tail +
+      "\r\n0\r\n\r\n";
+  // Three requests in one write: the answers come in order, one per request.
+  const std::string replies = raw_exchange(
+      port(), post("premiere_events") + chunked + post("premiere_nope", "Connection: close\r\n"));
+  const std::size_t first = replies.find("premiere_events");
+  const std::size_t second = replies.find("premiere_plugin_info");
+  const std::size_t third = replies.find("unknown verb premiere_nope");
+  ASSERT_NE(first, std::string::npos) << replies.substr(0, 200);
+  ASSERT_NE(second, std::string::npos) << replies.substr(0, 200);
+  ASSERT_NE(third, std::string::npos) << replies.substr(0, 200);
+  EXPECT_LT(first, second);
+  EXPECT_LT(second, third);
+
+  // The header first, the body a moment later.
+  boost::asio::io_context ioc;
+  boost::asio::ip::tcp::socket socket(ioc);
+  socket.connect({boost::asio::ip::make_address("127.0.0.1"), port()});
+  const std::string request = post("premiere_events", "Connection: close\r\n");
+  const std::size_t split = request.find("\r\n\r\n") + 4;
+  boost::asio::write(socket, boost::asio::buffer(request.substr(0, split + 3)));
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  boost::asio::write(socket, boost::asio::buffer(request.substr(split + 3)));
+  std::string reply;
+  boost::system::error_code ec;
+  boost::asio::read(socket, boost::asio::dynamic_buffer(reply), ec);
+  EXPECT_TRUE(reply.starts_with("HTTP/1.1 200 OK")) << reply.substr(0, 60);
+  EXPECT_NE(reply.find(R"("verb":"premiere_events")"), std::string::npos) << reply;
 }
 
 TEST_F(Endpoint, HalfClosedClientStillGetsItsAnswer) {
