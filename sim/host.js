@@ -10,32 +10,9 @@ const vm = require('vm');
 const { createFs, createOs, createUxp } = require('./uxp');
 const { createWebSocketClass } = require('./websocket');
 const { createDocument } = require('./dom');
+const { createTimers, commonJsScope } = require('./sandbox');
 
 const DEFAULT_PLUGIN_DIR = path.join(__dirname, '..', 'uxp-plugin');
-
-/** Timers that can all be cancelled when the simulated panel is unloaded. */
-function createTimers() {
-  const live = new Set();
-  return {
-    live,
-    setTimeout(fn, ms, ...args) {
-      const h = setTimeout(() => { live.delete(h); fn(...args); }, ms);
-      live.add(h);
-      return h;
-    },
-    clearTimeout(h) { live.delete(h); clearTimeout(h); },
-    setInterval(fn, ms, ...args) {
-      const h = setInterval(fn, ms, ...args);
-      live.add(h);
-      return h;
-    },
-    clearInterval(h) { live.delete(h); clearInterval(h); },
-    clearAll() {
-      for (const h of live) { clearTimeout(h); clearInterval(h); }
-      live.clear();
-    },
-  };
-}
 
 /**
  * @param {object} options
@@ -73,7 +50,7 @@ function loadPlugin(options) {
     if (consoleLines.length > 1000) consoleLines.shift();
     if (options.onConsole) options.onConsole(line);
   };
-  const module = { exports: {} };
+  const scope = commonJsScope(modules);
   const sandbox = {
     console: { log: (...a) => say(a), error: (...a) => say(a), warn: (...a) => say(a), info: (...a) => say(a) },
     setTimeout: timers.setTimeout,
@@ -82,19 +59,14 @@ function loadPlugin(options) {
     clearInterval: timers.clearInterval,
     WebSocket: createWebSocketClass(sockets),
     document,
-    module,
-    exports: module.exports,
-    require(id) {
-      if (Object.prototype.hasOwnProperty.call(modules, id)) return modules[id];
-      throw new Error(`Cannot find module '${id}'`);
-    },
+    ...scope,
   };
   sandbox.window = sandbox;
   const context = vm.createContext(sandbox, { name: 'uxp-plugin' });
   vm.runInContext(source, context, { filename: file });
 
   return {
-    exports: module.exports,
+    exports: scope.module.exports,
     document,
     consoleLines,
     sockets,

@@ -14,6 +14,7 @@ const path = require('path');
 const vm = require('vm');
 const { ExtendScriptEngine } = require('./extendscript');
 const { createWebSocketClass } = require('../websocket');
+const { createTimers, commonJsScope } = require('../sandbox');
 
 const DEFAULT_HELPER_DIR = path.join(__dirname, '..', '..', 'cep-helper');
 
@@ -122,21 +123,11 @@ function loadHelper(options) {
   };
 
   // -- the page -----------------------------------------------------------------------
-  const live = new Set();
-  const timers = {
-    setTimeout(fn, ms, ...args) {
-      const h = setTimeout(() => { live.delete(h); fn(...args); }, ms);
-      live.add(h);
-      return h;
-    },
-    clearTimeout(h) { live.delete(h); clearTimeout(h); },
-    setInterval(fn, ms, ...args) { const h = setInterval(fn, ms, ...args); live.add(h); return h; },
-    clearInterval(h) { live.delete(h); clearInterval(h); },
-  };
+  const timers = createTimers();
   const os = Object.assign({}, nodeOs, { homedir: () => options.home });
   const modules = { fs, os, path };
   const sockets = new Set();
-  const module = { exports: {} };
+  const scope = commonJsScope(modules);
   const sandbox = {
     console: { log: (...a) => say(a.join(' ')), error: (...a) => say(a.join(' ')), warn: (...a) => say(a.join(' ')), info: (...a) => say(a.join(' ')) },
     setTimeout: timers.setTimeout,
@@ -147,16 +138,7 @@ function loadHelper(options) {
     __adobe_cep__: cep,
     encodeURIComponent,
   };
-  if (nodeEnabled) {
-    Object.assign(sandbox, {
-      module,
-      exports: module.exports,
-      require(id) {
-        if (Object.prototype.hasOwnProperty.call(modules, id)) return modules[id];
-        throw new Error(`Cannot find module '${id}'`);
-      },
-    });
-  }
+  if (nodeEnabled) Object.assign(sandbox, scope);
   sandbox.window = sandbox;
   const context = vm.createContext(sandbox, { name: 'cep-helper' });
   const mainFile = path.join(helperDir, manifest.mainPath || 'index.html');
@@ -167,7 +149,7 @@ function loadHelper(options) {
   }
 
   return {
-    exports: module.exports,
+    exports: scope.module.exports,
     manifest,
     engine,
     sockets,
@@ -177,8 +159,7 @@ function loadHelper(options) {
     evaluate: (script) => engine.evaluate(script),
     unload() {
       unloaded = true;
-      for (const h of live) { clearTimeout(h); clearInterval(h); }
-      live.clear();
+      timers.clearAll();
       for (const h of immediates) clearImmediate(h);
       immediates.clear();
       queue.length = 0;
