@@ -227,8 +227,7 @@ asio::awaitable<void> serve_connection(StatePtr state, beast::tcp_stream stream)
     if (path == "/ws") {
       http::request_parser<http::string_body> full(std::move(header));
       full.body_limit(64 * 1024);
-      auto [rec, rn] = co_await http::async_read(stream, buffer, full, nothrow);
-      if (rec) co_return;
+      if (co_await read_body(stream, buffer, full)) co_return;
       auto message = full.release();
       if (auto refusal = check_upgrade(message, query, state->token)) {
         if (!co_await send(stream, text_reply(refusal->status, refusal->body), version,
