@@ -1,5 +1,5 @@
 #include "hub/plugin_hub.hpp"
-#include "common/worker_pool.hpp"
+#include "running_pool.hpp"
 
 #include <gtest/gtest.h>
 
@@ -175,27 +175,16 @@ TEST_F(Registry, NewerHelloReplacesAndOldConnectionEndsQuietly) {
 // New agent connections are placed on the worker of the current UXP connection, so the
 // registry must name that worker, and forget it with the connection, not before.
 TEST_F(Registry, KnowsTheWorkerOfTheCurrentUxpConnection) {
-  WorkerPool pool(2);
-  std::thread runner([&pool] { pool.run(); });
-  const auto on_worker = [&](unsigned worker, auto work) {
-    std::promise<void> done;
-    asio::post(pool.context(worker), [&] {
-      work();
-      done.set_value();
-    });
-    done.get_future().wait();
-  };
+  RunningPool running(2);
   EXPECT_EQ(state.registry.worker_of(PluginRuntime::Uxp), std::nullopt);
-  on_worker(1, [&] { say(1, box1, {{"type", "hello"}, {"runtime", "uxp"}}); });
+  running.run_on(1, [&] { say(1, box1, {{"type", "hello"}, {"runtime", "uxp"}}); });
   EXPECT_EQ(state.registry.worker_of(PluginRuntime::Uxp), 1u);
-  on_worker(0, [&] { say(2, box2, {{"type", "hello"}, {"runtime", "uxp"}}); });
+  running.run_on(0, [&] { say(2, box2, {{"type", "hello"}, {"runtime", "uxp"}}); });
   EXPECT_EQ(state.registry.worker_of(PluginRuntime::Uxp), 0u);
   end_plugin_connection(state, 1);  // superseded: changes nothing
   EXPECT_EQ(state.registry.worker_of(PluginRuntime::Uxp), 0u);
   end_plugin_connection(state, 2);
   EXPECT_EQ(state.registry.worker_of(PluginRuntime::Uxp), std::nullopt);
-  for (unsigned i = 0; i < pool.size(); ++i) pool.context(i).stop();
-  runner.join();
 }
 
 TEST_F(Registry, EndOfRegisteredConnectionFailsItsCallsAtOnce) {

@@ -6,24 +6,13 @@
 
 #include <boost/asio/post.hpp>
 
-#include "common/worker_pool.hpp"
+#include "running_pool.hpp"
 
 namespace cutrelay {
 namespace {
 
 namespace asio = boost::asio;
 using namespace std::chrono_literals;
-
-// Runs the pool on a thread of its own; stops every context and joins on destruction.
-struct RunningPool {
-  WorkerPool pool;
-  std::thread runner;
-  explicit RunningPool(unsigned n) : pool(n), runner([this] { pool.run(); }) {}
-  ~RunningPool() {
-    for (unsigned i = 0; i < pool.size(); ++i) pool.context(i).stop();
-    runner.join();
-  }
-};
 
 TEST(WorkerPool, EachContextRunsOnItsOwnThreadAndKnowsItsIndex) {
   RunningPool running(3);
