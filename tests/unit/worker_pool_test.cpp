@@ -2,6 +2,7 @@
 
 #include <future>
 #include <set>
+#include <stdexcept>
 #include <thread>
 
 #include <boost/asio/post.hpp>
@@ -39,6 +40,16 @@ TEST(WorkerPool, WorkPostedAcrossContextsRunsOnTheTarget) {
     asio::post(running.pool.context(1), [&] { landed.set_value(WorkerPool::current()); });
   });
   auto result = landed.get_future();
+  ASSERT_EQ(result.wait_for(5s), std::future_status::ready);
+  EXPECT_EQ(result.get(), 1u);
+}
+
+TEST(WorkerPool, AHandlerThatThrowsDoesNotStopItsWorker) {
+  RunningPool running(2);
+  std::promise<std::optional<unsigned>> after;
+  asio::post(running.pool.context(1), [] { throw std::runtime_error("boom"); });
+  asio::post(running.pool.context(1), [&] { after.set_value(WorkerPool::current()); });
+  auto result = after.get_future();
   ASSERT_EQ(result.wait_for(5s), std::future_status::ready);
   EXPECT_EQ(result.get(), 1u);
 }
