@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <exception>
 
 #include <boost/asio/as_tuple.hpp>
 #include <boost/asio/steady_timer.hpp>
@@ -265,7 +266,20 @@ asio::io_context& place_connection(const BridgeState& state, WorkerPool& pool) {
   return pool.context(pool.pick(state.registry.worker_of(PluginRuntime::Uxp)));
 }
 
+// The listener lives in the accepting loop's frame, and the loop never returns: nothing
+// stops the workers, and a closed listener ends the process. Should an exception escape
+// an accept (Asio then destroys the frame), the bridge would run on with nobody able to
+// reach it; it ends instead, as it does when the listener is closed.
+struct EndWhenTheListenerGoes {
+  ~EndWhenTheListenerGoes() {
+    log_line("server: stopped accepting after an unexpected error");
+    flush_log();
+    std::_Exit(101);
+  }
+};
+
 asio::awaitable<void> accept_loop(StatePtr state, tcp::acceptor acceptor, WorkerPool& pool) {
+  const EndWhenTheListenerGoes listener_guard;
   auto ex = co_await asio::this_coro::executor;
   asio::steady_timer backoff(ex);
   auto pause = std::chrono::milliseconds(5);
