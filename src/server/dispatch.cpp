@@ -1,6 +1,9 @@
 #include "server/dispatch.hpp"
 
+#include <exception>
+
 #include "catalog/catalog.hpp"
+#include "common/log.hpp"
 #include "catalog/decorate.hpp"
 #include "direct_api/monitor_snapshot.hpp"
 #include "host/frames.hpp"
@@ -48,8 +51,21 @@ asio::awaitable<std::optional<json>> run_local(const StatePtr& state, std::strin
 
 asio::awaitable<json> dispatch(StatePtr state, std::string command, json args) {
   const std::string verb(strip_prefix(command));
-  std::optional<json> answer = co_await run_local(state, verb, args);
-  if (!answer) answer = co_await forward_verb(state, verb, std::move(args), not_connected_answer);
+  std::optional<json> answer;
+  std::string failure;
+  try {
+    answer = co_await run_local(state, verb, args);
+    if (!answer) answer = co_await forward_verb(state, verb, std::move(args), not_connected_answer);
+  } catch (const std::exception& e) {
+    // Failures are answers: whatever went wrong fails this command alone.
+    failure = e.what();
+  }
+  if (!answer) {
+    log_line("command " + verb + " failed: " + failure);
+    answer = json{{"success", false},
+                  {"errorCode", "internal_error"},
+                  {"error", "The bridge failed while running " + verb + ": " + failure + "."}};
+  }
   co_return decorate(verb, std::move(*answer));
 }
 

@@ -5,8 +5,11 @@
 #include <stdexcept>
 #include <thread>
 
+#include <boost/asio/co_spawn.hpp>
+#include <boost/asio/detached.hpp>
 #include <boost/asio/post.hpp>
 
+#include "common/blocking.hpp"
 #include "running_pool.hpp"
 
 namespace cutrelay {
@@ -52,6 +55,39 @@ TEST(WorkerPool, AHandlerThatThrowsDoesNotStopItsWorker) {
   auto result = after.get_future();
   ASSERT_EQ(result.wait_for(5s), std::future_status::ready);
   EXPECT_EQ(result.get(), 1u);
+}
+
+// Blocking work hands its result, or the exception it threw, back to the worker that asked.
+TEST(WorkerPool, BlockingWorkReturnsOrThrowsInItsCaller) {
+  RunningPool running(2);
+  struct Seen {
+    int value = 0;
+    std::string error;
+    std::optional<unsigned> worker;
+  };
+  std::promise<Seen> seen;
+  asio::co_spawn(
+      running.pool.context(1),
+      [&]() -> asio::awaitable<void> {
+        Seen out;
+        const auto answer = [] { return 42; };
+        out.value = co_await run_blocking(answer);
+        const auto fails = []() -> int { throw std::length_error("too big"); };
+        try {
+          co_await run_blocking(fails);
+        } catch (const std::length_error& e) {
+          out.error = e.what();
+        }
+        out.worker = WorkerPool::current();
+        seen.set_value(out);
+      },
+      asio::detached);
+  auto result = seen.get_future();
+  ASSERT_EQ(result.wait_for(5s), std::future_status::ready);
+  const Seen out = result.get();
+  EXPECT_EQ(out.value, 42);
+  EXPECT_EQ(out.error, "too big");
+  EXPECT_EQ(out.worker, 1u);
 }
 
 TEST(WorkerPool, PickPrefersAValidWorkerElseTakesTurns) {
