@@ -11,7 +11,8 @@ const { WebSocketServer } = require('ws');
 const { createSim, PLUGIN_DIR } = require('../../sim');
 const { tempDir, pollSync, writeConnection } = require('./helpers');
 
-const until = (what, fn, ms = 3000) => pollSync(what, fn, ms);
+// Generous: a bound on waiting, not a claim about speed (a loaded CI machine is slow).
+const until = (what, fn, ms = 10000) => pollSync(what, fn, ms);
 
 /** A stand-in bridge: accepts one token, records every message it receives. */
 async function fakeBridge(t, token = 'secret') {
