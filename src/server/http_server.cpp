@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
+#include <optional>
 
 #include <boost/asio/as_tuple.hpp>
 #include <boost/asio/steady_timer.hpp>
@@ -266,20 +267,43 @@ asio::io_context& place_connection(const BridgeState& state, WorkerPool& pool) {
   return pool.context(pool.pick(state.registry.worker_of(PluginRuntime::Uxp)));
 }
 
-// The listener lives in the accepting loop's frame, and the loop never returns: nothing
-// stops the workers, and a closed listener ends the process. Should an exception escape
-// an accept (Asio then destroys the frame), the bridge would run on with nobody able to
-// reach it; it ends instead, as it does when the listener is closed.
+// The listener lives in the accepting loop's frame, and the loop never ends but by handing
+// the listener to another worker: nothing stops the workers, and a closed listener ends
+// the process. Should an exception escape an accept (Asio then destroys the frame), the
+// bridge would run on with nobody able to reach it; it ends instead, as it does when the
+// listener is closed.
 struct EndWhenTheListenerGoes {
+  bool handed_over = false;
   ~EndWhenTheListenerGoes() {
+    if (handed_over) return;
     log_line("server: stopped accepting after an unexpected error");
     flush_log();
     std::_Exit(101);
   }
 };
 
+// The listener as an acceptor of `to`, or nothing when it could not be moved (it then
+// stays with `from`).
+std::optional<tcp::acceptor> move_listener(tcp::acceptor& from, asio::io_context& to) {
+  boost::system::error_code ec;
+  const tcp::endpoint local = from.local_endpoint(ec);
+  if (ec) return std::nullopt;
+  const auto native = from.release(ec);
+  if (ec) return std::nullopt;
+  tcp::acceptor moved(to);
+  moved.assign(local.protocol(), native, ec);
+  if (!ec) return moved;
+  from.assign(local.protocol(), native, ec);
+  if (ec) {
+    log_line("server: lost the listener: " + ec.message());
+    flush_log();
+    std::_Exit(101);
+  }
+  return std::nullopt;
+}
+
 asio::awaitable<void> accept_loop(StatePtr state, tcp::acceptor acceptor, WorkerPool& pool) {
-  const EndWhenTheListenerGoes listener_guard;
+  EndWhenTheListenerGoes listener_guard;
   auto ex = co_await asio::this_coro::executor;
   asio::steady_timer backoff(ex);
   auto pause = std::chrono::milliseconds(5);
@@ -306,6 +330,18 @@ asio::awaitable<void> accept_loop(StatePtr state, tcp::acceptor acceptor, Worker
     socket.set_option(tcp::no_delay(true), ec);
     auto conn_ex = socket.get_executor();
     spawn_logged(conn_ex, serve_connection(state, beast::tcp_stream(std::move(socket))));
+
+    // New connections are served on the UXP plug-in's worker while it is connected; the
+    // listener follows it there, so accepting a connection does not wake another thread.
+    const std::optional<unsigned> plugin_worker = state->registry.worker_of(PluginRuntime::Uxp);
+    if (plugin_worker && *plugin_worker < pool.size() && plugin_worker != WorkerPool::current()) {
+      if (auto moved = move_listener(acceptor, pool.context(*plugin_worker))) {
+        listener_guard.handed_over = true;
+        auto target = moved->get_executor();
+        spawn_logged(target, accept_loop(state, std::move(*moved), pool));
+        co_return;
+      }
+    }
   }
 }
 

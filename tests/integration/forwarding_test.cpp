@@ -201,6 +201,29 @@ TEST_F(Forwarding, DisconnectMidCallAnswersAtOnce) {
   EXPECT_TRUE(bridge.wait_for_stderr("[cutrelay] uxp disconnected", 5s));
 }
 
+// New connections are accepted and served on the plug-in's worker, and the listener follows
+// each new plug-in there: plug-ins coming and going, on whichever worker, must never leave
+// a request unanswered.
+TEST_F(Forwarding, PluginsComingAndGoingLeaveEveryRequestAnswered) {
+  for (int round = 0; round < 6; ++round) {
+    auto uxp = connect("uxp");
+    for (int i = 0; i < 5; ++i) {
+      ASSERT_EQ(bridge.command("ping").at("success"), true) << "round " << round;
+    }
+    uxp->drop();
+    // Gone once a ping is refused for want of a plug-in; that and the next requests are
+    // served wherever the listener was left.
+    bool refused = false;
+    for (int i = 0; i < 200 && !refused; ++i) {
+      const json answer = bridge.command("ping", {{"timeoutSec", 1}});
+      refused = answer.at("errorCode") == "plugin_not_connected";
+      if (!refused) std::this_thread::sleep_for(10ms);
+    }
+    ASSERT_TRUE(refused) << "round " << round;
+    EXPECT_EQ(bridge.command("events").at("success"), true);
+  }
+}
+
 TEST_F(Forwarding, SupersededConnectionsCallsRunToTheirTimeout) {
   auto old_plugin = connect("uxp");
   old_plugin->set_handler([](const json&) { return FakePlugin::Reply{}; });  // never answers
