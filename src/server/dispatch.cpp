@@ -3,8 +3,8 @@
 #include <exception>
 
 #include "catalog/catalog.hpp"
-#include "common/log.hpp"
 #include "catalog/decorate.hpp"
+#include "common/log.hpp"
 #include "direct_api/monitor_snapshot.hpp"
 #include "host/frames.hpp"
 #include "host/launch.hpp"
