@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <exception>
 #include <optional>
+#include <string>
 
 #include <boost/asio/as_tuple.hpp>
 #include <boost/asio/steady_timer.hpp>
@@ -267,6 +268,13 @@ asio::io_context& place_connection(const BridgeState& state, WorkerPool& pool) {
   return pool.context(pool.pick(state.registry.worker_of(PluginRuntime::Uxp)));
 }
 
+// Without its listener nobody can reach the bridge, so it ends, saying why.
+[[noreturn]] void end_without_listener(const std::string& why) {
+  log_line("server: " + why);
+  flush_log();
+  std::_Exit(101);
+}
+
 // The listener lives in the accepting loop's frame, and the loop never ends but by handing
 // the listener to another worker: nothing stops the workers, and a closed listener ends
 // the process. Should an exception escape an accept (Asio then destroys the frame), the
@@ -275,10 +283,7 @@ asio::io_context& place_connection(const BridgeState& state, WorkerPool& pool) {
 struct EndWhenTheListenerGoes {
   bool handed_over = false;
   ~EndWhenTheListenerGoes() {
-    if (handed_over) return;
-    log_line("server: stopped accepting after an unexpected error");
-    flush_log();
-    std::_Exit(101);
+    if (!handed_over) end_without_listener("stopped accepting after an unexpected error");
   }
 };
 
@@ -294,11 +299,7 @@ std::optional<tcp::acceptor> move_listener(tcp::acceptor& from, asio::io_context
   moved.assign(local.protocol(), native, ec);
   if (!ec) return moved;
   from.assign(local.protocol(), native, ec);
-  if (ec) {
-    log_line("server: lost the listener: " + ec.message());
-    flush_log();
-    std::_Exit(101);
-  }
+  if (ec) end_without_listener("lost the listener: " + ec.message());
   return std::nullopt;
 }
 
@@ -311,11 +312,7 @@ asio::awaitable<void> accept_loop(StatePtr state, tcp::acceptor acceptor, Worker
     auto [ec, socket] =
         co_await acceptor.async_accept(place_connection(*state, pool), nothrow);
     if (ec) {
-      if (listener_closed(ec)) {
-        log_line("server: " + ec.message());
-        flush_log();
-        std::_Exit(101);
-      }
+      if (listener_closed(ec)) end_without_listener(ec.message());
       // Others finish and free what ran short: wait a little longer each time, up to a
       // second, rather than spin or stop serving. Said once per run of failures.
       if (pause == std::chrono::milliseconds(5)) {
