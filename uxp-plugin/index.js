@@ -1645,13 +1645,13 @@ handlers.insert_clip = async (args) => placeClip(args, "insert");
 handlers.overwrite_clip = async (args) => placeClip(args, "overwrite");
 handlers.append_clip = async (args) => placeClip(args, "append");
 
-handlers.move_clip = async (args) => {
+handlers.move_clip = async (args, ctx) => {
   const a = argsOf(args);
   const sc = await sequenceContext(a);
   const by = toTick(a.by, sc);
   const to = by === null ? toTick(a.to, sc) : null;
   if (by === null && to === null) throw fail("bad_args", "Pass to (new start time) or by (offset, may be negative)");
-  const { targets } = await targetSet(sc, a, true);
+  const { targets, all } = await targetSet(sc, a, true);
   const moves = targets.map((c) => ({ c, shift: by !== null ? by : tickDiff(/** @type {string} */ (to), c.start.ticks) }));
   // Each move overwrites what it lands on, so a clip moving right goes before the clips
   // to its left and one moving left before those to its right: targets that move by
@@ -1659,8 +1659,50 @@ handlers.move_clip = async (args) => {
   const key = (/** @type {{c: TimelineClip, shift: string}} */ m) => BigInt(m.c.start.ticks) * (BigInt(m.shift) > 0n ? -1n : 1n);
   moves.sort((x, y) => (key(x) < key(y) ? -1 : key(x) > key(y) ? 1 : 0));
   tx(sc.project, "Move Clip", () => moves.map((m) => m.c.clip.createMoveAction(tickTime(m.shift))));
+  await checkMoves(sc, moves, all);
+  const moved = new Set(targets.map((c) => c.ref));
+  const left = targets.filter((c) => partnersOf(c, all).some((p) => !moved.has(p.ref)));
+  if (left.length > 0) {
+    // A forum report on Adobe's developer forum: moving only the audio of a linked pair
+    // back breaks the link. Premiere's link state is not readable from UXP.
+    ctx.warn("Moved " + left.map((c) => c.ref).join(", ") + " without the clips linked to it; Premiere may unlink them.");
+  }
   return { moved: targets.map((c) => c.ref), _note: "Moving can overwrite neighbors; call premiere_get_sequence to see the result." };
 };
+
+/**
+ * Reads the timeline back after a move and fails loudly when it is not what the move meant:
+ * every moved clip where it was sent (same track, length and source), and every clip the
+ * moves did not land on where it was. (A report on Adobe's developer forum: a move past a
+ * clip of the same source on the same track can leave that clip invisible.) Clips the
+ * moves landed on may be trimmed or gone: moving overwrites.
+ * @param {SeqContext} sc @param {{ c: TimelineClip, shift: string }[]} moves @param {TimelineClip[]} before
+ */
+async function checkMoves(sc, moves, before) {
+  const after = await timelineClips(sc);
+  const key = (/** @type {string} */ kind, /** @type {number} */ track, /** @type {string} */ start, /** @type {string} */ end, /** @type {string | null} */ id) =>
+    kind + track + ":" + start + "-" + end + "@" + id;
+  const present = new Set(after.map((c) => key(c.kind, c.track, c.start.ticks, c.end.ticks, c.itemId)));
+  const wrong = [];
+  /** @type {{ kind: string, track: number, from: bigint, to: bigint }[]} */
+  const landed = [];
+  for (const m of moves) {
+    const start = tickSum(m.c.start.ticks, m.shift);
+    const end = tickSum(m.c.end.ticks, m.shift);
+    landed.push({ kind: m.c.kind, track: m.c.track, from: BigInt(start), to: BigInt(end) });
+    if (!present.has(key(m.c.kind, m.c.track, start, end, m.c.itemId))) wrong.push(m.c.ref + " is not at " + round3(Number(start) / TICKS_PER_SECOND) + "s");
+  }
+  const movedRefs = new Set(moves.map((m) => m.c.ref));
+  for (const c of before) {
+    if (movedRefs.has(c.ref)) continue;
+    const hit = landed.some((l) => l.kind === c.kind && l.track === c.track && BigInt(c.start.ticks) < l.to && l.from < BigInt(c.end.ticks));
+    if (!hit && !present.has(key(c.kind, c.track, c.start.ticks, c.end.ticks, c.itemId))) wrong.push(c.ref + " (not moved) changed");
+  }
+  if (wrong.length > 0) {
+    throw fail("edit_not_applied", "Premiere's move left the timeline other than asked: " + wrong.join("; ") +
+      ". Check it with premiere_get_sequence; Edit > Undo reverts the move.");
+  }
+}
 
 handlers.trim_clip = async (args) => {
   const a = argsOf(args);
@@ -2737,10 +2779,20 @@ handlers.remove_marker = async (args) => {
 
 // Frame export resolves before the file is on disk; how long to wait for it to appear.
 const FRAME_WAIT_MS = 5000;
+// A frame file counts as written once its size has stayed the same this long.
+const FRAME_SETTLE_MS = 100;
+// The formats Exporter.exportSequenceFrame writes (its reference page), chosen by the
+// name's extension; "jpeg" and "tiff" are taken as their short forms.
+const FRAME_FORMATS = ["bmp", "dpx", "gif", "jpg", "exr", "png", "tga", "tif"];
 
 /** @param {string} p */
 function fileExists(p) {
   try { fs.lstatSync(p); return true; } catch (e) { return false; }
+}
+
+/** @param {string} p @returns {number} the size, or -1 when there is no such file */
+function fileSize(p) {
+  try { return Number(/** @type {any} */ (fs.lstatSync(p)).size); } catch (e) { return -1; }
 }
 
 /** @param {number} ms */
@@ -2748,7 +2800,28 @@ function pause(ms) {
   return new Promise((resolve) => { setTimeout(() => resolve(undefined), ms); });
 }
 
-handlers.export_frame = async (args) => {
+/**
+ * Waits for the first of `candidates` to appear and stop growing; answers it, or null.
+ * @param {string[]} candidates
+ */
+async function settledFile(candidates) {
+  let found = candidates.find(fileExists);
+  for (let waited = 0; !found && waited < FRAME_WAIT_MS; waited += 25) {
+    await pause(25);
+    found = candidates.find(fileExists);
+  }
+  if (!found) return null;
+  let size = fileSize(found);
+  for (let still = 0, waited = 0; still < FRAME_SETTLE_MS && waited < FRAME_WAIT_MS; waited += 25) {
+    await pause(25);
+    const now = fileSize(found);
+    still = now === size && now > 0 ? still + 25 : 0;
+    size = now;
+  }
+  return found;
+}
+
+handlers.export_frame = async (args, ctx) => {
   const a = argsOf(args);
   const sc = await sequenceContext(a);
   const ticks = toTick(a.time, sc) || String((await sc.sequence.getPlayerPosition()).ticks);
@@ -2760,24 +2833,37 @@ handlers.export_frame = async (args) => {
   if (width === 0 && height === 0) width = Math.min(sw, 1280);
   if (height === 0) height = Math.round(sh * width / sw);
   else if (width === 0) width = Math.round(sw * height / sh);
-  const format = isText(a.format) ? a.format.toLowerCase() : "png";
-  if (!/^[a-z0-9]+$/.test(format)) throw fail("bad_args", "format must be an image type such as png, jpg or tif");
-  const base = isText(a.name) ? a.name : "frame_" + Math.round(Number(ticks) / TICKS_PER_SECOND * 1000) + "ms";
+  const asked = isText(a.format) ? a.format.toLowerCase() : "png";
+  const format = asked === "jpeg" ? "jpg" : asked === "tiff" ? "tif" : asked;
+  if (FRAME_FORMATS.indexOf(format) < 0) throw fail("bad_args", "format must be one of " + FRAME_FORMATS.join(", ") + " (not '" + refText(a.format) + "')");
+  const ending = "." + format;
+  let base = isText(a.name) ? a.name : "frame_" + Math.round(Number(ticks) / TICKS_PER_SECOND * 1000) + "ms";
+  if (base.toLowerCase().endsWith(ending) && base.length > ending.length) base = base.slice(0, -ending.length);
   if (/[\\/]/.test(base)) throw fail("bad_args", "name must be a file name without folders; put the folder in dir");
   if (!isText(a.dir)) throw fail("bad_args", "dir is required");
   const dir = a.dir;
-  const ok = await ppro.Exporter.exportSequenceFrame(sc.sequence, tickTime(ticks), base + "." + format, dir, width, height);
+  const ok = await ppro.Exporter.exportSequenceFrame(sc.sequence, tickTime(ticks), base + ending, dir, width, height);
   if (!ok) throw fail("export_failed", "exportSequenceFrame failed (dir " + dir + ")");
+  // Premiere appends the format's extension to the name it is given ("output.png" becomes
+  // "output.png.png": Adobe's frame-export sample, "we do double extension"). The name
+  // carries the extension because it chooses the format, so the doubled file is renamed
+  // to the name asked for once it is written; the answer names the file that is there.
   const sep = dir.indexOf("\\") >= 0 ? "\\" : "/";
-  const expected = dir.replace(/[\\/]+$/, "") + sep + base + "." + format;
-  const candidates = [expected, expected + "." + format];
-  // Premiere writes the file after the call returns: wait for one of the names to appear.
-  let found = candidates.find(fileExists);
-  for (let waited = 0; !found && waited < FRAME_WAIT_MS; waited += 25) {
-    await pause(25);
-    found = candidates.find(fileExists);
+  const expected = dir.replace(/[\\/]+$/, "") + sep + base + ending;
+  const doubled = expected + ending;
+  const found = await settledFile([expected, doubled]);
+  if (!found) throw fail("export_failed", "Premiere reported the frame exported, but neither " + expected + " nor " + doubled + " appeared.");
+  let path = found;
+  if (found === doubled && !fileExists(expected)) {
+    try {
+      // Without a callback UXP's fs.rename answers a Promise (its reference).
+      await /** @type {any} */ (fs).rename(doubled, expected);
+      path = expected;
+    } catch (e) {
+      ctx.warn("Premiere wrote " + doubled + " and it could not be renamed to " + expected + ".");
+    }
   }
-  return { path: found || expected, time: timeOut(ticks, sc), width, height };
+  return { path, time: timeOut(ticks, sc), width, height };
 };
 
 handlers.export_frames = async (args) => {
@@ -2804,26 +2890,49 @@ handlers.export_frames = async (args) => {
   return { frames };
 };
 
-// Encoder events are registered on the first sequence export, once.
+// Export events are registered on the first sequence export, once. Premiere reports a
+// Media Encoder job through the EncoderManager's render events (queued, progress with
+// `progressAmount` 0…1, complete with `outputFiles`, error with `inErrorNumber`, cancel, each
+// with `jobID`), and an export rendered inside Premiere only through the global
+// operation-complete event for exported media (`state`), which "currently only fires on
+// successful exports" (Adobe's event sample, eventManager.ts). Both end up as export_* events.
 let encoderEventsRegistered = false;
+/** Outputs of immediate exports that have not reported completion yet, oldest first. */
+const immediateOutputs = /** @type {string[]} */ ([]);
 
 function registerEncoderEvents() {
   if (encoderEventsRegistered) return;
   encoderEventsRegistered = true;
+  /** @param {string} kind @param {any} data */
+  const post = (kind, data) => send({ type: "event", kind, data, at: Date.now() });
   try {
     const E = ppro.EncoderManager;
     const manager = E.getManager();
+    /** @type {[string, string][]} */
     const kinds = [
       [E.EVENT_RENDER_PROGRESS, "export_progress"], [E.EVENT_RENDER_COMPLETE, "export_complete"],
       [E.EVENT_RENDER_ERROR, "export_error"], [E.EVENT_RENDER_CANCEL, "export_cancel"], [E.EVENT_RENDER_QUEUE, "export_queued"],
     ];
     for (const [name, kind] of kinds) {
       ppro.EventManager.addEventListener(manager, name, (/** @type {any} */ ev) => {
-        send({ type: "event", kind, data: toJsonSafe(ev), at: Date.now() });
+        const data = toJsonSafe(ev) || {};
+        if (typeof data.progressAmount === "number") data.progress = data.progressAmount;
+        post(kind, Object.assign({ mode: "encoder" }, data));
       });
     }
   } catch (e) {
     log("encoder events unavailable: " + e);
+  }
+  try {
+    ppro.EventManager.addGlobalEventListener(ppro.Constants.OperationCompleteEvent.EXPORT_MEDIA_COMPLETE, (/** @type {any} */ ev) => {
+      const S = ppro.Constants.OperationCompleteState;
+      const state = ev && typeof ev.state === "number" ? ev.state : null;
+      const output = immediateOutputs.shift();
+      const data = { mode: "immediate", state, output: output === undefined ? null : output };
+      post(state === null || state === S.SUCCESS ? "export_complete" : state === S.CANCELLED ? "export_cancel" : "export_error", data);
+    });
+  } catch (e) {
+    log("export-complete events unavailable: " + e);
   }
 }
 
@@ -2838,7 +2947,15 @@ handlers.export_sequence = async (args, ctx) => {
   const manager = ppro.EncoderManager.getManager();
   if (mode === "ame" && !manager.isAMEInstalled) throw fail("ame_missing", "Adobe Media Encoder isn't installed; use mode:\"immediate\".");
   registerEncoderEvents();
-  const started = await manager.exportSequence(sc.sequence, /** @type {any} */ (type), a.output, a.preset, a.range !== "inout");
+  if (mode === "immediate") immediateOutputs.push(a.output);
+  /** @type {boolean} */
+  let started = false;
+  try {
+    started = await manager.exportSequence(sc.sequence, /** @type {any} */ (type), a.output, a.preset, a.range !== "inout");
+  } finally {
+    // Premiere reports immediate exports only when they succeed.
+    if (!started && mode === "immediate") immediateOutputs.splice(immediateOutputs.lastIndexOf(a.output), 1);
+  }
   if (!started) throw fail("export_failed", "Premiere didn't start the export to " + a.output + " (is the sequence, or its in/out range, empty?)");
   if (mode === "ame" && a.startQueue !== false) {
     if (typeof manager.startBatchEncode !== "function") {
