@@ -144,7 +144,9 @@ function quor_checkTrack(ctx, t) {
 
 function quor_qeTrack(ctx, t) {
   quor_checkTrack(ctx, t);
-  return t.video ? ctx.qs.getVideoTrackAt(t.index) : ctx.qs.getAudioTrackAt(t.index);
+  var qt = t.video ? ctx.qs.getVideoTrackAt(t.index) : ctx.qs.getAudioTrackAt(t.index);
+  if (!qt) throw quor_fail("qe_missing", "QE has no track " + t.label + " on the active sequence");
+  return qt;
 }
 
 function quor_domTrack(ctx, t) {
@@ -234,7 +236,10 @@ QUOR_VERBS.set_speed = function (args) {
   var item = quor_qeClip(quor_qeTrack(ctx, quor_trackRef(m[1])), parseInt(m[2], 10));
   var reverse = args.reverse === true;
   var ripple = args.ripple === true;
-  var done = item.setSpeed(speed, "", reverse, ripple, args.maintainPitch !== false);
+  // QE's declared order (types-for-adobe-extras, qeDom.d.ts): speed, duration ("" = from the
+  // speed), reverse, then the dialog's next box, Maintain Audio Pitch, then Ripple Edit.
+  if (typeof item.setSpeed !== "function") throw quor_fail("qe_missing", "This Premiere's QE track item has no setSpeed");
+  var done = item.setSpeed(speed, "", reverse, args.maintainPitch !== false, ripple);
   if (done === false) throw quor_fail("speed_failed", "Premiere refused speed " + speed + " for clip " + args.clip);
   return { clip: args.clip, speed: speed, reverse: reverse, ripple: ripple };
 };
@@ -284,11 +289,17 @@ QUOR_VERBS.set_track_target = function (args) {
 };
 
 QUOR_VERBS.export_frame_qe = function (args) {
+  if (typeof args.path !== "string" || !/[^\/\\.]/.test(args.path.replace(/\.png$/i, ""))) {
+    throw quor_fail("bad_path", "path must name the PNG file to write");
+  }
   var ctx = quor_context();
   var timecode = quor_timecode(ctx.seq, args.time);
-  if (typeof args.path !== "string" || args.path === "") throw quor_fail("bad_path", "path must name the PNG file to write");
-  ctx.qs.exportFramePNG(timecode, args.path);
-  return { path: args.path, timecode: timecode };
+  // Premiere adds ".png" to the name it is given (Adobe's PProPanel sample passes none), so
+  // it gets the name without it and the answer names the file that is written.
+  var base = args.path.replace(/\.png$/i, "");
+  if (typeof ctx.qs.exportFramePNG !== "function") throw quor_fail("qe_missing", "This Premiere's QE sequence has no exportFramePNG");
+  if (ctx.qs.exportFramePNG(timecode, base) === false) throw quor_fail("export_failed", "Premiere did not export the frame to " + base + ".png");
+  return { path: base + ".png", timecode: timecode };
 };
 
 QUOR_VERBS.extendscript = function (args) {

@@ -37,7 +37,7 @@ function loadPlugin(options) {
   const dirs = { plugin: pluginDir, data: dataDir, temp: path.join(dataDir, 'tmp') };
   const modules = {
     premierepro: options.ppro,
-    uxp: createUxp({ version: options.version || '26.3.0', pluginVersion }),
+    uxp: createUxp({ version: options.version || '26.3.0', locale: options.locale, pluginVersion }),
     fs: createFs(dirs),
     os: createOs({ home: options.home, platform: options.platform }),
   };

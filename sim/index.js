@@ -22,6 +22,8 @@ class Sim {
    *   26.3.0); it offers exactly that version's members (premierepro/since.js). Throws
    *   for a version outside that range.
    * @param {string} [options.platform] what the plug-in's os.platform() answers
+   * @param {string} [options.locale] the language Premiere speaks: en_US (default), de_DE or
+   *   ja_JP; display names of effects and parameters are translated (premierepro/locale.js)
    * @param {number} [options.transcribeMs] how long simulated speech-to-text takes
    * @param {(line: string) => void} [options.onConsole] the plug-ins' console output
    * @param {boolean} [options.ameInstalled] whether Adobe Media Encoder is installed
@@ -49,6 +51,7 @@ class Sim {
         home,
         pluginDir: options.pluginDir,
         version: this.app.version,
+        locale: this.app.locale,
         platform: options.platform,
         onConsole: options.onConsole,
       });

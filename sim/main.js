@@ -4,11 +4,13 @@
 // Each finds the bridge through $HOME/.quor/cutrelay/connection.json by itself and keeps
 // reconnecting.
 //
-//   node sim/main.js [--verbose] [--platform darwin] [--premiere-version 25.6] [--only uxp|cep]
+//   node sim/main.js [--verbose] [--platform darwin] [--premiere-version 25.6] [--locale de_DE] [--only uxp|cep]
 //                    [--script-timeout 30] [--ame-installed] [--direct-api]
 //
 // --premiere-version picks the Premiere the simulator plays (25.6.0 to 26.5.0, default
 // 26.3.0): it offers exactly the members that version has (premierepro/since.js).
+// --locale picks the language of Premiere's user interface (en_US, de_DE or ja_JP): effect,
+// component and parameter display names are translated, match names stay.
 // --only starts one of the two plug-ins. --script-timeout <s> stops an ExtendScript
 // evaluation that runs longer (default 30 s; Premiere itself would hang).
 // --ame-installed makes Adobe Media Encoder count as installed.
@@ -30,6 +32,7 @@ function main(argv) {
   const verbose = argv.includes('--verbose') || argv.includes('-v');
   const platform = option(argv, '--platform');
   const version = option(argv, '--premiere-version');
+  const locale = option(argv, '--locale');
   const only = option(argv, '--only');
   if (argv.some((a) => a === '--only' || a.startsWith('--only=')) && only !== 'uxp' && only !== 'cep') {
     process.stderr.write('[cutrelay-sim] --only takes "uxp" or "cep"\n');
@@ -48,6 +51,7 @@ function main(argv) {
       home,
       platform,
       version,
+      locale,
       ameInstalled: argv.includes('--ame-installed'),
       only,
       scriptTimeoutMs: scriptTimeout === undefined ? undefined : scriptTimeout * 1000,

@@ -84,7 +84,7 @@ function createOs(options) {
 
 function createUxp(options) {
   return {
-    host: { name: 'premierepro', version: options.version, uiLocale: 'en_US' },
+    host: { name: 'premierepro', version: options.version, uiLocale: options.locale || 'en_US' },
     versions: { uxp: 'uxp-8.1.0', plugin: options.pluginVersion },
   };
 }

@@ -1546,30 +1546,42 @@ async function targetSet(sc, a, withPartners) {
 }
 
 /**
- * Runs `use` with a fresh track-item selection holding `clips`. Premiere hands the
- * selection only to the creation callback and it is valid only there, so whatever uses
- * it (a transaction, setSelection, scene detection) must happen inside `use`.
- * @template T
- * @param {TrackItem[]} clips @param {(selection: any) => T} use @returns {T}
+ * Makes `clips` the sequence's whole selection and answers that selection. Premiere's own
+ * selection is the one its edits accept: a selection made by
+ * TrackItemSelection.createEmptySelection makes createRemoveItemsAction throw "The script
+ * object is no longer valid" (AdobeDocs/uxp-premiere-pro-samples issue #82), so, as in
+ * Adobe's sequence sample, the sequence's selection is cleared, read, filled and set.
+ * Items that are no longer on the timeline are skipped.
+ * @param {Sequence} seq @param {TrackItem[]} clips
  */
-function withSelection(clips, use) {
-  /** @type {T | undefined} */
-  let result;
-  let threw = /** @type {boolean} */ (false);
-  /** @type {unknown} */
-  let error = null;
-  const created = ppro.TrackItemSelection.createEmptySelection((selection) => {
-    try {
-      for (const c of clips) selection.addItem(c, false);
-      result = use(selection);
-    } catch (e) {
-      threw = true;
-      error = e;
-    }
-  });
-  if (threw) throw error;
-  if (!created) throw fail("selection_failed", "Couldn't create a track item selection");
-  return /** @type {T} */ (result);
+async function selectOnly(seq, clips) {
+  await seq.clearSelection();
+  const selection = await seq.getSelection();
+  for (const c of clips) {
+    try { selection.addItem(c, false); } catch (e) { /* gone from the timeline */ }
+  }
+  // setSelection answers a boolean since Premiere 26.3 and a Promise before; either is awaited.
+  const done = Promise.resolve(seq.setSelection(selection));
+  if ((await done) === false) throw fail("selection_failed", "Premiere didn't take the track item selection");
+  return selection;
+}
+
+/**
+ * Runs `use` with the sequence's selection holding exactly `clips`, then gives the user
+ * back the selection they had (less what `use` took off the timeline).
+ * @template T
+ * @param {Sequence} seq @param {TrackItem[]} clips @param {(selection: any) => Promise<T> | T} use
+ * @returns {Promise<T>}
+ */
+async function withSelection(seq, clips, use) {
+  /** @type {TrackItem[]} */
+  let before = [];
+  try { before = await (await seq.getSelection()).getTrackItems(); } catch (e) { before = []; }
+  try {
+    return await use(await selectOnly(seq, clips));
+  } finally {
+    try { await selectOnly(seq, before); } catch (e) { /* the edit stands; only the highlight is lost */ }
+  }
 }
 
 /** @param {string} a @param {string} b tick texts @returns {string} */
@@ -1633,13 +1645,13 @@ handlers.insert_clip = async (args) => placeClip(args, "insert");
 handlers.overwrite_clip = async (args) => placeClip(args, "overwrite");
 handlers.append_clip = async (args) => placeClip(args, "append");
 
-handlers.move_clip = async (args) => {
+handlers.move_clip = async (args, ctx) => {
   const a = argsOf(args);
   const sc = await sequenceContext(a);
   const by = toTick(a.by, sc);
   const to = by === null ? toTick(a.to, sc) : null;
   if (by === null && to === null) throw fail("bad_args", "Pass to (new start time) or by (offset, may be negative)");
-  const { targets } = await targetSet(sc, a, true);
+  const { targets, all } = await targetSet(sc, a, true);
   const moves = targets.map((c) => ({ c, shift: by !== null ? by : tickDiff(/** @type {string} */ (to), c.start.ticks) }));
   // Each move overwrites what it lands on, so a clip moving right goes before the clips
   // to its left and one moving left before those to its right: targets that move by
@@ -1647,8 +1659,50 @@ handlers.move_clip = async (args) => {
   const key = (/** @type {{c: TimelineClip, shift: string}} */ m) => BigInt(m.c.start.ticks) * (BigInt(m.shift) > 0n ? -1n : 1n);
   moves.sort((x, y) => (key(x) < key(y) ? -1 : key(x) > key(y) ? 1 : 0));
   tx(sc.project, "Move Clip", () => moves.map((m) => m.c.clip.createMoveAction(tickTime(m.shift))));
+  await checkMoves(sc, moves, all);
+  const moved = new Set(targets.map((c) => c.ref));
+  const left = targets.filter((c) => partnersOf(c, all).some((p) => !moved.has(p.ref)));
+  if (left.length > 0) {
+    // A forum report on Adobe's developer forum: moving only the audio of a linked pair
+    // back breaks the link. Premiere's link state is not readable from UXP.
+    ctx.warn("Moved " + left.map((c) => c.ref).join(", ") + " without the clips linked to it; Premiere may unlink them.");
+  }
   return { moved: targets.map((c) => c.ref), _note: "Moving can overwrite neighbors; call premiere_get_sequence to see the result." };
 };
+
+/**
+ * Reads the timeline back after a move and fails loudly when it is not what the move meant:
+ * every moved clip where it was sent (same track, length and source), and every clip the
+ * moves did not land on where it was. (A report on Adobe's developer forum: a move past a
+ * clip of the same source on the same track can leave that clip invisible.) Clips the
+ * moves landed on may be trimmed or gone: moving overwrites.
+ * @param {SeqContext} sc @param {{ c: TimelineClip, shift: string }[]} moves @param {TimelineClip[]} before
+ */
+async function checkMoves(sc, moves, before) {
+  const after = await timelineClips(sc);
+  const key = (/** @type {string} */ kind, /** @type {number} */ track, /** @type {string} */ start, /** @type {string} */ end, /** @type {string | null} */ id) =>
+    kind + track + ":" + start + "-" + end + "@" + id;
+  const present = new Set(after.map((c) => key(c.kind, c.track, c.start.ticks, c.end.ticks, c.itemId)));
+  const wrong = [];
+  /** @type {{ kind: string, track: number, from: bigint, to: bigint }[]} */
+  const landed = [];
+  for (const m of moves) {
+    const start = tickSum(m.c.start.ticks, m.shift);
+    const end = tickSum(m.c.end.ticks, m.shift);
+    landed.push({ kind: m.c.kind, track: m.c.track, from: BigInt(start), to: BigInt(end) });
+    if (!present.has(key(m.c.kind, m.c.track, start, end, m.c.itemId))) wrong.push(m.c.ref + " is not at " + round3(Number(start) / TICKS_PER_SECOND) + "s");
+  }
+  const movedRefs = new Set(moves.map((m) => m.c.ref));
+  for (const c of before) {
+    if (movedRefs.has(c.ref)) continue;
+    const hit = landed.some((l) => l.kind === c.kind && l.track === c.track && BigInt(c.start.ticks) < l.to && l.from < BigInt(c.end.ticks));
+    if (!hit && !present.has(key(c.kind, c.track, c.start.ticks, c.end.ticks, c.itemId))) wrong.push(c.ref + " (not moved) changed");
+  }
+  if (wrong.length > 0) {
+    throw fail("edit_not_applied", "Premiere's move left the timeline other than asked: " + wrong.join("; ") +
+      ". Check it with premiere_get_sequence; Edit > Undo reverts the move.");
+  }
+}
 
 handlers.trim_clip = async (args) => {
   const a = argsOf(args);
@@ -1682,7 +1736,7 @@ handlers.remove_clips = async (args) => {
   const { targets } = await targetSet(sc, a, true);
   const ripple = a.ripple === true;
   const editor = ppro.SequenceEditor.getEditor(sc.sequence);
-  withSelection(targets.map((c) => c.clip), (selection) =>
+  await withSelection(sc.sequence, targets.map((c) => c.clip), (selection) =>
     tx(sc.project, ripple ? "Ripple Delete" : "Delete Clips", () =>
       editor.createRemoveItemsAction(selection, ripple, ppro.Constants.MediaType.ANY, a.shiftOverlapping === true)));
   return { removed: targets.map((c) => c.ref), ripple };
@@ -1717,7 +1771,7 @@ handlers.remove_gap = async (args) => {
   return { closed: gapSeconds, movedClips: moving.length };
 };
 
-/** @typedef {TimelineClip & { label: string, inPoint: string, speed: number, projectItem: ProjectItem | null }} RazorSpan */
+/** @typedef {TimelineClip & { label: string, speed: number }} RazorSpan */
 
 handlers.razor = async (args, ctx) => {
   const a = argsOf(args);
@@ -1749,10 +1803,7 @@ handlers.razor = async (args, ctx) => {
     /** @type {number} */
     let speed = 1;
     try { const s = await c.clip.getSpeed(); if (typeof s === "number" && isFinite(s)) speed = s; } catch (e) { speed = 1; }
-    /** @type {ProjectItem | null} */
-    let projectItem = null;
-    try { projectItem = (await c.clip.getProjectItem()) || null; } catch (e) { projectItem = null; }
-    spans.push(Object.assign({}, c, { label, inPoint: (await c.clip.getInPoint()).ticks, speed, projectItem }));
+    spans.push(Object.assign({}, c, { label, speed }));
   }
   /** @type {string[]} */
   const cutTracks = [];
@@ -1767,102 +1818,143 @@ handlers.razor = async (args, ctx) => {
     if (g) g.push(s); else groups.push([s]);
   }
   // Every group is checked before any is cut, so a razor that cannot be done changes nothing.
-  /** @type {{ group: RazorSpan[], item: ProjectItem, clipItem: ClipProjectItem }[]} */
-  const plans = [];
   for (const group of groups) {
-    const first = group[0];
-    if (Math.abs(first.speed - 1) > 0.000001) {
+    if (Math.abs(group[0].speed - 1) > 0.000001) {
       throw fail("razor_speed", "This clip has a speed change; the UXP razor fallback can't keep sync. Connect the CEP helper (premiere_install_plugin + restart Premiere) for a true razor.");
     }
-    /** @type {ClipProjectItem | null} */
-    let source = null;
-    try { source = first.projectItem ? ppro.ClipProjectItem.cast(first.projectItem) || null : null; } catch (e) { source = null; }
-    if (!source || !first.projectItem) throw fail("razor_failed", "Can't razor a clip without a source project item (e.g. a graphic) in UXP mode.");
-    plans.push({ group, item: first.projectItem, clipItem: source });
   }
-  const editor = ppro.SequenceEditor.getEditor(sc.sequence);
-  const MT = ppro.Constants.MediaType;
-  for (const { group, item, clipItem } of plans) {
-    const first = group[0];
-    const video = group.find((m) => m.kind === "video");
-    const audio = group.find((m) => m.kind === "audio");
-    const start = BigInt(first.start.ticks);
-    // A group without one kind still gets that kind laid down by the overwrite (when the
-    // source has it). Aim it at the first track of that kind that is free over the right
-    // half, or one past the last (Premiere then adds a track), so the stray piece never
-    // overwrites anything of the user's before it is removed again.
-    const missing = /** @type {"video" | "audio" | null} */ (!video ? "video" : !audio ? "audio" : null);
-    let strayIndex = 0;
-    if (missing) {
-      const count = missing === "video" ? await sc.sequence.getVideoTrackCount() : await sc.sequence.getAudioTrackCount();
-      const end = BigInt(first.end.ticks);
-      strayIndex = count;
-      for (let i = 0; i < count; i++) {
-        const clips = await trackClips(await getTrack(sc, { kind: missing, index: i }));
-        if (clips.every((c) => BigInt(c.end.ticks) <= t || BigInt(c.start.ticks) >= end)) { strayIndex = i; break; }
-      }
-    }
-    const videoIndex = video ? video.track : strayIndex;
-    const audioIndex = audio ? audio.track : strayIndex;
-    const newIn = (BigInt(first.inPoint) + (t - start)).toString();
-    const newOut = (BigInt(first.inPoint) + (BigInt(first.end.ticks) - start)).toString();
-    /** @type {string | null} */
-    let oldIn = null;
-    /** @type {string | null} */
-    let oldOut = null;
-    const mediaType = video ? MT.VIDEO : MT.AUDIO;
-    try { oldIn = (await clipItem.getInPoint(mediaType)).ticks; } catch (e) { oldIn = null; }
-    try { oldOut = (await clipItem.getOutPoint(mediaType)).ticks; } catch (e) { oldOut = null; }
-    tx(sc.project, "Razor (trim)", () => group.map((m) => m.clip.createSetEndAction(tickTime(at))));
-    let laid = false;
-    try {
-      tx(sc.project, "Razor (source range)", () => clipItem.createSetInOutPointsAction(tickTime(newIn), tickTime(newOut)));
-      tx(sc.project, "Razor (overwrite)", () => editor.createOverwriteItemAction(item, tickTime(at), videoIndex, audioIndex));
-      laid = true;
-    } finally {
-      const noted = oldIn !== null && oldOut !== null ? { in: oldIn, out: oldOut } : null;
-      try {
-        tx(sc.project, "Razor (restore source)", () => noted
-          ? clipItem.createSetInOutPointsAction(tickTime(noted.in), tickTime(noted.out))
-          : clipItem.createClearInOutPointsAction());
-      } catch (e) {
-        if (laid) throw e; // otherwise the failure being reported is the one that matters
-      }
-      if (!laid) {
-        // The right half never came back: give the trimmed clips their tails again, so a
-        // failed cut costs nothing but undo steps.
-        try {
-          tx(sc.project, "Razor (revert trim)", () => group.map((m) => m.clip.createSetEndAction(tickTime(m.end.ticks))));
-        } catch (e) {
-          // keep reporting the original failure
-        }
-      }
-    }
-    if (missing) {
-      // Only a piece of the same project item is the stray half: another clip that
-      // happens to start at the cut is the user's and stays.
-      const stray = { kind: missing, index: strayIndex };
-      /** @type {TimedClip | undefined} */
-      let piece;
-      try {
-        for (const c of await trackClips(await getTrack(sc, stray))) {
-          const d = BigInt(c.start.ticks) - t;
-          if (d >= -1000n && d <= 1000n && (await projectItemIdOf(c.clip)) === first.itemId) { piece = c; break; }
-        }
-      } catch (e) {
-        piece = undefined;
-      }
-      if (piece) {
-        const doomed = piece.clip;
-        withSelection([doomed], (selection) =>
-          tx(sc.project, "Razor (cleanup)", () => editor.createRemoveItemsAction(selection, false, MT.ANY)));
-        ctx.warn("Overwrite also touched " + trackLabel(stray) + " at the cut; that piece was removed. Razor linked V+A together to avoid this.");
-      }
-    }
+  let steps = 0;
+  for (const group of groups) {
+    steps += await razorGroup(sc, group, at, ctx);
     for (const m of group) cutTracks.push(m.label);
   }
-  return { cutTracks, at: timeOut(at, sc), method: "uxp-overwrite" };
+  return withStepsNote({ cutTracks, at: timeOut(at, sc), method: "uxp-overwrite" }, steps);
 };
+
+/**
+ * The first track of a kind that is free over [from, to) and is not one of `busy`, or one
+ * past the last (an edit aimed there makes Premiere add the track).
+ * @param {SeqContext} sc @param {"video" | "audio"} kind @param {bigint} from @param {bigint} to @param {number[]} busy
+ */
+async function freeTrack(sc, kind, from, to, busy) {
+  const count = kind === "video" ? await sc.sequence.getVideoTrackCount() : await sc.sequence.getAudioTrackCount();
+  for (let i = 0; i < count; i++) {
+    if (busy.indexOf(i) >= 0) continue;
+    const clips = await trackClips(await getTrack(sc, { kind, index: i }));
+    if (clips.every((c) => BigInt(c.end.ticks) <= from || BigInt(c.start.ticks) >= to)) return i;
+  }
+  return count;
+}
+
+/**
+ * The clip of `kind` on track `index` that starts at `start` and comes from `itemId`.
+ * @param {SeqContext} sc @param {"video" | "audio"} kind @param {number} index @param {string} start @param {string | null} itemId
+ */
+async function clipAt(sc, kind, index, start, itemId) {
+  for (const c of await trackClips(await getTrack(sc, { kind, index }))) {
+    if (c.start.ticks === start && (await projectItemIdOf(c.clip)) === itemId) return c.clip;
+  }
+  return null;
+}
+
+/**
+ * Cuts one linked group at `at` from the clips themselves, so both halves keep everything
+ * a clip carries (effects, keyframes, volume, name, disabled state, transitions). UXP has
+ * no razor and cannot move a clip to another track, so each member is cloned onto a track
+ * that is free under it, the original is trimmed to the left half and the clone to the
+ * right half (a head trim keeps the picture in sync), the right half is cloned back onto
+ * the original's track and the scratch copy removed. Answers the undo steps taken.
+ * @param {SeqContext} sc @param {RazorSpan[]} group @param {string} at @param {CallContext} ctx
+ */
+async function razorGroup(sc, group, at, ctx) {
+  const editor = ppro.SequenceEditor.getEditor(sc.sequence);
+  const first = group[0];
+  const from = BigInt(first.start.ticks);
+  const to = BigInt(first.end.ticks);
+  /** @type {Record<string, number>} */
+  const scratch = {};
+  /** @type {("video" | "audio")[]} */
+  const added = [];
+  for (const kind of /** @type {const} */ (["video", "audio"])) {
+    const members = group.filter((m) => m.kind === kind);
+    if (members.length === 0) continue;
+    scratch[kind] = await freeTrack(sc, kind, from, to, members.map((m) => m.track));
+    const count = kind === "video" ? await sc.sequence.getVideoTrackCount() : await sc.sequence.getAudioTrackCount();
+    if (scratch[kind] === count) added.push(kind);
+  }
+  const offsets = (/** @type {RazorSpan} */ m, /** @type {number} */ target) => (m.kind === "video" ? [target - m.track, 0] : [0, target - m.track]);
+  let steps = 0;
+  /** @type {TrackItem[]} */
+  let copies = [];
+  const dropCopies = async () => {
+    const live = copies;
+    copies = [];
+    if (live.length === 0) return;
+    await withSelection(sc.sequence, live, (selection) =>
+      tx(sc.project, "Razor (cleanup)", () => editor.createRemoveItemsAction(selection, false, ppro.Constants.MediaType.ANY)));
+    steps += 1;
+  };
+  let trimmed = false;
+  try {
+    tx(sc.project, "Razor (copy)", () => group.map((m) => {
+      const [dv, da] = offsets(m, scratch[m.kind]);
+      return editor.createCloneTrackItemAction(m.clip, tickTime("0"), dv, da, true, false);
+    }));
+    steps += 1;
+    for (const m of group) {
+      const copy = await clipAt(sc, m.kind, scratch[m.kind], first.start.ticks, m.itemId);
+      if (copy) copies.push(copy);
+    }
+    if (copies.length !== group.length) throw fail("razor_failed", "Premiere didn't copy the clip to cut it; nothing was cut.");
+    const lefts = group.map((m) => m.clip);
+    const rights = copies.slice();
+    tx(sc.project, "Razor (trim)", () => [
+      lefts.map((c) => c.createSetEndAction(tickTime(at))),
+      rights.map((c) => c.createSetStartAction(tickTime(at))),
+    ]);
+    trimmed = true;
+    steps += 1;
+    tx(sc.project, "Razor (place)", () => group.map((m, i) => {
+      const [dv, da] = offsets(m, scratch[m.kind]);
+      return editor.createCloneTrackItemAction(rights[i], tickTime("0"), -dv, -da, true, false);
+    }));
+    steps += 1;
+  } catch (e) {
+    // Undo what was done: the trimmed clips get their tails back, the copies go.
+    try {
+      if (trimmed) tx(sc.project, "Razor (revert trim)", () => group.map((m) => m.clip.createSetEndAction(tickTime(m.end.ticks))));
+      await dropCopies();
+    } catch (ignored) {
+      // the failure being reported is the one that matters
+    }
+    throw e;
+  }
+  await dropCopies();
+  // A razor leaves a clip's head transition on the left half and its tail transition on the
+  // right one; the copies carried both, so the cut edges lose theirs (where there is one).
+  for (let i = 0; i < group.length; i++) {
+    const m = group[i];
+    if (m.kind !== "video") continue;
+    const P = ppro.Constants.TransitionPosition;
+    const right = await clipAt(sc, "video", m.track, at, m.itemId);
+    /** @type {[any, number][]} */
+    const edges = [[m.clip, P.END], [right, P.START]];
+    for (const [clip, position] of edges) {
+      if (!clip) continue;
+      try {
+        tx(sc.project, "Razor (transitions)", () => /** @type {VideoClipTrackItem} */ (clip).createRemoveVideoTransitionAction(position));
+        steps += 1;
+      } catch (e) {
+        // no transition on that edge
+      }
+    }
+  }
+  for (const kind of added) {
+    ctx.warn("The cut needed a free " + kind + " track to build the right half on, so Premiere added " +
+      trackLabel({ kind, index: scratch[kind] }) + "; it is empty now (UXP can't remove tracks).");
+  }
+  return steps;
+}
 
 handlers.set_clip_enabled = async (args) => {
   const a = argsOf(args);
@@ -1903,9 +1995,7 @@ handlers.select_clips = async (args) => {
   const a = argsOf(args);
   const sc = await sequenceContext(a);
   const { targets } = await targetSet(sc, a, true);
-  // setSelection answers a boolean since Premiere 26.3 and a Promise before; either is awaited.
-  const done = withSelection(targets.map((c) => c.clip), (selection) => Promise.resolve(sc.sequence.setSelection(selection)));
-  await done;
+  await selectOnly(sc.sequence, targets.map((c) => c.clip));
   return { selected: targets.map((c) => c.ref) };
 };
 
@@ -1940,11 +2030,8 @@ handlers.scene_edit_detection = async (args) => {
     throw fail("bad_args", "operation must be \"cut\", \"marker\" or \"subclip\"");
   }
   const { targets } = await targetSet(sc, a, false);
-  // The call must start inside the selection's callback (the async function runs
-  // synchronously up to its first await); its promise is awaited afterwards.
-  const pending = withSelection(targets.map((c) => c.clip), (selection) =>
-    (async () => await U.performSceneEditDetectionOnSelection(ops[operation], selection))());
-  const started = await pending;
+  const started = await withSelection(sc.sequence, targets.map((c) => c.clip), async (selection) =>
+    await U.performSceneEditDetectionOnSelection(ops[operation], selection));
   return { started, operation };
 };
 
@@ -1995,9 +2082,35 @@ async function componentsOf(clip) {
   return out;
 }
 
+// The fixed effects every clip carries. Their display names and those of their parameters
+// are localised (a German Premiere shows "Bewegung" and "Skalierung"), so they are found by
+// match name, and their parameters by position: the order in which each component defines
+// them, the order of the Effect Controls panel (Component.getParam: "the actual is defined
+// exclusively by the component itself"). The English names stay usable as references.
+/** @type {Record<string, { matchName: string, name: string, params: string[] }>} */
+const FIXED = {
+  motion: { matchName: "AE.ADBE Motion", name: "Motion", params: ["Position", "Scale", "Scale Width", "Uniform Scale", "Rotation", "Anchor Point", "Anti-flicker Filter"] },
+  opacity: { matchName: "AE.ADBE Opacity", name: "Opacity", params: ["Opacity", "Blend Mode"] },
+  volume: { matchName: "ADBE Volume", name: "Volume", params: ["Bypass", "Level"] },
+  channelVolume: { matchName: "ADBE Channel Volume", name: "Channel Volume", params: ["Bypass", "Left", "Right"] },
+  panner: { matchName: "ADBE Panner", name: "Panner", params: ["Balance"] },
+};
+
+/** The fixed effect with that match name, if it is one. @param {string} matchName */
+function fixedByMatchName(matchName) {
+  for (const key of Object.keys(FIXED)) if (FIXED[key].matchName === matchName) return FIXED[key];
+  return null;
+}
+
+/** @param {ComponentEntry[]} list @param {any} ref */
+function componentNotFound(list, ref) {
+  return fail("component_not_found", "No component '" + refText(ref) + "' on this clip. It has: " +
+    list.map((c) => c.displayName + " (" + c.matchName + ")").join(", "));
+}
+
 /**
- * A component by chain index (number), match name or display name (any case); 0 when the
- * reference is missing.
+ * A component by chain index (number), match name, display name (any case) or, for the
+ * fixed effects, their English name (any case); 0 when the reference is missing.
  * @param {TrackItem} clip @param {any} ref @returns {Promise<ComponentEntry & { chain: VideoComponentChain | AudioComponentChain }>}
  */
 async function findComponent(clip, ref) {
@@ -2008,30 +2121,72 @@ async function findComponent(clip, ref) {
   if (typeof r === "number") {
     hit = list.find((c) => c.index === r);
   } else {
-    const key = String(r);
-    hit = list.find((c) => c.matchName === key || c.displayName.toLowerCase() === key.toLowerCase());
+    const key = String(r).toLowerCase();
+    hit = list.find((c) => c.matchName === String(r) || c.displayName.toLowerCase() === key) ||
+      list.find((c) => { const f = fixedByMatchName(c.matchName); return f !== null && f.name.toLowerCase() === key; });
   }
-  if (!hit) {
-    throw fail("component_not_found", "No component '" + refText(r) + "' on this clip. It has: " +
-      list.map((c) => c.displayName + " (" + c.matchName + ")").join(", "));
-  }
+  if (!hit) throw componentNotFound(list, r);
   return Object.assign({ chain }, hit);
 }
 
-/** A parameter of a component by index (number) or display name (any case). @param {Component} component @param {any} ref @returns {ComponentParam} */
-function findParam(component, ref) {
+/**
+ * A fixed effect of a clip by its match name; a clip without it (a Motion on an audio
+ * clip, say) fails with "component_not_found".
+ * @param {TrackItem} clip @param {string} key a key of FIXED
+ */
+async function fixedComponent(clip, key) {
+  const list = await componentsOf(clip);
+  const hit = list.find((c) => c.matchName === FIXED[key].matchName);
+  if (!hit) throw componentNotFound(list, FIXED[key].name);
+  return hit;
+}
+
+/** @param {Component} component */
+function paramsOf(component) {
   const params = [];
   const n = component.getParamCount();
   for (let i = 0; i < n; i++) params.push(component.getParam(i));
+  return params;
+}
+
+/**
+ * A parameter of a component by index (number), display name (any case) or, on a fixed
+ * effect (given its match name), its English name (any case).
+ * @param {Component} component @param {any} ref @param {string} [matchName] the component's
+ * @returns {ComponentParam}
+ */
+function findParam(component, ref, matchName) {
+  const params = paramsOf(component);
+  /** @type {ComponentParam | null} */
   let hit = null;
   if (typeof ref === "number") {
-    hit = Number.isInteger(ref) && ref >= 0 && ref < n ? params[ref] : null;
+    hit = Number.isInteger(ref) && ref >= 0 && ref < params.length ? params[ref] : null;
   } else if (!isMissing(ref)) {
     const key = String(ref).toLowerCase();
     hit = params.find((p) => String(p.displayName).toLowerCase() === key) || null;
+    const fixed = matchName === undefined ? null : fixedByMatchName(matchName);
+    if (!hit && fixed && fixed.params.length === params.length) {
+      const i = fixed.params.findIndex((n) => n.toLowerCase() === key);
+      if (i >= 0) hit = params[i];
+    }
   }
   if (!hit) throw fail("param_not_found", "No parameter '" + refText(ref) + "'. Parameters: " + params.map((p) => p.displayName).join(", "));
   return hit;
+}
+
+/**
+ * A fixed effect's parameter by its place in the component (see FIXED); a component whose
+ * parameters are not the expected ones fails rather than set the wrong one.
+ * @param {ComponentEntry} entry @param {string} key a key of FIXED @param {string} name English parameter name
+ */
+function fixedParam(entry, key, name) {
+  const params = paramsOf(entry.component);
+  const i = FIXED[key].params.indexOf(name);
+  if (params.length !== FIXED[key].params.length || i < 0) {
+    throw fail("param_not_found", "'" + entry.displayName + "' (" + entry.matchName + ") doesn't have the parameters expected (" +
+      FIXED[key].params.join(", ") + "); it has: " + params.map((p) => p.displayName).join(", "));
+  }
+  return params[i];
 }
 
 /** Volume: Premiere's linear Level has 0 dB at 10^(-15/20) and +15 dB at 1.0. @param {number} db */
@@ -2135,12 +2290,77 @@ function checkStatic(param, ticks) {
   }
 }
 
-/** The Level parameter of an audio clip's Volume component. @param {TrackItem} clip */
+/** @typedef {{ param: ComponentParam, kf: Keyframe, ticks: string | null }} ValueEdit */
+
+/**
+ * Sets values: static ones (ticks null) in one transaction; keyframes as Adobe's keyframe
+ * sample adds them, in separate transactions, each built once what it depends on is there:
+ * first the parameters that are not time-varying yet are switched on, then the keyframes
+ * are added, then (with `mode`) their interpolation is set. Premiere 26.3 warns that actions
+ * carry data that goes stale, so an "add keyframe" built before its parameter is
+ * time-varying is not to be trusted. The scripting API has no undo group, so each
+ * transaction is an undo step of its own; answers how many ran. When a later step fails,
+ * the earlier ones are taken back (best effort) before the error goes out.
+ * @param {Project} project @param {string} label @param {ValueEdit[]} edits @param {number | null} [mode]
+ */
+function applyValues(project, label, edits, mode = null) {
+  const fixed = edits.filter((e) => e.ticks === null);
+  const keyed = edits.filter((e) => e.ticks !== null);
+  let steps = 0;
+  if (fixed.length > 0) {
+    tx(project, label, () => fixed.map((e) => e.param.createSetValueAction(e.kf, true)));
+    steps += 1;
+  }
+  if (keyed.length === 0) return steps;
+  const params = [...new Set(keyed.map((e) => e.param))];
+  const switched = params.filter((p) => !p.isTimeVarying());
+  /** @type {Map<ComponentParam, Set<string>>} */
+  const had = new Map(params.map((p) => [p, new Set(p.getKeyframeListAsTickTimes().map((t) => String(t.ticks)))]));
+  if (switched.length > 0) {
+    tx(project, label, () => switched.map((p) => p.createSetTimeVaryingAction(true)));
+    steps += 1;
+  }
+  let added = false;
+  try {
+    tx(project, label, () => keyed.map((e) => e.param.createAddKeyframeAction(e.kf)));
+    added = true;
+    steps += 1;
+    if (mode !== null) {
+      tx(project, label, () => keyed.map((e) => e.param.createSetInterpolationAtKeyframeAction(tickTime(/** @type {string} */ (e.ticks)), mode, true)));
+      steps += 1;
+    }
+  } catch (e) {
+    try {
+      if (added) {
+        const fresh = keyed.filter((k) => !(/** @type {Set<string>} */ (had.get(k.param))).has(/** @type {string} */ (k.ticks)) && switched.indexOf(k.param) < 0);
+        if (fresh.length > 0) tx(project, label, () => fresh.map((k) => k.param.createRemoveKeyframeAction(tickTime(/** @type {string} */ (k.ticks)), true)));
+      }
+      if (switched.length > 0) tx(project, label, () => switched.map((p) => p.createSetTimeVaryingAction(false)));
+    } catch (ignored) {
+      // the original failure is the one to report
+    }
+    throw e;
+  }
+  return steps;
+}
+
+/**
+ * The answer's `_note` for a verb that took more than one undo step.
+ * @param {Record<string, any>} answer @param {number} steps
+ */
+function withStepsNote(answer, steps) {
+  if (steps > 1) {
+    answer._note = "Premiere's scripting API has no undo group, so this took " + steps + " undo steps (Edit > Undo " + steps + " times reverts it).";
+  }
+  return answer;
+}
+
+/** The Level parameter of an audio clip's Volume component (by match name and place). @param {TrackItem} clip */
 async function volumeParam(clip) {
   const list = await componentsOf(clip);
-  const hit = list.find((c) => c.displayName.toLowerCase().indexOf("volume") >= 0 || c.matchName.toLowerCase().indexOf("adbe volume") >= 0);
+  const hit = list.find((c) => c.matchName === FIXED.volume.matchName);
   if (!hit) throw fail("no_volume", "This clip has no Volume component — is it an audio clip? Use an A-track ref like \"A1:0\".");
-  return findParam(hit.component, "Level");
+  return fixedParam(hit, "volume", "Level");
 }
 
 /** @param {any} v */
@@ -2257,7 +2477,7 @@ async function paramEdits(sc, targets, a) {
   const edits = [];
   for (const rc of targets) {
     const c = await findComponent(rc.clip, a.component);
-    const param = findParam(c.component, a.param);
+    const param = findParam(c.component, a.param, c.matchName);
     const ticks = keyTicks(a.time, a.timeBase, await clipBase(rc), sc);
     const kf = makeKeyframe(param, a.value);
     if (ticks !== null) kf.position = tickTime(ticks);
@@ -2272,16 +2492,13 @@ handlers.set_param = async (args) => {
   const sc = await sequenceContext(a);
   const edits = await paramEdits(sc, await clipTargets(sc, a), a);
   const keyed = !isMissing(a.time);
-  // A keyframe switches the parameter to time-varying first when it is not yet.
-  tx(sc.project, keyed ? "Keyframe" : "Set Param", () => edits.map((e) => (e.ticks === null
-    ? e.param.createSetValueAction(e.kf, true)
-    : [!e.param.isTimeVarying() && e.param.createSetTimeVaryingAction(true), e.param.createAddKeyframeAction(e.kf)])));
-  return {
+  const steps = applyValues(sc.project, keyed ? "Keyframe" : "Set Param", edits);
+  return withStepsNote({
     set: edits.map((e) => ({
       clip: e.rc.ref, component: e.c.displayName, param: e.param.displayName, value: a.value,
       keyframedAt: keyed ? a.time : null,
     })),
-  };
+  }, steps);
 };
 
 const INTERPOLATION = /** @type {Record<string, () => number>} */ ({
@@ -2298,7 +2515,7 @@ handlers.add_keyframes = async (args) => {
   const shaped = (/** @type {any} */ k) => k !== null && typeof k === "object" && !Array.isArray(k) && !isMissing(k.time) && k.value !== undefined;
   if (!Array.isArray(list) || list.length === 0 || !list.every(shaped)) throw fail("bad_args", "keyframes: [{time, value}, …] is required");
   const c = await findComponent(rc.clip, a.component);
-  const param = findParam(c.component, a.param);
+  const param = findParam(c.component, a.param, c.matchName);
   const base = await clipBase(rc);
   const keys = list.map((k) => {
     const ticks = /** @type {string} */ (keyTicks(k.time, a.timeBase, base, sc));
@@ -2308,13 +2525,8 @@ handlers.add_keyframes = async (args) => {
   });
   const mode = typeof a.interpolation === "string" && Object.prototype.hasOwnProperty.call(INTERPOLATION, a.interpolation)
     ? INTERPOLATION[a.interpolation]() : null;
-  const varying = param.isTimeVarying();
-  tx(sc.project, "Add Keyframes", () => [
-    !varying && param.createSetTimeVaryingAction(true),
-    keys.map((k) => param.createAddKeyframeAction(k.kf)),
-    mode !== null && keys.map((k) => param.createSetInterpolationAtKeyframeAction(tickTime(k.ticks), mode, true)),
-  ]);
-  return { clip: rc.ref, param: param.displayName, keyframes: keys.length };
+  const steps = applyValues(sc.project, "Add Keyframes", keys.map((k) => ({ param, kf: k.kf, ticks: k.ticks })), mode);
+  return withStepsNote({ clip: rc.ref, param: param.displayName, keyframes: keys.length }, steps);
 };
 
 handlers.remove_keyframes = async (args) => {
@@ -2322,7 +2534,7 @@ handlers.remove_keyframes = async (args) => {
   const sc = await sequenceContext(a);
   const rc = await findClip(sc, a.clip);
   const c = await findComponent(rc.clip, a.component);
-  const param = findParam(c.component, a.param);
+  const param = findParam(c.component, a.param, c.matchName);
   if (a.all === true) {
     tx(sc.project, "Clear Keyframes", () => param.createSetTimeVaryingAction(false));
     return { clip: rc.ref, cleared: true };
@@ -2342,23 +2554,22 @@ handlers.set_transform = async (args) => {
   const sc = await sequenceContext(a);
   const rc = await findClip(sc, a.clip);
   const wanted = [
-    ["scale", "Motion", "Scale"], ["position", "Motion", "Position"], ["rotation", "Motion", "Rotation"],
-    ["anchor", "Motion", "Anchor Point"], ["opacity", "Opacity", "Opacity"],
+    ["scale", "motion", "Scale"], ["position", "motion", "Position"], ["rotation", "motion", "Rotation"],
+    ["anchor", "motion", "Anchor Point"], ["opacity", "opacity", "Opacity"],
   ].filter(([key]) => a[key] !== undefined);
   // Every value is checked before the first one is set.
+  const ticks = keyTicks(a.time, a.timeBase, await clipBase(rc), sc);
+  /** @type {(ValueEdit & { key: string, component: string, name: string })[]} */
   const edits = [];
-  for (const [key, component, param] of wanted) {
-    const one = Object.assign({}, a, { component, param, value: a[key] });
-    edits.push({ key, component, param, edit: (await paramEdits(sc, [rc], one))[0] });
+  for (const [key, fixed, name] of wanted) {
+    const param = fixedParam(await fixedComponent(rc.clip, fixed), fixed, name);
+    const kf = makeKeyframe(param, a[key]);
+    if (ticks !== null) kf.position = tickTime(ticks);
+    checkStatic(param, ticks);
+    edits.push({ param, kf, ticks, key, component: FIXED[fixed].name, name });
   }
-  const keyed = !isMissing(a.time);
-  for (const e of edits) {
-    const one = [e.edit];
-    tx(sc.project, keyed ? "Keyframe" : "Set Param", () => one.map((e) => (e.ticks === null
-      ? e.param.createSetValueAction(e.kf, true)
-      : [!e.param.isTimeVarying() && e.param.createSetTimeVaryingAction(true), e.param.createAddKeyframeAction(e.kf)])));
-  }
-  return { clip: a.clip, set: edits.map((e) => e.component + "." + e.param + "=" + JSON.stringify(a[e.key])) };
+  const steps = applyValues(sc.project, ticks !== null ? "Keyframe" : "Set Param", edits);
+  return withStepsNote({ clip: a.clip, set: edits.map((e) => e.component + "." + e.name + "=" + JSON.stringify(a[e.key])) }, steps);
 };
 
 handlers.add_transition = async (args) => {
@@ -2455,10 +2666,8 @@ handlers.set_clip_volume = async (args) => {
     checkStatic(param, ticks);
     edits.push({ rc, param, kf, ticks });
   }
-  tx(sc.project, isMissing(a.time) ? "Clip Volume" : "Volume Keyframe", () => edits.map((e) => (e.ticks === null
-    ? e.param.createSetValueAction(e.kf, true)
-    : [!e.param.isTimeVarying() && e.param.createSetTimeVaryingAction(true), e.param.createAddKeyframeAction(e.kf)])));
-  return { set: edits.map((e) => ({ clip: e.rc.ref, db: isMissing(a.db) ? null : a.db, level })) };
+  const steps = applyValues(sc.project, isMissing(a.time) ? "Clip Volume" : "Volume Keyframe", edits);
+  return withStepsNote({ set: edits.map((e) => ({ clip: e.rc.ref, db: isMissing(a.db) ? null : a.db, level })) }, steps);
 };
 
 handlers.audio_fade = async (args) => {
@@ -2481,14 +2690,13 @@ handlers.audio_fade = async (args) => {
   const points = type === "in"
     ? [[spanStart, silent], [spanStart + fade, level]]
     : [[spanEnd - fade, level], [spanEnd, silent]];
-  const kfs = points.map(([t, v]) => {
+  const edits = points.map(([t, v]) => {
     const kf = makeKeyframe(param, v);
     kf.position = tickTime(t.toString());
-    return kf;
+    return { param, kf, ticks: t.toString() };
   });
-  const varying = param.isTimeVarying();
-  tx(sc.project, "Audio Fade", () => [!varying && param.createSetTimeVaryingAction(true), kfs.map((k) => param.createAddKeyframeAction(k))]);
-  return { clip: rc.ref, fade: type, seconds: round3(Number(fade) / TICKS_PER_SECOND) };
+  const steps = applyValues(sc.project, "Audio Fade", edits);
+  return withStepsNote({ clip: rc.ref, fade: type, seconds: round3(Number(fade) / TICKS_PER_SECOND) }, steps);
 };
 
 handlers.audio_probe = async (args) => {
@@ -2571,10 +2779,20 @@ handlers.remove_marker = async (args) => {
 
 // Frame export resolves before the file is on disk; how long to wait for it to appear.
 const FRAME_WAIT_MS = 5000;
+// A frame file counts as written once its size has stayed the same this long.
+const FRAME_SETTLE_MS = 100;
+// The formats Exporter.exportSequenceFrame writes (its reference page), chosen by the
+// name's extension; "jpeg" and "tiff" are taken as their short forms.
+const FRAME_FORMATS = ["bmp", "dpx", "gif", "jpg", "exr", "png", "tga", "tif"];
 
 /** @param {string} p */
 function fileExists(p) {
   try { fs.lstatSync(p); return true; } catch (e) { return false; }
+}
+
+/** @param {string} p @returns {number} the size, or -1 when there is no such file */
+function fileSize(p) {
+  try { return Number(/** @type {any} */ (fs.lstatSync(p)).size); } catch (e) { return -1; }
 }
 
 /** @param {number} ms */
@@ -2582,7 +2800,28 @@ function pause(ms) {
   return new Promise((resolve) => { setTimeout(() => resolve(undefined), ms); });
 }
 
-handlers.export_frame = async (args) => {
+/**
+ * Waits for the first of `candidates` to appear and stop growing; answers it, or null.
+ * @param {string[]} candidates
+ */
+async function settledFile(candidates) {
+  let found = candidates.find(fileExists);
+  for (let waited = 0; !found && waited < FRAME_WAIT_MS; waited += 25) {
+    await pause(25);
+    found = candidates.find(fileExists);
+  }
+  if (!found) return null;
+  let size = fileSize(found);
+  for (let still = 0, waited = 0; still < FRAME_SETTLE_MS && waited < FRAME_WAIT_MS; waited += 25) {
+    await pause(25);
+    const now = fileSize(found);
+    still = now === size && now > 0 ? still + 25 : 0;
+    size = now;
+  }
+  return found;
+}
+
+handlers.export_frame = async (args, ctx) => {
   const a = argsOf(args);
   const sc = await sequenceContext(a);
   const ticks = toTick(a.time, sc) || String((await sc.sequence.getPlayerPosition()).ticks);
@@ -2594,24 +2833,37 @@ handlers.export_frame = async (args) => {
   if (width === 0 && height === 0) width = Math.min(sw, 1280);
   if (height === 0) height = Math.round(sh * width / sw);
   else if (width === 0) width = Math.round(sw * height / sh);
-  const format = isText(a.format) ? a.format.toLowerCase() : "png";
-  if (!/^[a-z0-9]+$/.test(format)) throw fail("bad_args", "format must be an image type such as png, jpg or tif");
-  const base = isText(a.name) ? a.name : "frame_" + Math.round(Number(ticks) / TICKS_PER_SECOND * 1000) + "ms";
+  const asked = isText(a.format) ? a.format.toLowerCase() : "png";
+  const format = asked === "jpeg" ? "jpg" : asked === "tiff" ? "tif" : asked;
+  if (FRAME_FORMATS.indexOf(format) < 0) throw fail("bad_args", "format must be one of " + FRAME_FORMATS.join(", ") + " (not '" + refText(a.format) + "')");
+  const ending = "." + format;
+  let base = isText(a.name) ? a.name : "frame_" + Math.round(Number(ticks) / TICKS_PER_SECOND * 1000) + "ms";
+  if (base.toLowerCase().endsWith(ending) && base.length > ending.length) base = base.slice(0, -ending.length);
   if (/[\\/]/.test(base)) throw fail("bad_args", "name must be a file name without folders; put the folder in dir");
   if (!isText(a.dir)) throw fail("bad_args", "dir is required");
   const dir = a.dir;
-  const ok = await ppro.Exporter.exportSequenceFrame(sc.sequence, tickTime(ticks), base + "." + format, dir, width, height);
+  const ok = await ppro.Exporter.exportSequenceFrame(sc.sequence, tickTime(ticks), base + ending, dir, width, height);
   if (!ok) throw fail("export_failed", "exportSequenceFrame failed (dir " + dir + ")");
+  // Premiere appends the format's extension to the name it is given ("output.png" becomes
+  // "output.png.png": Adobe's frame-export sample, "we do double extension"). The name
+  // carries the extension because it chooses the format, so the doubled file is renamed
+  // to the name asked for once it is written; the answer names the file that is there.
   const sep = dir.indexOf("\\") >= 0 ? "\\" : "/";
-  const expected = dir.replace(/[\\/]+$/, "") + sep + base + "." + format;
-  const candidates = [expected, expected + "." + format];
-  // Premiere writes the file after the call returns: wait for one of the names to appear.
-  let found = candidates.find(fileExists);
-  for (let waited = 0; !found && waited < FRAME_WAIT_MS; waited += 25) {
-    await pause(25);
-    found = candidates.find(fileExists);
+  const expected = dir.replace(/[\\/]+$/, "") + sep + base + ending;
+  const doubled = expected + ending;
+  const found = await settledFile([expected, doubled]);
+  if (!found) throw fail("export_failed", "Premiere reported the frame exported, but neither " + expected + " nor " + doubled + " appeared.");
+  let path = found;
+  if (found === doubled && !fileExists(expected)) {
+    try {
+      // Without a callback UXP's fs.rename answers a Promise (its reference).
+      await /** @type {any} */ (fs).rename(doubled, expected);
+      path = expected;
+    } catch (e) {
+      ctx.warn("Premiere wrote " + doubled + " and it could not be renamed to " + expected + ".");
+    }
   }
-  return { path: found || expected, time: timeOut(ticks, sc), width, height };
+  return { path, time: timeOut(ticks, sc), width, height };
 };
 
 handlers.export_frames = async (args) => {
@@ -2638,26 +2890,49 @@ handlers.export_frames = async (args) => {
   return { frames };
 };
 
-// Encoder events are registered on the first sequence export, once.
+// Export events are registered on the first sequence export, once. Premiere reports a
+// Media Encoder job through the EncoderManager's render events (queued, progress with
+// `progressAmount` 0…1, complete with `outputFiles`, error with `inErrorNumber`, cancel, each
+// with `jobID`), and an export rendered inside Premiere only through the global
+// operation-complete event for exported media (`state`), which "currently only fires on
+// successful exports" (Adobe's event sample, eventManager.ts). Both end up as export_* events.
 let encoderEventsRegistered = false;
+/** Outputs of immediate exports that have not reported completion yet, oldest first. */
+const immediateOutputs = /** @type {string[]} */ ([]);
 
 function registerEncoderEvents() {
   if (encoderEventsRegistered) return;
   encoderEventsRegistered = true;
+  /** @param {string} kind @param {any} data */
+  const post = (kind, data) => send({ type: "event", kind, data, at: Date.now() });
   try {
     const E = ppro.EncoderManager;
     const manager = E.getManager();
+    /** @type {[string, string][]} */
     const kinds = [
       [E.EVENT_RENDER_PROGRESS, "export_progress"], [E.EVENT_RENDER_COMPLETE, "export_complete"],
       [E.EVENT_RENDER_ERROR, "export_error"], [E.EVENT_RENDER_CANCEL, "export_cancel"], [E.EVENT_RENDER_QUEUE, "export_queued"],
     ];
     for (const [name, kind] of kinds) {
       ppro.EventManager.addEventListener(manager, name, (/** @type {any} */ ev) => {
-        send({ type: "event", kind, data: toJsonSafe(ev), at: Date.now() });
+        const data = toJsonSafe(ev) || {};
+        if (typeof data.progressAmount === "number") data.progress = data.progressAmount;
+        post(kind, Object.assign({ mode: "encoder" }, data));
       });
     }
   } catch (e) {
     log("encoder events unavailable: " + e);
+  }
+  try {
+    ppro.EventManager.addGlobalEventListener(ppro.Constants.OperationCompleteEvent.EXPORT_MEDIA_COMPLETE, (/** @type {any} */ ev) => {
+      const S = ppro.Constants.OperationCompleteState;
+      const state = ev && typeof ev.state === "number" ? ev.state : null;
+      const output = immediateOutputs.shift();
+      const data = { mode: "immediate", state, output: output === undefined ? null : output };
+      post(state === null || state === S.SUCCESS ? "export_complete" : state === S.CANCELLED ? "export_cancel" : "export_error", data);
+    });
+  } catch (e) {
+    log("export-complete events unavailable: " + e);
   }
 }
 
@@ -2672,7 +2947,15 @@ handlers.export_sequence = async (args, ctx) => {
   const manager = ppro.EncoderManager.getManager();
   if (mode === "ame" && !manager.isAMEInstalled) throw fail("ame_missing", "Adobe Media Encoder isn't installed; use mode:\"immediate\".");
   registerEncoderEvents();
-  const started = await manager.exportSequence(sc.sequence, /** @type {any} */ (type), a.output, a.preset, a.range !== "inout");
+  if (mode === "immediate") immediateOutputs.push(a.output);
+  /** @type {boolean} */
+  let started = false;
+  try {
+    started = await manager.exportSequence(sc.sequence, /** @type {any} */ (type), a.output, a.preset, a.range !== "inout");
+  } finally {
+    // Premiere reports immediate exports only when they succeed.
+    if (!started && mode === "immediate") immediateOutputs.splice(immediateOutputs.lastIndexOf(a.output), 1);
+  }
   if (!started) throw fail("export_failed", "Premiere didn't start the export to " + a.output + " (is the sequence, or its in/out range, empty?)");
   if (mode === "ame" && a.startQueue !== false) {
     if (typeof manager.startBatchEncode !== "function") {
@@ -2689,18 +2972,25 @@ handlers.export_interchange = async (args) => {
   const sc = await sequenceContext(a);
   if (!isText(a.output)) throw fail("bad_args", "output path is required");
   const format = isMissing(a.format) ? "otio" : a.format;
-  const PC = ppro.ProjectConverter;
-  let exported;
-  if (format === "otio") {
-    exported = await PC.exportAsOpenTimelineIO(sc.sequence, a.output, true);
-  } else if (format === "fcpxml") {
-    exported = await PC.exportAsFinalCutProXML(sc.sequence, a.output, true);
-  } else if (format === "aaf") {
-    if (typeof PC.exportAAF !== "function") throw tooOld("AAF export", "ProjectConverter.exportAAF", "26.3");
-    exported = await PC.exportAAF(sc.sequence, a.output);
-  } else {
+  // ProjectConverter arrived in Premiere 26.2 and its AAF export in 26.3 (reference "Since").
+  /** @type {Record<string, [string, string, string]>} */
+  const exporters = {
+    otio: ["OpenTimelineIO export", "exportAsOpenTimelineIO", "26.2"],
+    fcpxml: ["Final Cut Pro XML export", "exportAsFinalCutProXML", "26.2"],
+    aaf: ["AAF export", "exportAAF", "26.3"],
+  };
+  if (typeof format !== "string" || !Object.prototype.hasOwnProperty.call(exporters, format)) {
     throw fail("bad_args", "format must be otio, fcpxml, or aaf");
   }
+  const [what, member, since] = exporters[format];
+  /** @type {any} */
+  const PC = ppro.ProjectConverter;
+  if (!PC || typeof PC[member] !== "function") throw tooOld(what, "ProjectConverter." + member, since);
+  const exported = format === "aaf"
+    ? await ppro.ProjectConverter.exportAAF(sc.sequence, a.output)
+    : format === "fcpxml"
+      ? await ppro.ProjectConverter.exportAsFinalCutProXML(sc.sequence, a.output, true)
+      : await ppro.ProjectConverter.exportAsOpenTimelineIO(sc.sequence, a.output, true);
   if (!exported) throw fail("export_failed", "Premiere couldn't write " + a.output + " — does the folder exist and is it writable?");
   return { exported, format, output: a.output };
 };

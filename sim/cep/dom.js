@@ -298,10 +298,13 @@ function createDom(options) {
 
     /**
      * Speed/Duration: `speed` 1 is 100 %. `duration` is a timecode or '' to derive it from
-     * the speed. Without ripple a longer clip stops at the next clip; with ripple the
-     * clips after it on the track move by the change. False when refused.
+     * the speed. The booleans come in the declared order (types-for-adobe-extras
+     * qeDom.d.ts: speedFactor, unknown, isReversed, p3, ripple), which is the order of the
+     * dialog's boxes: reverse, maintain audio pitch, ripple. Without ripple a longer clip
+     * stops at the next clip; with ripple the clips after it on the track move by the
+     * change. False when refused.
      */
-    setSpeed(speed, duration, reverse, ripple, maintainPitch) {
+    setSpeed(speed, duration, reverse, maintainPitch, ripple) {
       const e = this._e;
       const s = Number(speed);
       if (e.gap || !Number.isFinite(s) || s < 0.0001 || s > 100) return false;
@@ -437,14 +440,16 @@ function createDom(options) {
 
     /**
      * Writes the frame at the timecode as a PNG of the sequence frame size, rendered as
-     * the simulated frame export renders it. ".png" is appended when the path does not end
-     * with it.
+     * the simulated frame export renders it. Premiere appends ".png" to the path it is
+     * given, whatever it ends with (Adobe's PProPanel sample passes a path without it and
+     * gets the file with it; a path already ending in ".png" becomes "….png.png", as the UXP
+     * frame export doubles its extension).
      */
     exportFramePNG(timecode, outputPath) {
       const seq = liveSeq(this._s);
       const at = ticksOfTimecode(seq, timecode);
       if (at === null || typeof outputPath !== 'string' || outputPath === '') return false;
-      const file = /\.png$/i.test(outputPath) ? outputPath : outputPath + '.png';
+      const file = outputPath + '.png';
       try {
         fs.mkdirSync(path.dirname(file), { recursive: true });
         fs.writeFileSync(file, renderFrameFile(seq, at, seq.settings.width, seq.settings.height, 'png'));

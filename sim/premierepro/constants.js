@@ -23,6 +23,12 @@ const EVENTS = Object.freeze({
   RENDER_CANCEL: 'EncoderEvent.renderCancel',
   RENDER_QUEUE: 'EncoderEvent.renderQueue',
   RENDER_PROGRESS: 'EncoderEvent.renderProgress',
+  IMPORT_MEDIA_COMPLETE: 'OperationCompleteEvent.importMediaComplete',
+  EXPORT_MEDIA_COMPLETE: 'OperationCompleteEvent.exportMediaComplete',
+  EFFECT_DROP_COMPLETE: 'OperationCompleteEvent.effectDropComplete',
+  EFFECT_DRAG_OVER: 'OperationCompleteEvent.effectDragOver',
+  CLIP_EXTEND_REACHED: 'OperationCompleteEvent.clipExtendReached',
+  GENERATIVE_EXTEND_COMPLETE: 'OperationCompleteEvent.generativeExtendComplete',
 });
 
 const Constants = Object.freeze({
@@ -44,6 +50,15 @@ const Constants = Object.freeze({
   MarkerColor: numbered('GREEN', 'RED', 'MAGNETA', 'ORANGE', 'YELLOW', 'BLUE', 'CYAN'),
   MediaType: numbered('ANY', 'DATA', 'VIDEO', 'AUDIO'),
   MetadataType: numbered('INTEGER', 'REAL', 'TEXT', 'BOOLEAN'),
+  OperationCompleteEvent: Object.freeze({
+    CLIP_EXTEND_REACHED: EVENTS.CLIP_EXTEND_REACHED,
+    EFFECT_DROP_COMPLETE: EVENTS.EFFECT_DROP_COMPLETE,
+    EFFECT_DRAG_OVER: EVENTS.EFFECT_DRAG_OVER,
+    EXPORT_MEDIA_COMPLETE: EVENTS.EXPORT_MEDIA_COMPLETE,
+    GENERATIVE_EXTEND_COMPLETE: EVENTS.GENERATIVE_EXTEND_COMPLETE,
+    IMPORT_MEDIA_COMPLETE: EVENTS.IMPORT_MEDIA_COMPLETE,
+  }),
+  OperationCompleteState: numbered('SUCCESS', 'CANCELLED', 'FAILED'),
   ProjectEvent: Object.freeze({
     OPENED: EVENTS.PROJECT_OPENED,
     CLOSED: EVENTS.PROJECT_CLOSED,

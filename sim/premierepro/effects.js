@@ -8,6 +8,7 @@ const { view, modelOf, illegalConstructor, SimReject, snapshot, requireLock } = 
 const { TrackItemModel, ComponentModel, SequenceModel, clearRange, ensureTrack, sortTrack } = require('./model');
 const { TickTime, bigOf, fromBig } = require('./values');
 const { Constants } = require('./constants');
+const { localName } = require('./locale');
 const { VIDEO_EFFECTS, AUDIO_EFFECTS, VIDEO_TRANSITIONS, MOGRT_COMPONENT, DEFAULT_TRANSITION_SECONDS } = require('./catalog');
 
 const TPS = 254016000000n;
@@ -44,7 +45,7 @@ function install(api, app) {
   api.VideoFilterFactory = class VideoFilterFactory {
     constructor() { illegalConstructor(); }
     static async getMatchNames() { return VIDEO_EFFECTS.map((e) => e[0]); }
-    static async getDisplayNames() { return VIDEO_EFFECTS.map((e) => e[1]); }
+    static async getDisplayNames() { return VIDEO_EFFECTS.map((e) => localName(app.locale, e[1])); }
     static async createComponent(matchName) {
       const c = videoComponent(String(matchName));
       if (!c) throw new Error(`No video effect with the match name '${matchName}'`);
@@ -54,11 +55,13 @@ function install(api, app) {
 
   api.AudioFilterFactory = class AudioFilterFactory {
     constructor() { illegalConstructor(); }
-    static async getDisplayNames() { return AUDIO_EFFECTS.map((e) => e[1]); }
+    static async getDisplayNames() { return AUDIO_EFFECTS.map((e) => localName(app.locale, e[1])); }
     static async createComponentByDisplayName(displayName, inAudioClipTrackItem) {
       const ti = modelOf(inAudioClipTrackItem, TrackItemModel, 'AudioClipTrackItem');
       if (ti.kind !== 'audio' || ti.gap) throw new TypeError('Illegal argument: expected AudioClipTrackItem');
-      const c = audioComponent(String(displayName));
+      // By the name shown in the language played, as getDisplayNames lists them.
+      const e = AUDIO_EFFECTS.find((x) => localName(app.locale, x[1]) === String(displayName));
+      const c = e ? audioComponent(e[1]) : null;
       if (!c) throw new Error(`No audio effect named '${displayName}'`);
       return view(api.AudioFilterComponent, c);
     }

@@ -74,17 +74,24 @@ function install(api, app) {
 
   // -- EncoderManager ------------------------------------------------------------------
 
+  // Events, as Adobe's event sample (eventManager.ts) and the EncoderManager reference give
+  // them: the EncoderManager's render events are "broadcast" for Media Encoder jobs, with
+  // `jobID` and, per event, `progressAmount` (0…1), `outputFiles` or `inErrorNumber`; an
+  // export inside Premiere (immediate) reports through the global operation-complete event
+  // for exported media, with `state`, and "currently this only fires on successful exports".
   const enc = app.encoder;
-  const emit = (name, payload) => app.emit(name, enc, Object.assign({ type: name }, payload));
+  const emit = (name, payload) => app.emit(name, enc, payload);
+  let jobs = 0;
 
-  /** Renders one job: progress events, the output file, then complete (or error). */
+  /** Renders one job: the output file after `renderMs`; Media Encoder jobs report progress. */
   function render(job) {
     return new Promise((resolve) => {
+      const queued = job.target !== 'immediate';
       const steps = [0.25, 0.5, 0.75, 1];
       let i = 0;
       const tick = () => {
         if (i < steps.length) {
-          emit(EVENTS.RENDER_PROGRESS, { outputFile: job.output, progress: steps[i] });
+          if (queued) emit(EVENTS.RENDER_PROGRESS, { jobID: job.id, progressAmount: steps[i] });
           i += 1;
           app.later(Math.max(1, Math.round(app.renderMs / steps.length)), tick);
           return;
@@ -92,11 +99,12 @@ function install(api, app) {
         try {
           fs.writeFileSync(job.output, job.content);
         } catch (e) {
-          emit(EVENTS.RENDER_ERROR, { outputFile: job.output, error: `Could not write ${job.output}: ${e.message}` });
+          if (queued) emit(EVENTS.RENDER_ERROR, { jobID: job.id, inErrorNumber: 1 });
           resolve(false);
           return;
         }
-        emit(EVENTS.RENDER_COMPLETE, { outputFile: job.output });
+        if (queued) emit(EVENTS.RENDER_COMPLETE, { jobID: job.id, outputFiles: [job.output] });
+        else app.emit(EVENTS.EXPORT_MEDIA_COMPLETE, null, { state: Constants.OperationCompleteState.SUCCESS });
         resolve(true);
       };
       tick();
@@ -131,24 +139,22 @@ function install(api, app) {
       const full = exportFull !== false;
       const from = full ? 0n : (s.inPoint === null ? 0n : s.inPoint);
       const to = full ? s.endTime() : (s.outPoint === null ? s.endTime() : s.outPoint);
-      const job = { output, content: renderedFileText(s, preset, from, to) };
-      if (to <= from) {
-        emit(EVENTS.RENDER_ERROR, { outputFile: output, error: 'The sequence (or its in/out range) is empty' });
-        return false;
-      }
+      jobs += 1;
+      const job = { id: `job-${jobs}`, target: kind, output, content: renderedFileText(s, preset, from, to) };
+      if (to <= from) return false;
       if (kind === 'immediate') return render(job);
       if (kind === 'ame' && !app.ameInstalled) return false;
-      enc.queue.push(Object.assign(job, { target: kind }));
-      emit(EVENTS.RENDER_QUEUE, { outputFile: output });
+      enc.queue.push(job);
+      emit(EVENTS.RENDER_QUEUE, { jobID: job.id });
       return true;
     }
 
     /** Renders the Media Encoder queue, one job after the other. */
     async startBatchEncode() {
       if (!app.ameInstalled) return false;
-      const jobs = enc.queue.filter((j) => j.target === 'ame');
+      const batch = enc.queue.filter((j) => j.target === 'ame');
       enc.queue = enc.queue.filter((j) => j.target !== 'ame');
-      (async () => { for (const j of jobs) await render(j); })();
+      (async () => { for (const j of batch) await render(j); })();
       return true;
     }
 

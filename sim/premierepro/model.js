@@ -13,6 +13,7 @@ const { TPS, Model, SimReject, snapshot, restore, requireLock } = require('./int
 const { ticksPerFrameFor } = require('./values');
 const { probeMedia } = require('./media');
 const { normaliseVersion } = require('./since');
+const { normaliseLocale } = require('./locale');
 const { EVENTS } = require('./constants');
 
 const FIRST_ITEM_ID = 0xf4240;
@@ -460,6 +461,10 @@ function splitTrackItem(track, ti, t) {
   right.start = t;
   right.end = ti.end;
   ti.end = t;
+  // The head transition stays with the left half and the tail one goes to the right half,
+  // as the razor tool leaves them (inferred from the panel).
+  ti.transitions = { start: ti.transitions.start, end: null };
+  right.transitions = { start: null, end: right.transitions.end };
   track.items.push(right);
   sortTrack(track);
   return right;
@@ -830,6 +835,8 @@ class EncoderModel {
 class AppModel {
   constructor(options = {}) {
     this.version = normaliseVersion(options.version);
+    // The language of the user interface: display names of effects and parameters (locale.js).
+    this.locale = normaliseLocale(options.locale);
     this.projects = [];
     this.activeProject = null;
     this.listeners = []; // {target, name, handler}

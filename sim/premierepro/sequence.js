@@ -11,14 +11,17 @@ const {
 const { TickTime, FrameRate, Guid, RectF, PointF, Color, TimeDisplay, bigOf, fromBig, rateFromTicksPerFrame } = require('./values');
 const { Constants } = require('./constants');
 const { valueAt } = require('./keyframes');
+const { localName } = require('./locale');
 
 /** A detached copy of sequence settings, as handed out by Sequence.getSettings. */
 class SettingsModel {}
 
 class SelectionModel {
-  constructor(items) {
+  /** @param {string} origin 'sequence' (Sequence.getSelection) or 'empty' (createEmptySelection) */
+  constructor(items, origin = 'sequence') {
     this.items = items;
     this.valid = true;
+    this.origin = origin;
   }
 }
 
@@ -488,7 +491,7 @@ function install(api, app) {
     constructor() { illegalConstructor(); }
     static createEmptySelection(callback0) {
       if (typeof callback0 !== 'function') throw new TypeError('createEmptySelection: callback must be a function');
-      const sel = new SelectionModel([]);
+      const sel = new SelectionModel([], 'empty');
       try {
         callback0(view(api.TrackItemSelection, sel));
       } finally {
@@ -547,7 +550,12 @@ function install(api, app) {
 
     createRemoveItemsAction(trackItemSelection, ripple, mediaType, shiftOverLapping = undefined) {
       const s = editorOf(this);
-      const items = selectionOf(trackItemSelection).items.slice();
+      const sel = selectionOf(trackItemSelection);
+      // AdobeDocs/uxp-premiere-pro-samples issue #82: a selection built with
+      // createEmptySelection makes this throw at once, even used inside its callback; the
+      // sequence's own selection (getSelection) works. Inferred from that report.
+      if (sel.origin === 'empty') throw new Error('The script object is no longer valid.');
+      const items = sel.items.slice();
       const doRipple = !!ripple;
       const shift = !!shiftOverLapping;
       return api.action(s.project, 'SequenceEditor.createRemoveItemsAction', () => {
@@ -749,7 +757,7 @@ function install(api, app) {
       return view(api.ComponentParam, p);
     }
     async getMatchName() { return compOf(this).matchName; }
-    async getDisplayName() { return compOf(this).displayName; }
+    async getDisplayName() { return localName(app.locale, compOf(this).displayName); }
     getParamCount() { return compOf(this).params.length; }
   };
 
@@ -797,10 +805,28 @@ function install(api, app) {
     return d;
   };
 
-  const paramAction = (obj, what, change) => {
+  /**
+   * An action on a parameter. `check` (when given) validates it against the parameter as
+   * it is when the action is made, and again when it is committed: Premiere 26.3's
+   * changelog warns that actions "contain data that can quickly become stale", and Adobe's
+   * keyframe sample builds each dependent action only after the step it depends on has
+   * been committed (time-varying on, then the keyframe, then its interpolation). An action
+   * made too early therefore makes its transaction fail, as it is taken to in Premiere
+   * (inferred: Premiere documents no error for it).
+   */
+  const paramAction = (obj, what, change, check = null) => {
     const p = paramOf(obj);
-    return api.action(ownerProject(p), what, () => change(p));
+    let stale = null;
+    if (check) {
+      try { check(p); } catch (e) { if (!(e instanceof SimReject)) throw e; stale = `${what} was made too early: ${e.message}`; }
+    }
+    return api.action(ownerProject(p), what, () => {
+      if (stale !== null) throw new SimReject(stale);
+      if (check) check(p);
+      change(p);
+    });
   };
+  const needKeyframe = (t) => (p) => { if (!p.keyframes.some((k) => k.position === t)) throw new SimReject('No keyframe at that time'); };
 
   api.ComponentParam = class ComponentParam {
     constructor() { illegalConstructor(); }
@@ -831,10 +857,8 @@ function install(api, app) {
     createRemoveKeyframeAction(inTime, UpdateUI = undefined) {
       const t = bigOf(inTime);
       return paramAction(this, 'ComponentParam.createRemoveKeyframeAction', (p) => {
-        const before = p.keyframes.length;
         p.keyframes = p.keyframes.filter((k) => k.position !== t);
-        if (p.keyframes.length === before) throw new SimReject('No keyframe at that time');
-      });
+      }, needKeyframe(t));
     }
     createRemoveKeyframeRangeAction(inTime, outTime, UpdateUI = undefined) {
       const a = bigOf(inTime);
@@ -846,14 +870,12 @@ function install(api, app) {
     createSetValueAction(inKeyFrame, inSafeForPlayback = undefined) {
       const d = Object.assign({}, kfData(inKeyFrame));
       return paramAction(this, 'ComponentParam.createSetValueAction', (p) => {
-        if (p.timeVarying) throw new SimReject(`'${p.displayName}' is keyframed; add a keyframe or switch time-variation off`);
         p.value = d.value;
-      });
+      }, (p) => { if (p.timeVarying) throw new SimReject(`'${p.displayName}' is keyframed; add a keyframe or switch time-variation off`); });
     }
     createAddKeyframeAction(inKeyFrame) {
       const d = Object.assign({}, kfData(inKeyFrame));
       return paramAction(this, 'ComponentParam.createAddKeyframeAction', (p) => {
-        if (!p.timeVarying) throw new SimReject(`'${p.displayName}' is not time-varying`);
         // Keyframes stay sorted by position; one at the same position is replaced.
         const ks = p.keyframes;
         let lo = 0;
@@ -864,7 +886,7 @@ function install(api, app) {
           else hi = mid;
         }
         ks.splice(lo, lo < ks.length && ks[lo].position === d.position ? 1 : 0, d);
-      });
+      }, (p) => { if (!p.timeVarying) throw new SimReject(`'${p.displayName}' is not time-varying`); });
     }
     createSetTimeVaryingAction(inTimeVarying) {
       const on = !!inTimeVarying;
@@ -889,13 +911,11 @@ function install(api, app) {
     createSetInterpolationAtKeyframeAction(inTime, InterpolationMode, UpdateUI = undefined) {
       const t = bigOf(inTime);
       return paramAction(this, 'ComponentParam.createSetInterpolationAtKeyframeAction', (p) => {
-        const k = p.keyframes.find((x) => x.position === t);
-        if (!k) throw new SimReject('No keyframe at that time');
-        k.interpolation = InterpolationMode;
-      });
+        p.keyframes.find((x) => x.position === t).interpolation = InterpolationMode;
+      }, needKeyframe(t));
     }
     async areKeyframesSupported() { return true; }
-    get displayName() { return paramOf(this).displayName; }
+    get displayName() { return localName(app.locale, paramOf(this).displayName); }
   };
 }
 

@@ -42,6 +42,10 @@ const SINCE = [
   { class: 'ProjectConverter', member: 'exportAAF', static: true, since: '26.3', source: CHANGELOG_263 },
   { class: 'ProjectConverter', member: 'AAF_EXPORT_AUDIO_FORMAT_AIFF', static: true, since: '26.3', source: REF + 'projectconverter (arrived with exportAAF); ' + CHANGELOG_263 },
   { class: 'ProjectConverter', member: 'AAF_EXPORT_AUDIO_FORMAT_WAV', static: true, since: '26.3', source: REF + 'projectconverter (arrived with exportAAF); ' + CHANGELOG_263 },
+  { class: 'ProjectConverter', member: 'exportAsOpenTimelineIO', static: true, since: '26.2', source: REF + 'projectconverter ("Since: 26.2")' },
+  { class: 'ProjectConverter', member: 'exportAsFinalCutProXML', static: true, since: '26.2', source: REF + 'projectconverter ("Since: 26.2")' },
+  // After the member rows, which offered() and sinceOf() read first.
+  { class: 'ProjectConverter', member: '*', since: '26.2', source: REF + 'projectconverter (the class: "Since: 26.2")' },
   { class: 'EncoderManager', member: 'startBatchEncode', since: '26.3', source: CHANGELOG_263 },
   { class: 'EncoderManager', member: 'launchEncoder', since: '26.3', source: CHANGELOG_263 },
   { class: 'EncoderManager', member: 'setEmbeddedXMPEnabled', since: '26.3', source: CHANGELOG_263 },

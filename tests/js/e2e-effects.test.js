@@ -56,7 +56,7 @@ test('an agent styles, exports and inspects a cut through the bridge', { skip: S
     assert.ok(dflt.path.startsWith(path.join(home, '.quor', 'cutrelay', 'previews')), 'the bridge supplies the previews folder');
   });
 
-  await t.test('a sequence export reports progress and completion in premiere_events', async () => {
+  await t.test('an immediate sequence export reports its completion in premiere_events', async () => {
     const before = (await ok('premiere_events', {})).lastSeq;
     const preset = path.join(work, 'Match Source.epr');
     fs.writeFileSync(preset, '<PremiereData/>');
@@ -69,8 +69,8 @@ test('an agent styles, exports and inspects a cut through the bridge', { skip: S
       return e.events.some((x) => x.kind === 'export_complete') ? e.events : null;
     }, 5000);
     const kinds = events.map((e) => e.kind).filter((k) => k.startsWith('export_'));
-    assert.deepEqual(kinds, ['export_progress', 'export_progress', 'export_progress', 'export_progress', 'export_complete']);
-    assert.equal(events.find((e) => e.kind === 'export_complete').data.outputFile, output);
+    assert.deepEqual(kinds, ['export_complete'], 'Premiere sends render progress for Media Encoder jobs only');
+    assert.deepEqual(events.find((e) => e.kind === 'export_complete').data, { mode: 'immediate', state: 0, output });
     const ame = await send('premiere_export_sequence', { output, preset, mode: 'ame' });
     assert.deepEqual([ame.success, ame.errorCode], [false, 'ame_missing']);
   });

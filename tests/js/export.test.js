@@ -45,11 +45,12 @@ test('export_frame writes a real PNG of the requested size showing the sequence'
   await t.test('default size caps the width at 1280; one side derives the other', async () => {
     const r = await sim.ok('export_frame', { dir: f.out, time: 1 });
     assert.deepEqual([r.width, r.height, r.time.timecode], [1280, 720, '00:00:01:00']);
-    assert.equal(r.path, path.join(f.out, 'frame_1000ms.png.png'), 'the doubled extension is found');
+    assert.equal(r.path, path.join(f.out, 'frame_1000ms.png'), 'Premiere doubles the extension; the file gets the name asked for');
+    assert.deepEqual(fs.readdirSync(f.out).sort(), ['frame_1000ms.png'], 'no doubled file is left');
     const img = await readPng(r.path);
     assert.deepEqual([img.width, img.height], [1280, 720]);
-    const h = await sim.ok('export_frame', { dir: f.out + '/', time: 1, height: 360, name: 'small' });
-    assert.deepEqual([h.width, h.height, h.path], [640, 360, path.join(f.out, 'small.png.png')]);
+    const h = await sim.ok('export_frame', { dir: f.out + '/', time: 1, height: 360, name: 'small.PNG' });
+    assert.deepEqual([h.width, h.height, h.path], [640, 360, path.join(f.out, 'small.png')], 'a name with the extension gets no second one');
     const small = await readPng(h.path);
     assert.deepEqual([small.width, small.height], [640, 360]);
   });
@@ -85,7 +86,9 @@ test('export_frame writes a real PNG of the requested size showing the sequence'
     assert.deepEqual(failure(await sim.call('export_frame', { time: 1 })), [false, 'bad_args', 'dir is required']);
     const missing = path.join(f.out, 'nope');
     assert.deepEqual(failure(await sim.call('export_frame', { dir: missing })), [false, 'export_failed', `exportSequenceFrame failed (dir ${missing})`]);
-    assert.equal((await sim.call('export_frame', { dir: f.out, format: 'heic' })).errorCode, 'export_failed', 'not a format Premiere writes');
+    assert.deepEqual(failure(await sim.call('export_frame', { dir: f.out, format: 'heic' })),
+      [false, 'bad_args', "format must be one of bmp, dpx, gif, jpg, exr, png, tga, tif (not 'heic')"], 'not a format Premiere writes');
+    assert.equal((await sim.ok('export_frame', { dir: f.out, format: 'JPEG', width: 16, name: 'alias' })).path, path.join(f.out, 'alias.jpg'));
     assert.equal((await sim.call('export_frame', { dir: f.out, format: 'png/../x' })).errorCode, 'bad_args');
     assert.equal((await sim.call('export_frame', { dir: f.out, name: '../escape' })).errorCode, 'bad_args');
     assert.equal((await sim.call('export_frame', { dir: f.out, width: 100000 })).errorCode, 'export_failed');
@@ -119,7 +122,7 @@ test('export_frames: spacing, the 1…64 clamp, explicit times, first failure st
   const { sim } = f;
   const r = await sim.ok('export_frames', { dir: f.out, count: 4, start: 0, end: 8, width: 16, prefix: 'cs' });
   assert.deepEqual(r.frames.map((x) => [path.basename(x.path), x.time.seconds]),
-    [['cs_000.png.png', 1], ['cs_001.png.png', 3], ['cs_002.png.png', 5], ['cs_003.png.png', 7]]);
+    [['cs_000.png', 1], ['cs_001.png', 3], ['cs_002.png', 5], ['cs_003.png', 7]]);
   assert.equal((await sim.ok('export_frames', { dir: f.out, count: 100, width: 8 })).frames.length, 64);
   const zero = await sim.ok('export_frames', { dir: f.out, count: 0, width: 8 });
   assert.deepEqual([zero.frames.length, zero.frames[0].time.seconds], [8, round(15.5 / 16)]);
@@ -152,8 +155,14 @@ test('export_sequence: arguments, Media Encoder, events, the rendered file', asy
     assert.match((await sim.call('export_sequence', { output: path.join(f.out, 'no', 'x.mp4'), preset })).error, /does not exist or is not writable/);
   });
 
-  await t.test('immediate export renders the file and registers the encoder events once', async () => {
+  await t.test('immediate export renders the file and reports completion through the operation-complete event', async () => {
+    const sent = [];
+    sim.plugin.conn.socket = { readyState: 1, send: (text) => sent.push(JSON.parse(text)) };
+    t.after(() => { sim.plugin.conn.socket = null; });
     assert.deepEqual(await sim.ok('export_sequence', { output, preset }), { started: true, output, mode: 'immediate' });
+    for (let i = 0; i < 400 && !sent.some((m) => m.kind === 'export_complete'); i++) await new Promise((r) => setTimeout(r, 5));
+    assert.deepEqual(sent.filter((m) => m.type === 'event' && m.kind.startsWith('export_')).map((m) => [m.kind, m.data]),
+      [['export_complete', { mode: 'immediate', state: 0, output }]], 'no encoder events: those are for Media Encoder jobs');
     const rendered = JSON.parse(fs.readFileSync(output, 'utf8'));
     assert.deepEqual([rendered.start, rendered.end, rendered.frames], [0, 15.5, 388]);
     await sim.ok('set_in_out', { in: 2, out: 4 });
@@ -192,7 +201,10 @@ test('export_sequence to Media Encoder queues, starts the batch and sends events
   assert.deepEqual(exportKinds(),
     ['export_queued', 'export_progress', 'export_progress', 'export_progress', 'export_progress', 'export_complete']);
   const done = sent.find((m) => m.kind === 'export_complete');
-  assert.equal(done.data.outputFile, output);
+  assert.deepEqual([done.data.mode, done.data.outputFiles], ['encoder', [output]]);
+  const progress = sent.filter((m) => m.kind === 'export_progress').map((m) => m.data.progress);
+  assert.deepEqual(progress, [0.25, 0.5, 0.75, 1]);
+  assert.ok(sent.filter((m) => m.type === 'event' && m.kind.startsWith('export_')).every((m) => m.data.jobID === done.data.jobID), 'one job id throughout');
   assert.equal(typeof done.at, 'number');
   assert.ok(fs.existsSync(output));
 

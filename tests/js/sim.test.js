@@ -163,18 +163,23 @@ test('timeline edits', async (t) => {
   await t.test('removal through a selection, with ripple', async () => {
     const track = await s.seq.getVideoTrack(0);
     const [first] = track.getTrackItems(s.ppro.Constants.TrackItemType.CLIP, false);
-    let ok;
     let kept;
     s.ppro.TrackItemSelection.createEmptySelection((sel) => {
       kept = sel;
       sel.addItem(first);
-      s.project.lockedAccess(() => {
-        ok = s.project.executeTransaction((ca) => ca.addAction(editor.createRemoveItemsAction(sel, true, s.ppro.Constants.MediaType.ANY)), 'Ripple Delete');
-      });
+      // AdobeDocs/uxp-premiere-pro-samples issue #82: Premiere refuses such a selection here.
+      assert.throws(() => s.project.lockedAccess(() => editor.createRemoveItemsAction(sel, true, s.ppro.Constants.MediaType.ANY)),
+        /^Error: The script object is no longer valid\.$/);
+    });
+    assert.throws(() => kept.addItem(first), /only valid inside its creation callback/);
+    const sel = await s.seq.getSelection();
+    sel.addItem(first);
+    let ok;
+    s.project.lockedAccess(() => {
+      ok = s.project.executeTransaction((ca) => ca.addAction(editor.createRemoveItemsAction(sel, true, s.ppro.Constants.MediaType.ANY)), 'Ripple Delete');
     });
     assert.equal(ok, true);
     assert.deepEqual(await s.clips(), [[1, 4, 1], [4, 6, 0], [6, 10, 6]]);
-    assert.throws(() => kept.addItem(first), /only valid inside its creation callback/);
   });
 
   await t.test('empty track items show the gaps', async () => {

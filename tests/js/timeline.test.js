@@ -244,17 +244,16 @@ test('razor without the CEP helper', async (t) => {
   await sim.ok('append_clip', { item: f.a });
   await sim.ok('overwrite_clip', { item: f.cutaway, time: 2, track: 'V2' });
 
-  await t.test('each linked group is cut into halves that join exactly, four undo steps each', async () => {
+  await t.test('each linked group is cut into halves that join exactly, built from copies of the clip', async () => {
     const before = sim.undoHistory().length;
     const r = await sim.call('razor', { time: 4 });
     assert.deepEqual(r.result.cutTracks, ['V1', 'A1', 'V2'], 'one linked group after the other');
     assert.deepEqual([r.result.method, r.result.at.timecode], ['uxp-overwrite', '00:00:04:00']);
-    assert.equal(r.warnings, undefined, 'a video-only source lays no audio, and the audio half of a cut at the same time stays');
+    assert.equal(r.warnings, undefined, 'free tracks were there for the copies');
     assert.deepEqual(await layout(sim), { V1: [[0, 4, 0, 4], [4, 10, 4, 10]], V2: [[2, 4, 0, 2], [4, 6, 2, 4]], A1: [[0, 4, 0, 4], [4, 10, 4, 10]] });
-    assert.deepEqual(sim.undoHistory().slice(before), [
-      'Razor (trim)', 'Razor (source range)', 'Razor (overwrite)', 'Razor (restore source)',
-      'Razor (trim)', 'Razor (source range)', 'Razor (overwrite)', 'Razor (restore source)',
-    ]);
+    const steps = ['Razor (copy)', 'Razor (trim)', 'Razor (place)', 'Razor (cleanup)'];
+    assert.deepEqual(sim.undoHistory().slice(before), steps.concat(steps));
+    assert.match(r.result._note, /no undo group, so this took 8 undo steps/);
   });
 
   await t.test('the time snaps to the nearest frame; a boundary cuts nothing and warns', async () => {
@@ -267,42 +266,39 @@ test('razor without the CEP helper', async (t) => {
     assert.deepEqual(await refused(sim, 'razor', {}), { ok: false, errorCode: 'bad_args', error: 'time is required' });
   });
 
-  await t.test('cutting one half of a linked pair lays the stray half where it harms nothing, removes it and warns', async () => {
+  await t.test('one half of a linked pair is cut alone; with no free track the copy goes on a new one', async () => {
     const r = await sim.call('razor', { time: 7, tracks: ['v1'] });
-    assert.deepEqual(r.result.cutTracks, ['V1']);
-    assert.deepEqual(r.warnings, ['Overwrite also touched A2 at the cut; that piece was removed. Razor linked V+A together to avoid this.']);
-    assert.equal(sim.undoHistory().at(-1), 'Razor (cleanup)');
+    assert.deepEqual([r.result.cutTracks, r.warnings], [['V1'], undefined]);
     const l = await layout(sim);
     assert.deepEqual(l.V1, [[0, 4, 0, 4], [4, 7, 4, 7], [7, 10, 7, 10]]);
     assert.deepEqual(l.A1, [[0, 4, 0, 4], [4, 10, 4, 10]], 'the audio under the cut is untouched');
-    assert.equal(l.A2, undefined, 'the stray piece is gone');
-  });
-
-  await t.test('with no free track of the missing kind the stray half goes on a new one', async () => {
     await sim.ok('overwrite_clip', { item: f.a, time: 0, track: 'V3', audioTrack: 'A2' });
     await sim.ok('overwrite_clip', { item: f.a, time: 0, track: 'V2', audioTrack: 'A3' });
-    const r = await sim.call('razor', { time: 5, tracks: ['V3'] });
-    assert.deepEqual(r.warnings, ['Overwrite also touched A4 at the cut; that piece was removed. Razor linked V+A together to avoid this.']);
+    const crowded = await sim.call('razor', { time: 5, tracks: ['V3'] });
+    assert.deepEqual(crowded.warnings, ["The cut needed a free video track to build the right half on, so Premiere added V4; it is empty now (UXP can't remove tracks)."]);
     const s = await sim.ok('get_sequence', { detail: false });
-    assert.deepEqual(s.audioTracks.map((tr) => tr.clips.length), [2, 1, 1, 0]);
-    for (let i = 0; i < 7; i++) sim.undo();
+    assert.deepEqual(s.videoTracks.map((tr) => tr.clips.length), [3, 1, 2, 0]);
+    for (let i = 0; i < 6; i++) sim.undo();
   });
 
-  await t.test('when the overwrite fails the cut clips get their tails back and the source its marks', async () => {
+  await t.test('when a step fails the cut clips get their tails back and the copies go', async () => {
     const Editor = sim.ppro.SequenceEditor.prototype;
-    const original = Editor.createOverwriteItemAction;
-    Editor.createOverwriteItemAction = function () { throw new Error('track is locked'); };
+    const original = Editor.createCloneTrackItemAction;
+    let calls = 0;
+    Editor.createCloneTrackItemAction = function (...xs) {
+      calls += 1;
+      if (calls > 1) throw new Error('track is locked');
+      return original.apply(this, xs);
+    };
     const before = await layout(sim);
     try {
-      const r = await sim.call('razor', { time: 9 });
+      const r = await sim.call('razor', { time: 9, tracks: ['V1'] });
       assert.deepEqual([r.ok, r.errorCode, r.error], [false, 'premiere_error', 'track is locked']);
     } finally {
-      Editor.createOverwriteItemAction = original;
+      Editor.createCloneTrackItemAction = original;
     }
     assert.deepEqual(await layout(sim), before);
-    assert.deepEqual(sim.undoHistory().slice(-4), ['Razor (trim)', 'Razor (source range)', 'Razor (restore source)', 'Razor (revert trim)']);
-    const source = sim.project().items().find((i) => i.name === 'a_10s_25fps.mp4');
-    assert.deepEqual([source.inPoint, source.outPoint].map((x) => Number(x) / TPS), [0, 10]);
+    assert.deepEqual(sim.undoHistory().slice(-4), ['Razor (copy)', 'Razor (trim)', 'Razor (revert trim)', 'Razor (cleanup)']);
   });
 
   await t.test('a clip with a speed change cannot be cut in UXP', async () => {
