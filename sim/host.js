@@ -57,7 +57,9 @@ function loadPlugin(options) {
     clearTimeout: timers.clearTimeout,
     setInterval: timers.setInterval,
     clearInterval: timers.clearInterval,
-    WebSocket: createWebSocketClass(sockets),
+    // The bridge counts a simulated Premiere as installed and running, and finds the
+    // simulator's own export presets (sim/presets) beside the machine's.
+    WebSocket: createWebSocketClass(sockets, { simulator: true, presetFolders: [path.join(__dirname, 'presets')] }),
     document,
     ...scope,
   };

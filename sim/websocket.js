@@ -4,7 +4,9 @@
 
 const WS = require('ws');
 
-function createWebSocketClass(sockets) {
+// `helloExtras`, when given, is merged into every hello the script sends: the one way the
+// simulator tells the bridge that the plug-in it hosts runs in a simulated Premiere.
+function createWebSocketClass(sockets, helloExtras = null) {
   class WebSocket {
     constructor(url, protocols = undefined) {
       const socket = protocols === undefined ? new WS(String(url)) : new WS(String(url), protocols);
@@ -43,6 +45,12 @@ function createWebSocketClass(sockets) {
 
     send(data) {
       if (this._ws.readyState !== 1) throw new Error('WebSocket is not open');
+      if (helloExtras && typeof data === 'string' && data.includes('"hello"')) {
+        try {
+          const message = JSON.parse(data);
+          if (message && message.type === 'hello') data = JSON.stringify(Object.assign(message, helloExtras));
+        } catch (e) { /* not JSON: sent as it is */ }
+      }
       this._ws.send(data);
     }
 

@@ -267,8 +267,9 @@ json select_presets(std::vector<json> records, const std::string* search) {
   return kept;
 }
 
-json list_export_presets(const json& args) {
-  const std::vector<fs::path> roots = preset_roots(home_dir(), system_path("/Applications"));
+json list_export_presets(const json& args, const std::vector<fs::path>& extra_roots) {
+  std::vector<fs::path> roots = preset_roots(home_dir(), system_path("/Applications"));
+  roots.insert(roots.end(), extra_roots.begin(), extra_roots.end());
   std::vector<fs::path> files;
   json searched = json::array();
   for (const auto& root : roots) {

@@ -41,7 +41,8 @@ std::string unicode_lower(std::string_view text);
 // format and path), sorted by name bytes, repeats of name and format dropped.
 json select_presets(std::vector<json> records, const std::string* search);
 
-// The `list_export_presets` verb.
-json list_export_presets(const json& args);
+// The `list_export_presets` verb; `extra_roots` are searched after the machine's own (a
+// simulated Premiere's presets).
+json list_export_presets(const json& args, const std::vector<std::filesystem::path>& extra_roots = {});
 
 }  // namespace cutrelay

@@ -6,6 +6,25 @@
 
 namespace cutrelay {
 
+bool hello_is_simulator(const json& hello) {
+  if (!hello.is_object()) return false;
+  const auto it = hello.find("simulator");
+  return it != hello.end() && it->is_boolean() && it->get<bool>();
+}
+
+std::vector<std::filesystem::path> simulator_preset_folders(const json& hello) {
+  std::vector<std::filesystem::path> folders;
+  if (!hello_is_simulator(hello)) return folders;
+  const auto it = hello.find("presetFolders");
+  if (it == hello.end() || !it->is_array()) return folders;
+  for (const auto& entry : *it) {
+    if (!entry.is_string()) continue;
+    std::filesystem::path folder(entry.get<std::string>());
+    if (folder.is_absolute()) folders.push_back(std::move(folder));
+  }
+  return folders;
+}
+
 std::string_view readiness_state(const ReadinessFacts& facts) {
   if (!facts.installed) return "no-app";
   if (facts.connected) return "ready";
@@ -68,8 +87,11 @@ boost::asio::awaitable<ReadinessFacts> gather_readiness_facts(StatePtr state) {
   ReadinessFacts facts;
   facts.installed = !find_premiere_installs().empty();
   facts.running = co_await premiere_running();
-  facts.connected = is_connected(*state, "uxp");
   facts.plugin_version = installed_plugin_version(state->data_dir);
+  if (auto uxp = plugin_record(*state, "uxp")) {
+    facts.connected = true;
+    if (hello_is_simulator(uxp->first)) facts.installed = facts.running = true;
+  }
   co_return facts;
 }
 

@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include <boost/asio/awaitable.hpp>
 
@@ -11,6 +12,14 @@
 #include "hub/bridge_state.hpp"
 
 namespace cutrelay {
+
+// A Premiere simulator says so in its plug-in's hello (`simulator: true`). It counts as an
+// installed and running Premiere, so no answer tells the agent to go and install one.
+bool hello_is_simulator(const json& hello);
+
+// The export preset folders a simulator's hello names (`presetFolders`, absolute paths only);
+// none for a real Premiere.
+std::vector<std::filesystem::path> simulator_preset_folders(const json& hello);
 
 struct ReadinessFacts {
   bool installed = false;  // a Premiere Pro bundle was found

@@ -71,7 +71,10 @@ json health_report_from(const HealthFacts& facts) {
 boost::asio::awaitable<json> health_report(StatePtr state) {
   HealthFacts facts;
   facts.running = co_await premiere_running();
-  if (auto uxp = plugin_record(*state, "uxp")) facts.uxp_hello = std::move(uxp->first);
+  if (auto uxp = plugin_record(*state, "uxp")) {
+    facts.running = facts.running || hello_is_simulator(uxp->first);
+    facts.uxp_hello = std::move(uxp->first);
+  }
   facts.cep_connected = is_connected(*state, "cep");
   facts.uptime_sec = seconds_since(state->started_at);
   co_return health_report_from(facts);
@@ -83,15 +86,16 @@ boost::asio::awaitable<json> status_answer(StatePtr state) {
   auto uxp = plugin_record(*state, "uxp");
   auto cep = plugin_record(*state, "cep");
   const auto plugin_version = installed_plugin_version(state->data_dir);
+  const bool simulated = uxp && hello_is_simulator(uxp->first);
 
   json answer = {
       {"success", true},
       {"bridgeVersion", kVersion},
       {"port", state->port},
       {"dataDir", to_valid_utf8(state->data_dir.string())},
-      {"premiereInstalled", !installs.empty()},
+      {"premiereInstalled", simulated || !installs.empty()},
       {"installs", installs_to_json(installs)},
-      {"premiereRunning", !processes.empty()},
+      {"premiereRunning", simulated || !processes.empty()},
       {"runningProcesses", std::move(processes)},
       {"pluginConnected", uxp.has_value()},
       {"pluginInstalled", plugin_version.has_value()},
@@ -100,6 +104,7 @@ boost::asio::awaitable<json> status_answer(StatePtr state) {
       {"cepHelperConnected", cep.has_value()},
       {"cepHelper", cep ? std::move(cep->first) : json(nullptr)},
   };
+  if (simulated) answer["simulator"] = true;
   if (uxp) {
     answer["plugin"] = std::move(uxp->first);
     answer["pluginConnectedForSec"] = uxp->second;

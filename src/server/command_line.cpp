@@ -2,6 +2,32 @@
 
 namespace cutrelay {
 
+const char* const kUsage =
+    "usage: cutrelay [--port <n>] [--version] [--help]\n"
+    "\n"
+    "A local bridge that lets AI agents edit video in Adobe Premiere Pro. It listens on the\n"
+    "loopback interface: POST /command (or /) takes one JSON command, /mcp serves the same\n"
+    "verbs as MCP tools, GET /health reports the state, and /ws is where the in-app plug-ins\n"
+    "connect. It runs until it is stopped.\n"
+    "\n"
+    "options:\n"
+    "  --port <n>, --port=<n>  listen on this port (0, the default, lets the system pick one)\n"
+    "  --version               print the version and exit\n"
+    "  -h, --help              print this text and exit\n"
+    "\n"
+    "environment:\n"
+    "  QUOR_BIND_HOST        address or host name to listen on (default 127.0.0.1)\n"
+    "  QUOR_DIRECT_API_URL   the companion application's direct API (http://host:port)\n"
+    "  QUOR_BRIDGE_TOKEN     the token sent to that direct API\n"
+    "  HOME, USERPROFILE     where the state directory lives\n"
+    "\n"
+    "files:\n"
+    "  ~/.quor/cutrelay/connection.json  port and token for the plug-ins (removed when the\n"
+    "                                    bridge is stopped with SIGINT or SIGTERM)\n"
+    "  ~/.quor/cutrelay/token            the secret token, kept across starts\n"
+    "  ~/.quor/cutrelay/previews/        rendered preview frames\n"
+    "  ~/.quor/direct-api-port           the direct API's port, when the variable is unset\n";
+
 std::optional<std::uint16_t> parse_port(std::string_view text) {
   if (!text.empty() && text.front() == '+') text.remove_prefix(1);
   if (text.empty()) return std::nullopt;
@@ -21,6 +47,10 @@ CommandLine parse_command_line(std::span<const std::string_view> args) {
     const std::string_view arg = args[i];
     if (arg == "--version") {
       result.version = true;
+      return result;
+    }
+    if (arg == "--help" || arg == "-h") {
+      result.help = true;
       return result;
     }
     if (arg == "--port") {

@@ -13,6 +13,7 @@
 #include "host/status.hpp"
 #include "hub/event_feed.hpp"
 #include "hub/forwarding.hpp"
+#include "hub/plugin_hub.hpp"
 #include "installer/plugin_installer.hpp"
 
 namespace cutrelay {
@@ -35,7 +36,11 @@ asio::awaitable<std::optional<json>> run_local(const StatePtr& state, std::strin
   if (verb == "status") co_return co_await status_answer(state);
   if (verb == "launch") co_return co_await launch(verb_context(state), args);
   if (verb == "quit") co_return co_await quit(state, args);
-  if (verb == "list_export_presets") co_return list_export_presets(args);
+  if (verb == "list_export_presets") {
+    const auto uxp = plugin_record(*state, "uxp");
+    co_return list_export_presets(args, uxp ? simulator_preset_folders(uxp->first)
+                                            : std::vector<std::filesystem::path>{});
+  }
   if (verb == "wait_for_plugin") co_return co_await wait_for_plugin(state, args, not_connected_answer);
   if (verb == "events") co_return events_answer(*state, args);
   if (verb == "preview_frame") co_return co_await preview_frame(verb_context(state), args);

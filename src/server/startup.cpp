@@ -19,6 +19,8 @@
 #include <sys/random.h>
 #endif
 
+#include <boost/asio/signal_set.hpp>
+
 #include "catalog/catalog.hpp"
 #include "common/files.hpp"
 #include "common/log.hpp"
@@ -152,6 +154,20 @@ void write_connection_file(const fs::path& dir, std::uint16_t port, const std::s
   write_private_file(dir / "connection.json", dump_pretty(connection_info(port, token)));
 }
 
+void remove_connection_file_if_ours(const fs::path& dir, std::int64_t pid) {
+  const fs::path file = dir / "connection.json";
+  const auto text = read_file(file, 1u << 20);
+  if (!text) return;
+  const auto parsed = parse_json(*text);
+  if (!parsed.value || !parsed.value->is_object()) return;
+  const auto found = parsed.value->find("pid");
+  if (found == parsed.value->end() || !found->is_number_integer() ||
+      found->get<std::int64_t>() != pid)
+    return;
+  std::error_code ec;
+  fs::remove(file, ec);
+}
+
 int run_bridge(int argc, char** argv) {
   std::signal(SIGPIPE, SIG_IGN);
 #ifdef __GLIBC__
@@ -166,6 +182,10 @@ int run_bridge(int argc, char** argv) {
   const CommandLine options = parse_command_line(args);
   if (options.version) {
     std::cout << "cutrelay " << kVersion << std::endl;
+    return 0;
+  }
+  if (options.help) {
+    std::cout << kUsage << std::flush;
     return 0;
   }
 
@@ -193,6 +213,18 @@ int run_bridge(int argc, char** argv) {
   state->port = port;
 
   write_connection_file(dir, port, state->token);
+
+  // An interrupt or terminate still ends the bridge at once, by the signal's own default
+  // action (so a parent sees how it ended), but first the connection file is taken back.
+  // Nothing else is torn down: no destructor runs on this path.
+  asio::signal_set stop_signals(ioc, SIGINT, SIGTERM);
+  stop_signals.async_wait([dir](const boost::system::error_code& wait_ec, int signal_number) {
+    if (wait_ec) return;
+    remove_connection_file_if_ours(dir, static_cast<std::int64_t>(::getpid()));
+    flush_log();
+    std::signal(signal_number, SIG_DFL);
+    std::raise(signal_number);
+  });
 
   start_http_server(state, std::move(*bound.acceptor), pool);
   // One write: a reader that parses the first line it sees never gets half of it.

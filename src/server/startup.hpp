@@ -47,6 +47,10 @@ json connection_info(std::uint16_t port, const std::string& token);
 void write_connection_file(const std::filesystem::path& dir, std::uint16_t port,
                            const std::string& token);
 
+// Removes `dir`/connection.json when it still names process `pid`, so plug-ins stop dialling
+// a port that nobody serves; a file that another bridge has written since is left alone.
+void remove_connection_file_if_ours(const std::filesystem::path& dir, std::int64_t pid);
+
 // The whole program; returns the process exit status.
 int run_bridge(int argc, char** argv);
 

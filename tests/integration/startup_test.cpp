@@ -1,5 +1,7 @@
 #include <sys/stat.h>
 
+#include <csignal>
+
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -47,6 +49,43 @@ TEST(Startup, VersionExitsBeforeAnythingIsCreated) {
   EXPECT_EQ(bridge.stdout_text(), "cutrelay 0.1.0\n");
   EXPECT_EQ(bridge.stderr_text(), "");
   EXPECT_FALSE(fs::exists(bridge.home() / ".quor"));
+}
+
+TEST(Startup, HelpPrintsTheUsageAndCreatesNothing) {
+  for (const char* option : {"--help", "-h"}) {
+    BridgeProcess bridge({.args = {option, "--port", "9000"}, .wait_for_start = false});
+    EXPECT_EQ(bridge.wait_exit(std::chrono::seconds(10)), 0) << option;
+    const std::string usage = bridge.stdout_text();
+    EXPECT_TRUE(usage.starts_with("usage: cutrelay")) << usage;
+    for (const char* named : {"--port", "QUOR_BIND_HOST", "connection.json"})
+      EXPECT_NE(usage.find(named), std::string::npos) << named;
+    EXPECT_EQ(bridge.stderr_text(), "");
+    EXPECT_FALSE(fs::exists(bridge.home() / ".quor")) << option;
+  }
+}
+
+// Plug-ins dial whatever connection.json names: after an interrupt or terminate it must not
+// name a dead port, unless another bridge has written the file since.
+TEST(Startup, StopSignalsTakeBackTheConnectionFileWhenItIsStillOurs) {
+  {
+    BridgeProcess bridge;
+    const fs::path file = bridge.data_dir() / "connection.json";
+    ASSERT_TRUE(fs::exists(file));
+    ::kill(bridge.pid(), SIGTERM);
+    EXPECT_EQ(bridge.wait_exit(std::chrono::seconds(10)), 128 + SIGTERM);
+    EXPECT_FALSE(fs::exists(file));
+    EXPECT_TRUE(fs::exists(bridge.data_dir() / "token"));
+  }
+  {
+    BridgeProcess bridge;
+    const fs::path file = bridge.data_dir() / "connection.json";
+    json other = json::parse(read_text(file));
+    other["pid"] = bridge.pid() + 100000;
+    std::ofstream(file, std::ios::trunc) << other.dump(2);
+    ::kill(bridge.pid(), SIGINT);
+    EXPECT_EQ(bridge.wait_exit(std::chrono::seconds(10)), 128 + SIGINT);
+    EXPECT_EQ(json::parse(read_text(file)), other);
+  }
 }
 
 TEST(Startup, VersionConsumedAsPortValueIsNotSeen) {

@@ -60,6 +60,22 @@ test('an agent builds and reads a sequence through the bridge', { skip: SKIP, ti
     assert.deepEqual(s.videoTracks.slice(1).concat(s.audioTracks.slice(1)).map((tr) => tr.clips.length), [0, 0, 0, 0]);
   });
 
+  await t.test('a simulated Premiere counts as installed and running and offers its export presets', async () => {
+    const ready = await send('premiere_readiness', {});
+    assert.deepEqual([ready.ready, ready.state, ready.premiereInstalled, ready.premiereRunning], [true, 'ready', true, true]);
+    assert.doesNotMatch(JSON.stringify(ready), /Creative Cloud/);
+    const status = await send('premiere_status', {});
+    assert.deepEqual([status.simulator, status.premiereInstalled, status.premiereRunning], [true, true, true]);
+    const found = await send('premiere_list_export_presets', { search: 'h.264' });
+    assert.deepEqual(found.presets.map((p) => [p.name, p.format]), [['H.264 1080p', 'H264']]);
+    const all = await send('premiere_list_export_presets', {});
+    assert.ok(['Apple ProRes 422', 'Waveform Audio 48 kHz 16-bit'].every((n) => all.presets.some((p) => p.name === n)));
+    assert.ok(!fs.existsSync(path.join(home, 'Documents')), "nothing is written into the user's Adobe folders");
+    const output = path.join(work, 'found-preset.mp4');
+    const r = await send('premiere_export_sequence', { output, preset: found.presets[0].path });
+    assert.deepEqual([r.success, r.output], [true, output], JSON.stringify(r));
+  });
+
   await t.test('errors come back as answers with their codes', async () => {
     const r = await send('premiere_get_sequence', { sequence: 'Nope' });
     assert.deepEqual([r.success, r.errorCode, r.error], [false, 'sequence_not_found', "No sequence matching 'Nope'. Sequences: Agent cut"]);

@@ -64,5 +64,13 @@ TEST(CommandLineRules, VersionStopsReadingUnlessConsumedAsPortValue) {
   EXPECT_EQ(parse({"--port", "x", "--port", "7000"}).port, 7000);
 }
 
+TEST(CommandLineRules, HelpStopsReadingLikeVersion) {
+  EXPECT_TRUE(parse({"--help"}).help);
+  EXPECT_TRUE(parse({"-h", "--port", "9000"}).help);
+  EXPECT_FALSE(parse({"--port", "--help"}).help);  // taken as the port's value
+  EXPECT_FALSE(parse({"--HELP"}).help);
+  EXPECT_FALSE(parse({"-help"}).help);
+}
+
 }  // namespace
 }  // namespace cutrelay
