@@ -31,7 +31,8 @@ const UNAVAILABLE = {
  * @typedef {{ status: 'confirmed' | 'contradicted' | 'unavailable', detail: string }} ReadBack
  * @typedef {{
  *   kind: 'read' | 'edit', skip?: string | null, answer?: any, transportError?: string | null,
- *   readBack?: ReadBack | null, skipOnFailure?: string | null, note?: string | null
+ *   selftestError?: string | null, readBack?: ReadBack | null, skipOnFailure?: string | null,
+ *   note?: string | null
  * }} Outcome
  * @typedef {{ result: keyof LABELS, label: string, errorCode?: string, error?: string,
  *   detectedBy?: 'plugin' | 'selftest', reason?: string, note?: string }} Verdict
@@ -39,6 +40,8 @@ const UNAVAILABLE = {
 
 /**
  * Judges one verb.
+ * - no answer (the connection failed or timed out), or the self-test itself broke before
+ *   the call → fails ("no_answer", "selftest_error");
  * - skipped by the step (with its reason), or a failure that only says this Premiere or
  *   machine can't run it (premiere_too_old, cep_not_connected, or the step's own reason,
  *   e.g. "needs video media") → skipped;
@@ -57,6 +60,7 @@ function classify(o) {
     return text === '' ? {} : { note: text };
   };
   if (o.skip) return verdict('skipped', { reason: o.skip });
+  if (o.selftestError) return verdict('fails', { errorCode: 'selftest_error', error: o.selftestError });
   if (o.transportError) return verdict('fails', { errorCode: 'no_answer', error: o.transportError });
   const a = o.answer;
   if (!a || typeof a !== 'object' || a.success !== true) {
@@ -72,10 +76,16 @@ function classify(o) {
   }
   if (o.kind === 'read') return verdict('works', noteOf(o.note || ''));
   const pluginNote = typeof a._note === 'string' ? a._note : '';
-  if (a.verified === true) return verdict('verified', noteOf('the plug-in read it back', rb && rb.status === 'confirmed' ? 'so did the self-test: ' + rb.detail : '', o.note || ''));
-  if (rb && rb.status === 'confirmed') return verdict('verified', noteOf('read back by the self-test: ' + rb.detail, a.verified === false ? 'the plug-in could not: ' + pluginNote : '', o.note || ''));
-  if (a.verified === false) return verdict('unverifiable', noteOf(pluginNote || 'the plug-in answered verified: false without a note', o.note || ''));
-  return verdict('unverifiable', noteOf('the plug-in did not say whether the change happened', rb ? rb.detail : 'the self-test has no read-back for it', o.note || ''));
+  const confirmed = rb && rb.status === 'confirmed';
+  const extra = o.note || '';
+  if (a.verified === true) {
+    return verdict('verified', noteOf('the plug-in read it back', confirmed ? 'so did the self-test: ' + rb.detail : '', extra));
+  }
+  if (confirmed) {
+    return verdict('verified', noteOf('read back by the self-test: ' + rb.detail, a.verified === false ? 'the plug-in could not: ' + pluginNote : '', extra));
+  }
+  if (a.verified === false) return verdict('unverifiable', noteOf(pluginNote || 'the plug-in answered verified: false without a note', extra));
+  return verdict('unverifiable', noteOf('the plug-in did not say whether the change happened', rb ? rb.detail : 'the self-test has no read-back for it', extra));
 }
 
 /** Counts per result, in a fixed order. @param {{ result: string }[]} rows */
@@ -136,8 +146,10 @@ function markdown(report) {
     '- Premiere Pro: ' + env.premiereVersion + (env.simulated ? ' (the simulator)' : '') + ' on ' + env.os,
     '- UXP plug-in: ' + env.pluginVersion + '; CEP helper: ' + (env.cepHelper || 'not connected') + '; bridge: ' + env.bridgeVersion,
     '- Totals (' + report.verbCount + ' verbs): ' + totalsLine(report.totals),
-    '',
   ];
+  if (report.interrupted) lines.push('- Interrupted: ' + report.interrupted);
+  if (report.stopped) lines.push('- Stopped early: ' + report.stopped);
+  lines.push('');
   if (report.notes.length > 0) {
     lines.push('Notes:', '');
     for (const n of report.notes) lines.push('- ' + n);

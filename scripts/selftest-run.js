@@ -59,7 +59,8 @@ class Bridge {
     const timer = new AbortController();
     const onStop = () => timer.abort(new Error('stopped'));
     this.stop.addEventListener('abort', onStop);
-    const limit = setTimeout(() => timer.abort(new Error('no answer within ' + Math.round(this.limitMs(verb, args) / 1000) + ' s')), this.limitMs(verb, args));
+    const ms = this.limitMs(verb, args);
+    const limit = setTimeout(() => timer.abort(new Error('no answer within ' + Math.round(ms / 1000) + ' s')), ms);
     const started = performance.now();
     try {
       const res = await fetch('http://127.0.0.1:' + this.port + '/command', {
@@ -69,9 +70,9 @@ class Bridge {
         signal: timer.signal,
       });
       const text = await res.text();
-      const ms = performance.now() - started;
-      if (res.status !== 200) return { answer: { success: false, errorCode: 'http_' + res.status, error: text.slice(0, 300) }, ms };
-      return { answer: JSON.parse(text), ms };
+      const took = performance.now() - started;
+      if (res.status !== 200) return { answer: { success: false, errorCode: 'http_' + res.status, error: text.slice(0, 300) }, ms: took };
+      return { answer: JSON.parse(text), ms: took };
     } catch (e) {
       const reason = timer.signal.aborted && timer.signal.reason instanceof Error ? timer.signal.reason.message : (e && e.message) || String(e);
       throw new Error(PREFIX + verb + ': ' + reason);
@@ -336,14 +337,11 @@ async function runSelftest(o) {
     return null;
   };
 
-  for (const step of plan) {
-    const entry = bridge.catalog.get(step.verb);
+  /** Runs one step and answers its report row. @param {any} step */
+  const runStep = async (step) => {
     const t = new StepContext(ctx, bridge, step.verb);
     /** @type {string | null} */
-    let skip = null;
-    const stopped = o.interrupted() || ctx.stop;
-    if (stopped) skip = 'not run: ' + stopped;
-    else skip = gate(step);
+    let skip = o.interrupted() || ctx.stop ? 'not run: ' + (o.interrupted() || ctx.stop) : gate(step);
     if (!skip && step.stage !== 'bridge' && step.guard !== false) {
       const wrong = await guard();
       if (wrong) {
@@ -351,17 +349,20 @@ async function runSelftest(o) {
         skip = 'not run: ' + ctx.stop;
       }
     }
+    /** @type {string | null} */
+    let selftestError = null;
     let readBack = null;
     if (!skip) {
       try {
         await step.run(t);
       } catch (e) {
-        if (e instanceof ReadFailed) t.unavailable('read-back failed: ' + e.message);
-        else if (!(e instanceof End)) {
-          if (t.answer === undefined) t.transportError = 'the self-test failed before the call: ' + (e && e.stack ? e.stack.split('\n').slice(0, 2).join(' ') : String(e));
-          else t.unavailable('the self-test\'s read-back failed: ' + (e && e.message ? e.message : String(e)));
-        }
+        const text = e && e.message ? e.message : String(e);
+        if (e instanceof ReadFailed) t.unavailable('read-back failed: ' + text);
+        else if (!(e instanceof End) && t.answer === undefined) selftestError = 'the self-test failed before the call: ' + text;
+        else if (!(e instanceof End)) t.unavailable('the self-test\'s read-back failed: ' + text);
       }
+      // A call cut short by a second interrupt says nothing about the verb.
+      if (t.transportError && o.stop.aborted) skip = 'stopped while it ran: ' + o.interrupted();
       readBack = t.readBack();
     }
     const verdict = classify({
@@ -369,24 +370,31 @@ async function runSelftest(o) {
       skip: skip || t.skipReason,
       answer: t.answer,
       transportError: t.transportError,
+      selftestError,
       readBack,
       skipOnFailure: t.skipReasonForFailure(),
       note: t.notes.join('; '),
     });
-    const row = Object.assign({
+    return Object.assign({
       verb: PREFIX + step.verb,
-      runsIn: entry.runsIn,
+      runsIn: bridge.catalog.get(step.verb).runsIn,
       premiereVersion: ctx.env.premiereVersion,
       ms: t.ms === null ? null : Math.round(t.ms * 10) / 10,
       pluginVerified: t.answer && typeof t.answer.verified === 'boolean' ? t.answer.verified : null,
       readBack: readBack ? readBack.status : null,
     }, verdict);
-    if (readBack && readBack.detail && !row.note && row.result !== 'fails') row.readBackDetail = readBack.detail;
-    rows.set(step.verb, row);
-    log(progressLine(row, rows.size, count));
+  };
+
+  for (const step of plan) {
+    rows.set(step.verb, await runStep(step));
+    log(progressLine(rows.get(step.verb), rows.size, count));
   }
   for (const verb of untested) {
-    const row = { verb: PREFIX + verb, runsIn: bridge.catalog.get(verb).runsIn, premiereVersion: ctx.env.premiereVersion, ms: null, pluginVerified: null, readBack: null, result: 'untested', label: 'untested', reason: 'this self-test has no step for it (a verb newer than the self-test)' };
+    const row = {
+      verb: PREFIX + verb, runsIn: bridge.catalog.get(verb).runsIn, premiereVersion: ctx.env.premiereVersion,
+      ms: null, pluginVerified: null, readBack: null,
+      result: 'untested', label: 'untested', reason: 'this self-test has no step for it (a verb newer than the self-test)',
+    };
     rows.set(verb, row);
     log(progressLine(row, rows.size, count));
   }
