@@ -26,10 +26,11 @@ const DEFAULTS = {
   mogrt: null, // a .mogrt file instead of searching for one
   withOpenProjects: false, // run although projects are open
   keep: false, // keep the temporary folder
-  workRoot: null, // where the temporary folder goes (default: the system's)
 };
 
+/** Ends a step early: its timed call failed, or the step skips its verb. */
 class End extends Error {}
+/** A read-back call failed: what the step meant to compare is unknown. */
 class ReadFailed extends Error {}
 
 /** The bridge's command endpoint. */
@@ -56,6 +57,7 @@ class Bridge {
    * @param {string} verb short name @param {any} args
    */
   async call(verb, args = {}) {
+    if (this.stop.aborted) throw new Error(PREFIX + verb + ': stopped');
     const timer = new AbortController();
     const onStop = () => timer.abort(new Error('stopped'));
     this.stop.addEventListener('abort', onStop);
@@ -267,7 +269,7 @@ async function runSelftest(o) {
     };
   }
 
-  const work = fs.realpathSync(fs.mkdtempSync(path.join(opts.workRoot || os.tmpdir(), 'cutrelay-selftest-')));
+  const work = fs.realpathSync(fs.mkdtempSync(path.join(os.tmpdir(), 'cutrelay-selftest-')));
   const dirs = { work, media: path.join(work, 'media'), frames: path.join(work, 'frames'), export: path.join(work, 'export') };
   for (const d of [dirs.frames, dirs.export]) fs.mkdirSync(d, { recursive: true });
   const media = writeMedia(dirs.media);
