@@ -158,6 +158,10 @@ test('the self-test against the simulator', { skip: SKIP, timeout: 180000 }, asy
       after: async (command) => { if (command === 'premiere_set_playhead') await send('premiere_new_project', { path: user }); },
     });
     const { report } = await run(port);
+    // Its project stays open, so its files stay too (the note says where); the test removes them.
+    const left = report.notes.map((n) => /^The self-test's files were left in (.*)\.$/.exec(n)).find((m) => m);
+    assert.ok(left, report.notes.join('\n'));
+    t.after(() => fs.rmSync(left[1], { recursive: true, force: true }));
     assert.match(report.stopped, /the active project in Premiere is "Mine/);
     assert.match(row(report, 'append_clip').reason, /^not run: the active project in Premiere is "Mine/);
     assert.ok(report.notes.some((n) => /was not closed because/.test(n)), report.notes.join('\n'));
