@@ -2686,10 +2686,13 @@ handlers.audio_fade = async (args) => {
   const spanStart = base.inPoint;
   const spanEnd = base.inPoint + length;
   const silent = dbToLevel(-96);
-  const level = dbToLevel(finiteNumber(a.db) ? a.db : 0);
+  const inner = type === "in" ? spanStart + fade : spanEnd - fade;
+  // Without db the fade keeps the clip's level where the fade meets it (static or keyed).
+  let level = finiteNumber(a.db) ? dbToLevel(a.db) : await paramValueAt(param, inner.toString());
+  if (typeof level !== "number" || !isFinite(level)) level = dbToLevel(0);
   const points = type === "in"
-    ? [[spanStart, silent], [spanStart + fade, level]]
-    : [[spanEnd - fade, level], [spanEnd, silent]];
+    ? [[spanStart, silent], [inner, level]]
+    : [[inner, level], [spanEnd, silent]];
   const edits = points.map(([t, v]) => {
     const kf = makeKeyframe(param, v);
     kf.position = tickTime(t.toString());
@@ -2740,14 +2743,20 @@ handlers.list_markers = async (args) => {
   return { count: markers.length, markers };
 };
 
-handlers.add_marker = async (args) => {
+const MARKER_TYPES = ["comment", "chapter", "weblink"];
+
+handlers.add_marker = async (args, ctx) => {
   const a = argsOf(args);
   const o = await markerOwner(a);
   let start = toTick(a.time, o.sc);
   if (start === null) start = o.sc ? String((await o.sc.sequence.getPlayerPosition()).ticks) : "0";
   const duration = toTick(a.duration, o.sc) || "0";
   const M = ppro.Marker;
-  const type = a.type === "chapter" ? M.MARKER_TYPE_CHAPTER : a.type === "weblink" ? M.MARKER_TYPE_WEBLINK : M.MARKER_TYPE_COMMENT;
+  const kind = isMissing(a.type) ? "comment" : String(a.type).toLowerCase();
+  if (MARKER_TYPES.indexOf(kind) < 0) {
+    ctx.warn("Marker type '" + refText(a.type) + "' is none of " + MARKER_TYPES.join(", ") + "; made a comment marker.");
+  }
+  const type = kind === "chapter" ? M.MARKER_TYPE_CHAPTER : kind === "weblink" ? M.MARKER_TYPE_WEBLINK : M.MARKER_TYPE_COMMENT;
   const name = isMissing(a.name) ? "" : String(a.name);
   const comments = isMissing(a.comments) ? "" : String(a.comments);
   const markers = await ppro.Markers.getMarkers(o.owner);

@@ -1,0 +1,52 @@
+'use strict';
+// Answers an agent relies on while making a first cut, by verb family: audio levels and
+// fades, markers, values Premiere cannot hold, placement, loose names, paths and messages.
+
+const test = require('node:test');
+const assert = require('node:assert/strict');
+const path = require('path');
+const { simFixture, makeMedia } = require('./helpers');
+
+const failure = (r) => [r.ok, r.errorCode, r.error];
+
+/** The 12 s interview on V1/A1 and the music on A1 from 12 s (in point 1 s, 2.5 s long). */
+async function fixture(t, options) {
+  const f = simFixture(t, options);
+  const [video, audio] = makeMedia(f.media, ['interview_12s_25fps.mp4', 'music_3.5s.wav']);
+  await f.sim.ok('new_project', { path: path.join(f.media, 'Cut') });
+  const { items } = await f.sim.ok('import_media', { paths: [video, audio] });
+  await f.sim.ok('set_source_in_out', { item: items[1].id, in: 1 });
+  await f.sim.ok('create_sequence', { name: 'Cut', fromItems: items.map((i) => i.id) });
+  return Object.assign(f, { items, video, audio, seq: () => f.sim.project().activeSequence });
+}
+
+test('audio: a fade keeps the level the clip has', async (t) => {
+  const { sim } = await fixture(t);
+
+  await t.test('a fade out without db fades from the static level', async () => {
+    await sim.ok('set_clip_volume', { clip: 'A1:1', db: -12 });
+    await sim.ok('audio_fade', { clip: 'A1:1', type: 'out', duration: 1 });
+    assert.equal((await sim.ok('audio_probe', { clip: 'A1:1', time: 12.5 })).dbEstimate, -12);
+    assert.equal((await sim.ok('audio_probe', { clip: 'A1:1', time: 13.5 })).dbEstimate, -12);
+  });
+
+  await t.test('a fade in without db meets a keyed level where it ends', async () => {
+    await sim.ok('add_keyframes', { clip: 'A1:0', component: 'Volume', param: 'Level',
+      keyframes: [{ time: 0, value: Math.pow(10, -21 / 20) }, { time: 12, value: Math.pow(10, -21 / 20) }] });
+    await sim.ok('audio_fade', { clip: 'A1:0', type: 'in', duration: 2 });
+    assert.equal((await sim.ok('audio_probe', { clip: 'A1:0', time: 2 })).dbEstimate, -6);
+    await sim.ok('audio_fade', { clip: 'A1:0', type: 'out', duration: 2, db: -3 });
+    assert.equal((await sim.ok('audio_probe', { clip: 'A1:0', time: 10 })).dbEstimate, -3);
+  });
+});
+
+test('markers: types in any case; unknown types warn', async (t) => {
+  const { sim } = await fixture(t);
+  const r = await sim.call('add_marker', { time: 1, type: 'Chapter' });
+  assert.equal(r.warnings, undefined);
+  const weird = await sim.call('add_marker', { time: 2, type: 'Scene' });
+  assert.deepEqual(weird.warnings, ["Marker type 'Scene' is none of comment, chapter, weblink; made a comment marker."]);
+  await sim.ok('add_marker', { time: 3, type: 'WebLink' });
+  const { markers } = await sim.ok('list_markers', {});
+  assert.deepEqual(markers.map((m) => m.type), ['Chapter', 'Comment', 'WebLink']);
+});
