@@ -364,6 +364,10 @@ function parseTicks(value, sequence) {
     if (/^\d+f$/.test(text)) return framesToTicks(parseInt(text, 10), needRate(value, sequence));
     if (/^\d+[:;]\d+[:;]\d+[:;]\d+$/.test(text)) {
       const rate = needRate(value, sequence);
+      const ff = parseInt(text.split(/[:;]/)[3], 10);
+      if (ff >= Math.round(rate.value)) {
+        throw fail("bad_time", "Timecode '" + text + "' has frame " + ff + ", but frames run 0 to " + (Math.round(rate.value) - 1) + " at " + round3(rate.value) + " fps.");
+      }
       return framesToTicks(timecodeToFrames(text, rate.value), rate);
     }
   }
@@ -2087,11 +2091,14 @@ async function componentsOf(clip) {
 // match name, and their parameters by position: the order in which each component defines
 // them, the order of the Effect Controls panel (Component.getParam: "the actual is defined
 // exclusively by the component itself"). The English names stay usable as references.
-/** @type {Record<string, { matchName: string, name: string, params: string[] }>} */
+// `ranges` are the values Premiere holds for a numeric parameter (the limits of its
+// Effect Controls slider); a value outside is refused rather than silently clamped.
+/** @type {Record<string, { matchName: string, name: string, params: string[], ranges?: Record<string, [number, number]> }>} */
 const FIXED = {
-  motion: { matchName: "AE.ADBE Motion", name: "Motion", params: ["Position", "Scale", "Scale Width", "Uniform Scale", "Rotation", "Anchor Point", "Anti-flicker Filter"] },
-  opacity: { matchName: "AE.ADBE Opacity", name: "Opacity", params: ["Opacity", "Blend Mode"] },
-  volume: { matchName: "ADBE Volume", name: "Volume", params: ["Bypass", "Level"] },
+  motion: { matchName: "AE.ADBE Motion", name: "Motion", params: ["Position", "Scale", "Scale Width", "Uniform Scale", "Rotation", "Anchor Point", "Anti-flicker Filter"],
+    ranges: { "Scale": [0, 10000], "Scale Width": [0, 10000], "Anti-flicker Filter": [0, 1] } },
+  opacity: { matchName: "AE.ADBE Opacity", name: "Opacity", params: ["Opacity", "Blend Mode"], ranges: { "Opacity": [0, 100] } },
+  volume: { matchName: "ADBE Volume", name: "Volume", params: ["Bypass", "Level"], ranges: { "Level": [0, 1] } },
   channelVolume: { matchName: "ADBE Channel Volume", name: "Channel Volume", params: ["Bypass", "Left", "Right"] },
   panner: { matchName: "ADBE Panner", name: "Panner", params: ["Balance"] },
 };
@@ -2272,6 +2279,21 @@ function keyTicks(value, timeBase, base, sc) {
 /** A keyframe position (media time) in sequence seconds. @param {any} position @param {ClipBase} base */
 function keySeconds(position, base) {
   return round3(Number(BigInt(position.ticks) - base.inPoint + base.start) / TICKS_PER_SECOND);
+}
+
+/**
+ * Refuses a number outside the range Premiere holds for a fixed effect's parameter.
+ * @param {ComponentEntry} entry the parameter's component @param {ComponentParam} param @param {any} value
+ */
+function checkRange(entry, param, value) {
+  const fixed = fixedByMatchName(entry.matchName);
+  if (!fixed || !fixed.ranges || typeof value !== "number") return;
+  const params = paramsOf(entry.component);
+  const i = params.findIndex((p) => p.displayName === param.displayName);
+  const range = i >= 0 && params.length === fixed.params.length ? fixed.ranges[fixed.params[i]] : undefined;
+  if (range && (value < range[0] || value > range[1])) {
+    throw fail("bad_value", "Value " + value + " is outside the range of '" + param.displayName + "' (" + range[0] + " to " + range[1] + ").");
+  }
 }
 
 /** @param {ComponentParam} param @param {any} value @returns {Keyframe} */
@@ -2479,6 +2501,7 @@ async function paramEdits(sc, targets, a) {
     const c = await findComponent(rc.clip, a.component);
     const param = findParam(c.component, a.param, c.matchName);
     const ticks = keyTicks(a.time, a.timeBase, await clipBase(rc), sc);
+    checkRange(c, param, a.value);
     const kf = makeKeyframe(param, a.value);
     if (ticks !== null) kf.position = tickTime(ticks);
     checkStatic(param, ticks);
@@ -2519,6 +2542,7 @@ handlers.add_keyframes = async (args) => {
   const base = await clipBase(rc);
   const keys = list.map((k) => {
     const ticks = /** @type {string} */ (keyTicks(k.time, a.timeBase, base, sc));
+    checkRange(c, param, k.value);
     const kf = makeKeyframe(param, k.value);
     kf.position = tickTime(ticks);
     return { ticks, kf };
@@ -2543,6 +2567,7 @@ handlers.remove_keyframes = async (args) => {
   const from = keyTicks(isMissing(a.start) ? a.time : a.start, a.timeBase, base, sc);
   const to = keyTicks(a.end, a.timeBase, base, sc);
   if (from === null) throw fail("bad_args", "Pass all:true, time (one keyframe), or start and end (a range)");
+  if (to !== null && BigInt(from) > BigInt(to)) throw fail("bad_args", "start is after end: pass the range from the earlier time to the later one");
   tx(sc.project, "Remove Keyframes", () => (to === null
     ? param.createRemoveKeyframeAction(tickTime(from), true)
     : param.createRemoveKeyframeRangeAction(tickTime(from), tickTime(to), true)));
@@ -2562,7 +2587,9 @@ handlers.set_transform = async (args) => {
   /** @type {(ValueEdit & { key: string, component: string, name: string })[]} */
   const edits = [];
   for (const [key, fixed, name] of wanted) {
-    const param = fixedParam(await fixedComponent(rc.clip, fixed), fixed, name);
+    const entry = await fixedComponent(rc.clip, fixed);
+    const param = fixedParam(entry, fixed, name);
+    checkRange(entry, param, a[key]);
     const kf = makeKeyframe(param, a[key]);
     if (ticks !== null) kf.position = tickTime(ticks);
     checkStatic(param, ticks);
@@ -2657,6 +2684,7 @@ handlers.set_clip_volume = async (args) => {
   }
   if (finiteNumber(a.level) && a.level < 0) throw fail("bad_args", "level must be 0 or more (linear; 1.0 is +15 dB) — or pass db");
   const level = finiteNumber(a.level) ? a.level : dbToLevel(finiteNumber(a.db) ? a.db : 0);
+  if (level > 1) throw fail("bad_value", "Level " + round3(level) + " is outside the range of 'Level' (0 to 1, that is up to +15 dB).");
   const edits = [];
   for (const rc of targets) {
     const param = await volumeParam(rc.clip);
@@ -2887,6 +2915,7 @@ handlers.export_frames = async (args) => {
     const n = Math.max(1, Math.min(64, count(a.count) || 8));
     const from = BigInt(toTick(a.start, sc) || "0");
     const to = BigInt(toTick(a.end, sc) || String((await sc.sequence.getEndTime()).ticks));
+    if (from > to) throw fail("bad_args", "start (" + round3(Number(from) / TICKS_PER_SECOND) + "s) is after end (" + round3(Number(to) / TICKS_PER_SECOND) + "s)");
     times = [];
     for (let i = 0; i < n; i++) times.push({ ticks: (from + (to - from) * BigInt(2 * i + 1) / BigInt(2 * n)).toString() });
   }

@@ -50,3 +50,35 @@ test('markers: types in any case; unknown types warn', async (t) => {
   const { markers } = await sim.ok('list_markers', {});
   assert.deepEqual(markers.map((m) => m.type), ['Chapter', 'Comment', 'WebLink']);
 });
+
+test('values Premiere cannot hold are refused', async (t) => {
+  const f = await fixture(t);
+  const { sim } = f;
+  const scale = () => f.seq().video[0].items[0].components[0].params[1].value;
+
+  await t.test('a timecode frame at or past the frame rate is bad_time', async () => {
+    assert.deepEqual(failure(await sim.call('set_playhead', { time: '00:00:10:25' })),
+      [false, 'bad_time', "Timecode '00:00:10:25' has frame 25, but frames run 0 to 24 at 25 fps."]);
+    assert.equal((await sim.ok('set_playhead', { time: '00:00:10:24' })).playhead.seconds, 10.96);
+  });
+
+  await t.test('values outside a parameter\'s range are bad_value with the range', async () => {
+    assert.deepEqual(failure(await sim.call('set_transform', { clip: 'V1:0', scale: -50 })),
+      [false, 'bad_value', "Value -50 is outside the range of 'Scale' (0 to 10000)."]);
+    assert.equal((await sim.call('set_param', { clip: 'V1:0', component: 'Opacity', param: 'Opacity', value: 150 })).errorCode, 'bad_value');
+    assert.equal((await sim.call('add_keyframes', { clip: 'V1:0', component: 'Motion', param: 'Scale',
+      keyframes: [{ time: 0, value: 50 }, { time: 1, value: 20000 }] })).errorCode, 'bad_value');
+    assert.equal((await sim.call('set_clip_volume', { clip: 'A1:0', db: 20 })).errorCode, 'bad_value');
+    assert.equal(scale(), 100);
+    await sim.ok('set_transform', { clip: 'V1:0', scale: 0 });
+    assert.equal(scale(), 0);
+  });
+
+  await t.test('a reversed range is bad_args', async () => {
+    const dir = path.join(f.media, 'frames');
+    require('fs').mkdirSync(dir);
+    assert.deepEqual(failure(await sim.call('export_frames', { dir, start: 8, end: 2, count: 3 })),
+      [false, 'bad_args', 'start (8s) is after end (2s)']);
+    assert.equal((await sim.call('remove_keyframes', { clip: 'V1:0', component: 'Motion', param: 'Scale', start: 5, end: 1 })).errorCode, 'bad_args');
+  });
+});
