@@ -1605,49 +1605,70 @@ function trackIndexArg(ref, dflt) {
 
 /**
  * insert_clip, overwrite_clip and append_clip: lays a project item's marked range on a
- * video and an audio track at one time.
- * @param {any} args @param {"insert" | "overwrite" | "append"} how
+ * video and an audio track at one time. `videoTrack: false` or `audioTrack: false` keeps
+ * only the other half: Premiere always places both, so the unwanted half goes onto a track
+ * of its kind that is empty from the time on (one past the last when none is, which makes
+ * Premiere add the track) and is removed there again.
+ * @param {any} args @param {CallContext} ctx @param {"insert" | "overwrite" | "append"} how
  */
-async function placeClip(args, how) {
+async function placeClip(args, ctx, how) {
   const a = argsOf(args);
   const sc = await sequenceContext(a);
   const rec = await findItem(sc.project, a.item);
-  const videoIndex = trackIndexArg(!isMissing(a.videoTrack) ? a.videoTrack : a.track, 0);
-  const audioIndex = trackIndexArg(a.audioTrack, videoIndex);
+  const noVideo = a.videoTrack === false;
+  const noAudio = a.audioTrack === false;
+  if (noVideo && noAudio) throw fail("bad_args", "videoTrack and audioTrack can't both be false: nothing would be placed");
+  let videoIndex = trackIndexArg(!noVideo && !isMissing(a.videoTrack) ? a.videoTrack : a.track, 0);
+  let audioIndex = noAudio ? videoIndex : trackIndexArg(a.audioTrack, videoIndex);
   /** @type {string | null} */
   let at;
   if (how === "append") {
-    const clips = await trackClips(await getTrack(sc, parseTrack(isMissing(a.track) ? "V1" : a.track)));
+    const along = noVideo ? { kind: /** @type {const} */ ("audio"), index: audioIndex } : parseTrack(isMissing(a.track) ? "V1" : a.track);
+    const clips = await trackClips(await getTrack(sc, along));
     at = clips.length > 0 ? clips[clips.length - 1].end.ticks : "0";
   } else {
     at = toTick(a.time, sc);
     if (at === null) at = (await sc.sequence.getPlayerPosition()).ticks;
   }
   const when = /** @type {string} */ (at);
+  const counts = { video: await sc.sequence.getVideoTrackCount(), audio: await sc.sequence.getAudioTrackCount() };
+  /** @type {"video" | "audio" | null} */
+  const scratch = noVideo ? "video" : noAudio ? "audio" : null;
+  if (scratch === "video") videoIndex = await freeTrack(sc, "video", BigInt(when), MAX_TICKS, []);
+  if (scratch === "audio") audioIndex = await freeTrack(sc, "audio", BigInt(when), MAX_TICKS, []);
   const editor = ppro.SequenceEditor.getEditor(sc.sequence);
   const insert = how === "insert";
-  tx(sc.project, insert ? "Insert Clip" : "Overwrite Clip", () => insert
+  const label = insert ? "Insert Clip" : "Overwrite Clip";
+  tx(sc.project, label, () => insert
     ? editor.createInsertProjectItemAction(rec.item, tickTime(when), videoIndex, audioIndex, a.limitShift === true)
     : editor.createOverwriteItemAction(rec.item, tickTime(when), videoIndex, audioIndex));
-  /** @type {any} */
-  let placed = null;
-  try {
-    const t = { kind: /** @type {const} */ ("video"), index: videoIndex };
-    const clips = await trackClips(await getTrack(sc, t));
-    const i = clips.findIndex((c) => c.start.ticks === when);
-    if (i >= 0) placed = await describeClip({ clip: clips[i].clip, ref: trackLabel(t) + ":" + i, start: clips[i].start, end: clips[i].end }, sc, false);
-  } catch (e) {
-    placed = null;
+  let steps = 1;
+  if (scratch !== null) {
+    const index = scratch === "video" ? videoIndex : audioIndex;
+    const unwanted = await clipAt(sc, scratch, index, when, rec.id);
+    if (unwanted) {
+      await withSelection(sc.sequence, [unwanted], (selection) => tx(sc.project, label, () =>
+        editor.createRemoveItemsAction(selection, false, ppro.Constants.MediaType.ANY, false)));
+      steps += 1;
+    }
+    if (index >= counts[scratch]) {
+      ctx.warn("Premiere added track " + trackLabel({ kind: scratch, index }) + " while placing; it is empty.");
+    }
   }
-  return {
+  // What this call placed: the item's clips starting at the time on the tracks it aimed at.
+  const mine = (await timelineClips(sc)).filter((c) => c.start.ticks === when && c.itemId === rec.id &&
+    (c.kind === "video" ? !noVideo && c.track === videoIndex : !noAudio && c.track === audioIndex));
+  const first = mine.length > 0 ? mine[0] : null;
+  return withStepsNote({
     mode: insert ? "insert" : "overwrite", item: rec.name, at: timeOut(when, sc),
-    videoTrack: "V" + (videoIndex + 1), audioTrack: "A" + (audioIndex + 1), placed,
-  };
+    videoTrack: noVideo ? null : "V" + (videoIndex + 1), audioTrack: noAudio ? null : "A" + (audioIndex + 1),
+    placed: first ? await describeClip(first, sc, false) : null, clips: mine.map((c) => c.ref),
+  }, steps);
 }
 
-handlers.insert_clip = async (args) => placeClip(args, "insert");
-handlers.overwrite_clip = async (args) => placeClip(args, "overwrite");
-handlers.append_clip = async (args) => placeClip(args, "append");
+handlers.insert_clip = async (args, ctx) => placeClip(args, ctx, "insert");
+handlers.overwrite_clip = async (args, ctx) => placeClip(args, ctx, "overwrite");
+handlers.append_clip = async (args, ctx) => placeClip(args, ctx, "append");
 
 handlers.move_clip = async (args, ctx) => {
   const a = argsOf(args);

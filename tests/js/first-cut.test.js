@@ -82,3 +82,39 @@ test('values Premiere cannot hold are refused', async (t) => {
     assert.equal((await sim.call('remove_keyframes', { clip: 'V1:0', component: 'Motion', param: 'Scale', start: 5, end: 1 })).errorCode, 'bad_args');
   });
 });
+
+test('placement: placed names this call\'s clips; one half only on request', async (t) => {
+  const f = await fixture(t);
+  const { sim } = f;
+  const music = f.items[1].id;
+  const refs = (track) => track.items.map((ti) => [ti.source ? ti.source.name : null, Number(ti.start) / 254016000000]);
+
+  await t.test('an audio item placed at 0 names its audio clip, not the clip already on V1', async () => {
+    const r = await sim.ok('overwrite_clip', { item: music, time: 0, audioTrack: 'A2' });
+    assert.equal(r.placed.ref, 'A2:0');
+    assert.deepEqual(r.clips, ['A2:0']);
+  });
+
+  await t.test('an A/V item placed on V2/A3 names both halves', async () => {
+    const r = await sim.ok('overwrite_clip', { item: f.items[0].id, time: 20, track: 'V2', audioTrack: 'A3' });
+    assert.deepEqual([r.placed.ref, r.clips], ['V2:0', ['V2:0', 'A3:0']]);
+  });
+
+  await t.test('audioTrack false places the video only, for overwrite, insert and append', async () => {
+    const r = await sim.ok('overwrite_clip', { item: f.items[0].id, time: 40, track: 'V2', audioTrack: false });
+    assert.deepEqual([r.audioTrack, r.clips], [null, ['V2:1']]);
+    assert.ok(f.seq().audio.every((tr) => tr.items.every((ti) => ti.start !== 40n * 254016000000n)), 'no audio at 40 s');
+    const ins = await sim.ok('insert_clip', { item: f.items[0].id, time: 0, track: 'V3', audioTrack: false, limitShift: true });
+    assert.deepEqual(ins.clips, ['V3:0']);
+    const app = await sim.ok('append_clip', { item: f.items[0].id, track: 'V2', audioTrack: false });
+    assert.deepEqual([app.at.seconds, app.clips], [52, ['V2:2']]);
+    assert.deepEqual(refs(f.seq().audio[0]).map((x) => x[1]), [0, 12], 'A1 untouched');
+  });
+
+  await t.test('videoTrack false places the audio only; both false is refused', async () => {
+    const r = await sim.ok('overwrite_clip', { item: f.items[0].id, time: 60, videoTrack: false, audioTrack: 'A2' });
+    assert.deepEqual([r.videoTrack, r.clips], [null, ['A2:1']]);
+    assert.ok(f.seq().video.every((tr) => tr.items.every((ti) => ti.start !== 60n * 254016000000n)), 'no video at 60 s');
+    assert.equal((await sim.call('insert_clip', { item: music, videoTrack: false, audioTrack: false })).errorCode, 'bad_args');
+  });
+});
