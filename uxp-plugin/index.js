@@ -2089,6 +2089,47 @@ handlers.rename_track = async (args) => {
 
 /** @typedef {{ index: number, component: Component, displayName: string, matchName: string }} ComponentEntry */
 
+/**
+ * What a name given by a caller means among `list`. Names are compared in lower case with
+ * white space removed. A candidate one of whose names equals the wanted one wins (the first
+ * such); otherwise the candidates with a name containing it: one is a loose `hit`, several
+ * leave `hit` null with them as `candidates`.
+ * @template T
+ * @param {T[]} list @param {(c: T) => (string | null | undefined)[]} namesOf @param {string} wanted
+ * @returns {{ hit: T | null, loose: boolean, candidates: T[] }}
+ */
+function matchByName(list, namesOf, wanted) {
+  const squash = (/** @type {any} */ n) => String(n).toLowerCase().replace(/\s+/g, "");
+  const key = squash(wanted);
+  const names = (/** @type {T} */ c) => namesOf(c).filter((n) => typeof n === "string" && n !== "").map(squash);
+  const exact = list.find((c) => names(c).indexOf(key) >= 0);
+  if (exact !== undefined) return { hit: exact, loose: false, candidates: [exact] };
+  const partial = key === "" ? [] : list.filter((c) => names(c).some((n) => n.indexOf(key) >= 0));
+  return { hit: partial.length === 1 ? partial[0] : null, loose: partial.length === 1, candidates: partial };
+}
+
+/**
+ * Warns that a name was taken loosely and says what it was taken for.
+ * @param {CallContext} ctx @param {string} what @param {any} wanted @param {string} used
+ */
+function warnLoose(ctx, what, wanted, used) {
+  ctx.warn("No " + what + " is named exactly '" + refText(wanted) + "'; used " + used + ".");
+}
+
+/** A call context that passes each distinct warning on once (for verbs with several targets). @param {CallContext} ctx @returns {CallContext} */
+function warnOnce(ctx) {
+  const seen = new Set();
+  return { warn: (text) => { if (!seen.has(text)) { seen.add(text); ctx.warn(text); } } };
+}
+
+/**
+ * The candidates of an ambiguous name, for the end of a not-found message ("" when there are none).
+ * @param {string[]} names
+ */
+function candidatesNote(names) {
+  return names.length > 1 ? " Several match; did you mean one of: " + names.join(", ") + "?" : "";
+}
+
 /** The target set without linked partners: the clips named by `clips` or `clip`, each once. @param {SeqContext} sc @param {any} a */
 async function clipTargets(sc, a) {
   return (await targetSet(sc, a, false)).targets;
@@ -2137,11 +2178,13 @@ function componentNotFound(list, ref) {
 }
 
 /**
- * A component by chain index (number), match name, display name (any case) or, for the
- * fixed effects, their English name (any case); 0 when the reference is missing.
- * @param {TrackItem} clip @param {any} ref @returns {Promise<ComponentEntry & { chain: VideoComponentChain | AudioComponentChain }>}
+ * A component by chain index (number), match name, display name or, for the fixed effects,
+ * their English name (any case); 0 when the reference is missing. Given a call context, a
+ * name that is part of exactly one component's names finds it, with a warning.
+ * @param {TrackItem} clip @param {any} ref @param {CallContext} [ctx]
+ * @returns {Promise<ComponentEntry & { chain: VideoComponentChain | AudioComponentChain }>}
  */
-async function findComponent(clip, ref) {
+async function findComponent(clip, ref, ctx) {
   const chain = await clip.getComponentChain();
   const list = await componentsOf(clip);
   const r = isMissing(ref) ? 0 : ref;
@@ -2149,9 +2192,15 @@ async function findComponent(clip, ref) {
   if (typeof r === "number") {
     hit = list.find((c) => c.index === r);
   } else {
-    const key = String(r).toLowerCase();
-    hit = list.find((c) => c.matchName === String(r) || c.displayName.toLowerCase() === key) ||
-      list.find((c) => { const f = fixedByMatchName(c.matchName); return f !== null && f.name.toLowerCase() === key; });
+    const fixed = (/** @type {ComponentEntry} */ c) => { const f = fixedByMatchName(c.matchName); return f ? f.name : null; };
+    const m = matchByName(list, (c) => [c.displayName, c.matchName, fixed(c)], String(r));
+    if (m.hit && m.loose && ctx) warnLoose(ctx, "component", r, "'" + m.hit.displayName + "' (" + m.hit.matchName + ")");
+    hit = m.hit && (!m.loose || ctx) ? m.hit : null;
+    if (!hit) {
+      const e = componentNotFound(list, r);
+      e.message += candidatesNote(m.candidates.map((c) => c.displayName));
+      throw e;
+    }
   }
   if (!hit) throw componentNotFound(list, r);
   return Object.assign({ chain }, hit);
@@ -2178,27 +2227,29 @@ function paramsOf(component) {
 }
 
 /**
- * A parameter of a component by index (number), display name (any case) or, on a fixed
- * effect (given its match name), its English name (any case).
+ * A parameter of a component by index (number), display name or, on a fixed effect (given
+ * its match name), its English name (any case). Given a call context, a name that is part
+ * of exactly one parameter's names finds it, with a warning.
  * @param {Component} component @param {any} ref @param {string} [matchName] the component's
+ * @param {CallContext} [ctx]
  * @returns {ComponentParam}
  */
-function findParam(component, ref, matchName) {
+function findParam(component, ref, matchName, ctx) {
   const params = paramsOf(component);
   /** @type {ComponentParam | null} */
   let hit = null;
+  let note = "";
   if (typeof ref === "number") {
     hit = Number.isInteger(ref) && ref >= 0 && ref < params.length ? params[ref] : null;
   } else if (!isMissing(ref)) {
-    const key = String(ref).toLowerCase();
-    hit = params.find((p) => String(p.displayName).toLowerCase() === key) || null;
     const fixed = matchName === undefined ? null : fixedByMatchName(matchName);
-    if (!hit && fixed && fixed.params.length === params.length) {
-      const i = fixed.params.findIndex((n) => n.toLowerCase() === key);
-      if (i >= 0) hit = params[i];
-    }
+    const english = fixed && fixed.params.length === params.length ? fixed.params : [];
+    const m = matchByName(params.map((p, i) => i), (i) => [params[i].displayName, english[i]], String(ref));
+    if (m.hit !== null && m.loose && ctx) warnLoose(ctx, "parameter", ref, "'" + params[m.hit].displayName + "'");
+    hit = m.hit !== null && (!m.loose || ctx) ? params[m.hit] : null;
+    note = candidatesNote(m.candidates.map((i) => params[i].displayName));
   }
-  if (!hit) throw fail("param_not_found", "No parameter '" + refText(ref) + "'. Parameters: " + params.map((p) => p.displayName).join(", "));
+  if (!hit) throw fail("param_not_found", "No parameter '" + refText(ref) + "'. Parameters: " + params.map((p) => p.displayName).join(", ") + note);
   return hit;
 }
 
@@ -2463,32 +2514,48 @@ handlers.get_clip_effects = async (args) => {
   return { clip: rc.ref, components };
 };
 
-handlers.add_effect = async (args) => {
+handlers.add_effect = async (args, ctx) => {
   const a = argsOf(args);
   const sc = await sequenceContext(a);
   if (!isText(a.matchName) && !isText(a.name)) throw fail("bad_args", "matchName (video) or name is required — premiere_list_effects lists them");
   const targets = await clipTargets(sc, a);
   const label = isText(a.name) ? a.name : a.matchName;
+  // A name is looked up once per kind: exactly (any case) or, when only one effect has
+  // it as part of its name, loosely with a warning.
+  /** @type {string | null} */
+  let videoMatchName = isText(a.matchName) ? a.matchName : null;
+  /** @type {string | null} */
+  let audioName = null;
   /** @type {{ chain: VideoComponentChain | AudioComponentChain, component: any }[]} */
   const adds = [];
   for (const rc of targets) {
     let component = null;
     if (rc.kind === "video") {
-      let matchName = isText(a.matchName) ? a.matchName : null;
-      if (matchName === null) {
+      if (videoMatchName === null) {
         const matchNames = await ppro.VideoFilterFactory.getMatchNames();
         const displayNames = await ppro.VideoFilterFactory.getDisplayNames();
-        const want = String(a.name).toLowerCase();
-        const i = displayNames.findIndex((d) => String(d).toLowerCase() === want);
-        if (i < 0 || matchNames[i] === undefined) {
-          throw fail("effect_not_found", "No video effect named '" + a.name + "'. premiere_list_effects {kind:\"video\", search:\"…\"} lists them.");
+        const m = matchByName(matchNames.map((n, i) => i), (i) => [displayNames[i], matchNames[i]], String(a.name));
+        if (m.hit === null) {
+          throw fail("effect_not_found", "No video effect named '" + a.name + "'. premiere_list_effects {kind:\"video\", search:\"…\"} lists them." +
+            candidatesNote(m.candidates.map((i) => String(displayNames[i]))));
         }
-        matchName = matchNames[i];
+        if (m.loose) warnLoose(ctx, "video effect", a.name, "'" + displayNames[m.hit] + "' (" + matchNames[m.hit] + ")");
+        videoMatchName = matchNames[m.hit];
       }
-      try { component = await ppro.VideoFilterFactory.createComponent(matchName); } catch (e) { component = null; }
+      try { component = await ppro.VideoFilterFactory.createComponent(videoMatchName); } catch (e) { component = null; }
     } else {
+      if (audioName === null) {
+        const names = (await ppro.AudioFilterFactory.getDisplayNames()).map(String);
+        const m = matchByName(names, (n) => [n], String(label));
+        if (m.hit === null && m.candidates.length > 1) {
+          throw fail("effect_not_found", "No audio effect named '" + label + "'." + candidatesNote(m.candidates));
+        }
+        if (m.hit !== null && m.loose) warnLoose(ctx, "audio effect", label, "'" + m.hit + "'");
+        audioName = m.hit !== null ? m.hit : String(label);
+      }
       const audioClip = /** @type {AudioClipTrackItem} */ (rc.clip);
-      try { component = await ppro.AudioFilterFactory.createComponentByDisplayName(label, audioClip); } catch (e) { component = null; }
+      const name = audioName;
+      try { component = await ppro.AudioFilterFactory.createComponentByDisplayName(name, audioClip); } catch (e) { component = null; }
     }
     if (!component) throw fail("effect_not_found", "Premiere couldn't create effect '" + label + "'");
     adds.push({ chain: await rc.clip.getComponentChain(), component });
@@ -2500,12 +2567,12 @@ handlers.add_effect = async (args) => {
   return { added: label, clips: targets.map((t) => t.ref) };
 };
 
-handlers.remove_effect = async (args) => {
+handlers.remove_effect = async (args, ctx) => {
   const a = argsOf(args);
   const sc = await sequenceContext(a);
   const rc = await findClip(sc, a.clip);
   if (isMissing(a.component)) throw fail("bad_args", "component is required (index, name or matchName) — premiere_get_clip_effects lists them");
-  const c = await findComponent(rc.clip, a.component);
+  const c = await findComponent(rc.clip, a.component, ctx);
   tx(sc.project, "Remove Effect", () => c.chain.createRemoveComponentAction(c.component));
   return { clip: rc.ref, removed: c.displayName };
 };
@@ -2513,14 +2580,15 @@ handlers.remove_effect = async (args) => {
 /**
  * Resolves what set_param does to each target before anything changes, so that a bad
  * component, parameter, time or value leaves the project as it was.
- * @param {SeqContext} sc @param {ResolvedClip[]} targets @param {any} a
+ * @param {SeqContext} sc @param {ResolvedClip[]} targets @param {any} a @param {CallContext} ctx
  */
-async function paramEdits(sc, targets, a) {
+async function paramEdits(sc, targets, a, ctx) {
   if (a.value === undefined) throw fail("bad_args", "value is required (number, bool, [x,y] or {red,green,blue,alpha})");
+  const once = warnOnce(ctx);
   const edits = [];
   for (const rc of targets) {
-    const c = await findComponent(rc.clip, a.component);
-    const param = findParam(c.component, a.param, c.matchName);
+    const c = await findComponent(rc.clip, a.component, once);
+    const param = findParam(c.component, a.param, c.matchName, once);
     const ticks = keyTicks(a.time, a.timeBase, await clipBase(rc), sc);
     checkRange(c, param, a.value);
     const kf = makeKeyframe(param, a.value);
@@ -2531,10 +2599,10 @@ async function paramEdits(sc, targets, a) {
   return edits;
 }
 
-handlers.set_param = async (args) => {
+handlers.set_param = async (args, ctx) => {
   const a = argsOf(args);
   const sc = await sequenceContext(a);
-  const edits = await paramEdits(sc, await clipTargets(sc, a), a);
+  const edits = await paramEdits(sc, await clipTargets(sc, a), a, ctx);
   const keyed = !isMissing(a.time);
   const steps = applyValues(sc.project, keyed ? "Keyframe" : "Set Param", edits);
   return withStepsNote({
@@ -2551,15 +2619,15 @@ const INTERPOLATION = /** @type {Record<string, () => number>} */ ({
   bezier: () => ppro.Keyframe.INTERPOLATION_MODE_BEZIER,
 });
 
-handlers.add_keyframes = async (args) => {
+handlers.add_keyframes = async (args, ctx) => {
   const a = argsOf(args);
   const sc = await sequenceContext(a);
   const rc = await findClip(sc, a.clip);
   const list = a.keyframes;
   const shaped = (/** @type {any} */ k) => k !== null && typeof k === "object" && !Array.isArray(k) && !isMissing(k.time) && k.value !== undefined;
   if (!Array.isArray(list) || list.length === 0 || !list.every(shaped)) throw fail("bad_args", "keyframes: [{time, value}, …] is required");
-  const c = await findComponent(rc.clip, a.component);
-  const param = findParam(c.component, a.param, c.matchName);
+  const c = await findComponent(rc.clip, a.component, ctx);
+  const param = findParam(c.component, a.param, c.matchName, ctx);
   const base = await clipBase(rc);
   const keys = list.map((k) => {
     const ticks = /** @type {string} */ (keyTicks(k.time, a.timeBase, base, sc));
@@ -2574,12 +2642,12 @@ handlers.add_keyframes = async (args) => {
   return withStepsNote({ clip: rc.ref, param: param.displayName, keyframes: keys.length }, steps);
 };
 
-handlers.remove_keyframes = async (args) => {
+handlers.remove_keyframes = async (args, ctx) => {
   const a = argsOf(args);
   const sc = await sequenceContext(a);
   const rc = await findClip(sc, a.clip);
-  const c = await findComponent(rc.clip, a.component);
-  const param = findParam(c.component, a.param, c.matchName);
+  const c = await findComponent(rc.clip, a.component, ctx);
+  const param = findParam(c.component, a.param, c.matchName, ctx);
   if (a.all === true) {
     tx(sc.project, "Clear Keyframes", () => param.createSetTimeVaryingAction(false));
     return { clip: rc.ref, cleared: true };
@@ -2620,19 +2688,25 @@ handlers.set_transform = async (args) => {
   return withStepsNote({ clip: a.clip, set: edits.map((e) => e.component + "." + e.name + "=" + JSON.stringify(a[e.key])) }, steps);
 };
 
-handlers.add_transition = async (args) => {
+// UXP lists video transitions by match name only. Their names are the match names without
+// the "AE.ADBE " prefix, except where the Effects panel shows another name.
+/** @type {Record<string, string>} */
+const TRANSITION_NAMES = { "AE.ADBE Cross Dissolve New": "Cross Dissolve", "AE.ADBE MorphCut": "Morph Cut" };
+
+handlers.add_transition = async (args, ctx) => {
   const a = argsOf(args);
   const sc = await sequenceContext(a);
   const targets = await clipTargets(sc, a);
   let matchName = isText(a.matchName) ? a.matchName : null;
   const wanted = isText(a.name) ? a.name : "Cross Dissolve";
-  const squash = (/** @type {string} */ s) => s.toLowerCase().replace(/\s+/g, "");
   if (matchName === null) {
     const names = await ppro.TransitionFactory.getVideoTransitionMatchNames();
-    matchName = names.find((m) => squash(m).indexOf(squash(wanted)) >= 0) || null;
-    if (matchName === null) {
-      throw fail("transition_not_found", "No transition like '" + wanted + "'. premiere_list_effects {kind:\"transition\"} lists match names.");
+    const m = matchByName(names, (n) => [n, n.replace(/^AE\.ADBE /, ""), TRANSITION_NAMES[n]], wanted);
+    if (m.hit === null) {
+      throw fail("transition_not_found", "No transition like '" + wanted + "'. premiere_list_effects {kind:\"transition\"} lists match names." + candidatesNote(m.candidates));
     }
+    if (m.loose) warnLoose(ctx, "transition", wanted, m.hit);
+    matchName = m.hit;
   }
   for (const rc of targets) {
     if (rc.kind !== "video") throw fail("video_only", "UXP only supports video transitions. For audio, use premiere_add_keyframes on Volume>Level to fade.");

@@ -118,3 +118,29 @@ test('placement: placed names this call\'s clips; one half only on request', asy
     assert.equal((await sim.call('insert_clip', { item: music, videoTrack: false, audioTrack: false })).errorCode, 'bad_args');
   });
 });
+
+test('names: exact wins, a unique part is used with a warning, an ambiguous one lists the candidates', async (t) => {
+  const { sim } = await fixture(t);
+
+  await t.test('transitions', async () => {
+    const exact = await sim.call('add_transition', { clip: 'V1:0', name: 'cross dissolve' });
+    assert.deepEqual([exact.result.transition, exact.warnings], ['AE.ADBE Cross Dissolve New', undefined]);
+    const r = await sim.call('add_transition', { clip: 'V1:0', name: 'Dissolve' });
+    assert.deepEqual(failure(r), [false, 'transition_not_found', "No transition like 'Dissolve'. premiere_list_effects {kind:\"transition\"} lists match names." +
+      ' Several match; did you mean one of: AE.ADBE Cross Dissolve New, AE.ADBE Film Dissolve, AE.ADBE Additive Dissolve, AE.ADBE Non-Additive Dissolve?']);
+    const loose = await sim.call('add_transition', { clip: 'V1:0', name: 'Film Diss' });
+    assert.deepEqual([loose.result.transition, loose.warnings], ['AE.ADBE Film Dissolve', ["No transition is named exactly 'Film Diss'; used AE.ADBE Film Dissolve."]]);
+  });
+
+  await t.test('effects, components and parameters', async () => {
+    const fx = await sim.call('add_effect', { clip: 'V1:0', name: 'gaussian' });
+    assert.deepEqual(fx.warnings, ["No video effect is named exactly 'gaussian'; used 'Gaussian Blur' (AE.ADBE Gaussian Blur 2)."]);
+    assert.equal((await sim.call('add_effect', { clip: 'V1:0', name: 'Blur' })).errorCode, 'effect_not_found');
+    const set = await sim.call('set_param', { clip: 'V1:0', component: 'gauss', param: 'blurri', value: 5 });
+    assert.equal(set.ok, true);
+    assert.equal(set.warnings.length, 2);
+    const amb = await sim.call('set_param', { clip: 'V1:0', component: 'Motion', param: 'Scale', value: 50 });
+    assert.equal(amb.warnings, undefined, 'an exact name beats the names that contain it');
+    assert.match((await sim.call('set_param', { clip: 'V1:0', component: 'Motion', param: 'Sca', value: 50 })).error, /did you mean one of: Scale, Scale Width, Uniform Scale\?$/);
+  });
+});
