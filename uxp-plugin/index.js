@@ -939,6 +939,7 @@ handlers.new_project = async (args) => {
   const a = argsOf(args);
   if (!isText(a.path)) throw fail("bad_args", "path is required (…/MyProject.prproj)");
   const path = /\.prproj$/i.test(a.path) ? a.path : a.path + ".prproj";
+  if (fileExists(path)) throw fail("create_failed", "Couldn't create " + path + ": the file already exists. Open it with premiere_open_project, or pass another path.");
   const proj = await ppro.Project.createProject(path);
   if (!proj) throw fail("create_failed", "Couldn't create " + path + " — does the folder exist?");
   return { name: proj.name, path: proj.path };
@@ -999,7 +1000,7 @@ handlers.import_media = async (args, ctx) => {
   const ok = await proj.importFiles(paths, true, ppro.ProjectItem.cast(bin), a.asNumberedStills === true);
   const fresh = (await allItems(proj)).filter((r) => r.id === null || !before.has(r.id));
   if (!ok && fresh.length === 0) {
-    throw fail("import_failed", "Premiere refused the import. Check the paths exist on THIS machine: " + paths.join(", "));
+    throw fail("import_failed", "Premiere refused the import: " + paths.map(importProblem).join("; ") + ".");
   }
   const items = [];
   for (const rec of fresh) items.push(await describeItem(rec, true));
@@ -1007,10 +1008,17 @@ handlers.import_media = async (args, ctx) => {
   // partial import is not silent.
   const got = new Set(items.map((it) => (typeof it.mediaPath === "string" ? normPath(it.mediaPath) : "")));
   for (const p of paths) {
-    if (!got.has(normPath(p))) ctx.warn("No new project item from " + p + " (Premiere refused or skipped the file; check that it exists on this machine and is media).");
+    if (!got.has(normPath(p))) ctx.warn("No new project item from " + p + " (" + importProblem(p) + ").");
   }
   return { imported: items.length, items };
 };
+
+/** Why Premiere gave no item for a file: it is missing, or else its type is not one Premiere imports. @param {string} p */
+function importProblem(p) {
+  if (!fileExists(p)) return p + " doesn't exist on this machine";
+  const ext = /\.([^.\\/]+)$/.exec(p);
+  return p + " is of a type Premiere does not import (" + (ext ? "." + ext[1] : "no extension") + ")";
+}
 
 /** Ids of a bin's direct children. @param {FolderItem} bin @returns {Promise<Set<string>>} */
 async function childIds(bin) {
@@ -2975,7 +2983,10 @@ handlers.export_frame = async (args, ctx) => {
   if (!isText(a.dir)) throw fail("bad_args", "dir is required");
   const dir = a.dir;
   const ok = await ppro.Exporter.exportSequenceFrame(sc.sequence, tickTime(ticks), base + ending, dir, width, height);
-  if (!ok) throw fail("export_failed", "exportSequenceFrame failed (dir " + dir + ")");
+  if (!ok) {
+    if (!fileExists(dir)) throw fail("export_failed", "The folder " + dir + " does not exist; create it or pass another dir.");
+    throw fail("export_failed", "exportSequenceFrame failed (dir " + dir + ")");
+  }
   // Premiere appends the format's extension to the name it is given ("output.png" becomes
   // "output.png.png": Adobe's frame-export sample, "we do double extension"). The name
   // carries the extension because it chooses the format, so the doubled file is renamed
