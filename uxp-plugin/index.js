@@ -888,6 +888,15 @@ function isText(v) {
   return typeof v === "string" && v !== "";
 }
 
+/**
+ * Refuses a desktop file or folder named relative to nothing in particular: Premiere would
+ * resolve it against whatever folder it runs in. POSIX, drive-letter and UNC paths are absolute.
+ * @param {string} name the argument's name @param {any} value
+ */
+function needAbsolute(name, value) {
+  if (isText(value) && !/^(\/|[A-Za-z]:[\\/]|\\\\)/.test(value)) throw fail("bad_path", name + " must be an absolute path");
+}
+
 /** @param {any} args */
 function argsOf(args) {
   return args !== null && typeof args === "object" && !Array.isArray(args) ? args : {};
@@ -925,6 +934,7 @@ handlers.get_project = async () => {
 handlers.open_project = async (args) => {
   const a = argsOf(args);
   if (!isText(a.path)) throw fail("bad_args", "path is required");
+  needAbsolute("path", a.path);
   const options = new ppro.OpenProjectOptions();
   if (typeof options.setShowConvertProjectDialog === "function") options.setShowConvertProjectDialog(false);
   if (typeof options.setShowLocateFileDialog === "function") options.setShowLocateFileDialog(false);
@@ -938,6 +948,7 @@ handlers.open_project = async (args) => {
 handlers.new_project = async (args) => {
   const a = argsOf(args);
   if (!isText(a.path)) throw fail("bad_args", "path is required (…/MyProject.prproj)");
+  needAbsolute("path", a.path);
   const path = /\.prproj$/i.test(a.path) ? a.path : a.path + ".prproj";
   if (fileExists(path)) throw fail("create_failed", "Couldn't create " + path + ": the file already exists. Open it with premiere_open_project, or pass another path.");
   const proj = await ppro.Project.createProject(path);
@@ -949,6 +960,7 @@ handlers.save_project = async (args) => {
   const a = argsOf(args);
   const proj = await project();
   if (isText(a.path)) {
+    needAbsolute("path", a.path);
     const saved = await proj.saveAs(a.path);
     return { saved, path: a.path };
   }
@@ -964,7 +976,11 @@ handlers.close_project = async (args) => {
   if (typeof options.setPromptIfDirty === "function") options.setPromptIfDirty(false);
   if (typeof options.setShowCancelButton === "function") options.setShowCancelButton(false);
   const closed = await proj.close(options);
-  return { closed };
+  // Premiere makes another open project active, if there is one: say which.
+  /** @type {Project | null} */
+  let now = null;
+  try { now = (await ppro.Project.getActiveProject()) || null; } catch (e) { now = null; }
+  return { closed, activeProject: now ? { name: now.name, path: now.path } : null };
 };
 
 handlers.list_project_items = async (args) => {
@@ -994,6 +1010,7 @@ handlers.import_media = async (args, ctx) => {
   else if (isText(a.paths)) paths = [a.paths];
   else if (isText(a.path)) paths = [a.path];
   if (paths.length === 0) throw fail("bad_args", "paths (array of absolute desktop file paths) is required");
+  for (const p of paths) needAbsolute(Array.isArray(a.paths) || isText(a.paths) ? "paths" : "path", p);
   const proj = await project();
   const before = new Set((await allItems(proj)).map((r) => r.id));
   const bin = await binFor(proj, a.bin);
@@ -1253,6 +1270,7 @@ handlers.create_sequence = async (args) => {
       seq = await proj.createSequenceFromMedia(name, clips);
     }
   } else if (isText(a.presetPath)) {
+    needAbsolute("presetPath", a.presetPath);
     seq = typeof proj.createSequenceWithPresetPath === "function"
       ? await proj.createSequenceWithPresetPath(name, a.presetPath)
       : await proj.createSequence(name, a.presetPath);
@@ -2758,6 +2776,7 @@ handlers.insert_mogrt = async (args) => {
   const sc = await sequenceContext(a);
   const fromLibrary = isText(a.library) && isText(a.element);
   if (!isText(a.path) && !fromLibrary) throw fail("bad_args", "path (a .mogrt file) or library with element is required");
+  needAbsolute("path", a.path);
   const ticks = toTick(a.time, sc) || "0";
   const track = parseTrack(isMissing(a.track) ? "V2" : a.track);
   const audioIndex = typeof a.audioTrack === "string" ? parseTrack(a.audioTrack).index : count(a.audioTrack);
@@ -2981,6 +3000,7 @@ handlers.export_frame = async (args, ctx) => {
   if (base.toLowerCase().endsWith(ending) && base.length > ending.length) base = base.slice(0, -ending.length);
   if (/[\\/]/.test(base)) throw fail("bad_args", "name must be a file name without folders; put the folder in dir");
   if (!isText(a.dir)) throw fail("bad_args", "dir is required");
+  needAbsolute("dir", a.dir);
   const dir = a.dir;
   const ok = await ppro.Exporter.exportSequenceFrame(sc.sequence, tickTime(ticks), base + ending, dir, width, height);
   if (!ok) {
@@ -3085,6 +3105,8 @@ handlers.export_sequence = async (args, ctx) => {
   const sc = await sequenceContext(a);
   if (!isText(a.output)) throw fail("bad_args", "output (absolute file path on this machine) is required");
   if (!isText(a.preset)) throw fail("bad_args", "preset (.epr path) is required — premiere_list_export_presets finds them");
+  needAbsolute("output", a.output);
+  needAbsolute("preset", a.preset);
   const mode = isText(a.mode) ? a.mode : "immediate";
   const T = ppro.Constants.ExportType;
   const type = mode === "immediate" ? T.IMMEDIATELY : mode === "ame" ? T.QUEUE_TO_AME : mode === "queue" ? T.QUEUE_TO_APP : undefined;
@@ -3115,6 +3137,7 @@ handlers.export_interchange = async (args) => {
   const a = argsOf(args);
   const sc = await sequenceContext(a);
   if (!isText(a.output)) throw fail("bad_args", "output path is required");
+  needAbsolute("output", a.output);
   const format = isMissing(a.format) ? "otio" : a.format;
   // ProjectConverter arrived in Premiere 26.2 and its AAF export in 26.3 (reference "Since").
   /** @type {Record<string, [string, string, string]>} */
@@ -3147,6 +3170,7 @@ handlers.source_monitor = async (args) => {
   // Refused before anything is opened.
   if (t !== null && typeof SM.setPosition !== "function") throw tooOld("Seeking the Source Monitor", "SourceMonitor.setPosition", "26.3");
   if (isText(a.path)) {
+    needAbsolute("path", a.path);
     if (!(await SM.openFilePath(a.path))) throw fail("open_failed", "The Source Monitor couldn't open " + a.path);
   } else if (!isMissing(a.item)) {
     const proj = await project();

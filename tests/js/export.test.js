@@ -259,7 +259,7 @@ test('export_interchange writes OpenTimelineIO and Final Cut Pro XML of the sequ
   await t.test('AAF, bad formats, missing output and unwritable folders', async () => {
     const aaf = await sim.call('export_interchange', { output: path.join(f.out, 'cut.aaf'), format: 'aaf' });
     assert.deepEqual([aaf.errorCode, aaf.error], ['premiere_error', 'The Premiere simulator cannot write AAF files; export otio or fcpxml instead']);
-    assert.deepEqual(failure(await sim.call('export_interchange', { output: 'x', format: 'edl' })), [false, 'bad_args', 'format must be otio, fcpxml, or aaf']);
+    assert.deepEqual(failure(await sim.call('export_interchange', { output: path.join(f.out, 'x'), format: 'edl' })), [false, 'bad_args', 'format must be otio, fcpxml, or aaf']);
     assert.deepEqual(failure(await sim.call('export_interchange', {})), [false, 'bad_args', 'output path is required']);
     assert.equal((await sim.call('export_interchange', { output: path.join(f.out, 'no', 'x.otio') })).errorCode, 'export_failed');
   });

@@ -144,3 +144,37 @@ test('names: exact wins, a unique part is used with a warning, an ambiguous one 
     assert.match((await sim.call('set_param', { clip: 'V1:0', component: 'Motion', param: 'Sca', value: 50 })).error, /did you mean one of: Scale, Scale Width, Uniform Scale\?$/);
   });
 });
+
+test('paths and messages', async (t) => {
+  const f = await fixture(t);
+  const { sim } = f;
+
+  await t.test('every argument naming a desktop file or folder must be absolute', async () => {
+    const cases = [
+      ['export_interchange', { output: 'rel.otio' }, 'output'],
+      ['export_sequence', { output: 'out.mp4', preset: path.join(f.media, 'x.epr') }, 'output'],
+      ['export_sequence', { output: path.join(f.media, 'out.mp4'), preset: 'presets/x.epr' }, 'preset'],
+      ['export_frame', { dir: 'frames' }, 'dir'],
+      ['export_frames', { dir: './frames', count: 2 }, 'dir'],
+      ['import_media', { paths: [f.video, 'music_3.5s.wav'] }, 'paths'],
+      ['open_project', { path: 'Cut.prproj' }, 'path'],
+      ['new_project', { path: 'Other' }, 'path'],
+      ['save_project', { path: 'copy.prproj' }, 'path'],
+      ['create_sequence', { name: 'X', presetPath: 'HD.sqpreset' }, 'presetPath'],
+      ['insert_mogrt', { path: 'title.mogrt' }, 'path'],
+      ['source_monitor', { path: 'clip.mp4' }, 'path'],
+    ];
+    for (const [verb, args, arg] of cases) {
+      assert.deepEqual(failure(await sim.call(verb, args)), [false, 'bad_path', `${arg} must be an absolute path`], verb);
+    }
+    assert.equal(require('fs').existsSync(path.join(process.cwd(), 'rel.otio')), false);
+    assert.equal((await sim.cepCall('export_frame_qe', { time: 0, path: 'still.png' })).errorCode, 'bad_path');
+  });
+
+  await t.test('close_project says which project is active now', async () => {
+    const other = path.join(f.media, 'Other.prproj');
+    await sim.ok('new_project', { path: other });
+    assert.deepEqual(await sim.ok('close_project', {}), { closed: true, activeProject: { name: 'Cut.prproj', path: path.join(f.media, 'Cut.prproj') } });
+    assert.deepEqual(await sim.ok('close_project', {}), { closed: true, activeProject: null });
+  });
+});
