@@ -1657,9 +1657,9 @@ async function placeClip(args, ctx, how) {
     if (at === null) at = (await sc.sequence.getPlayerPosition()).ticks;
   }
   const when = /** @type {string} */ (at);
-  const counts = { video: await sc.sequence.getVideoTrackCount(), audio: await sc.sequence.getAudioTrackCount() };
   /** @type {"video" | "audio" | null} */
   const scratch = noVideo ? "video" : noAudio ? "audio" : null;
+  const counts = { video: await sc.sequence.getVideoTrackCount(), audio: await sc.sequence.getAudioTrackCount() };
   if (scratch === "video") videoIndex = await freeTrack(sc, "video", BigInt(when), MAX_TICKS, []);
   if (scratch === "audio") audioIndex = await freeTrack(sc, "audio", BigInt(when), MAX_TICKS, []);
   const editor = ppro.SequenceEditor.getEditor(sc.sequence);
@@ -1677,7 +1677,8 @@ async function placeClip(args, ctx, how) {
         editor.createRemoveItemsAction(selection, false, ppro.Constants.MediaType.ANY, false)));
       steps += 1;
     }
-    if (index >= counts[scratch]) {
+    const after = scratch === "video" ? await sc.sequence.getVideoTrackCount() : await sc.sequence.getAudioTrackCount();
+    if (after > counts[scratch]) {
       ctx.warn("Premiere added track " + trackLabel({ kind: scratch, index }) + " while placing; it is empty.");
     }
   }

@@ -104,8 +104,11 @@ test('placement: placed names this call\'s clips; one half only on request', asy
     const r = await sim.ok('overwrite_clip', { item: f.items[0].id, time: 40, track: 'V2', audioTrack: false });
     assert.deepEqual([r.audioTrack, r.clips], [null, ['V2:1']]);
     assert.ok(f.seq().audio.every((tr) => tr.items.every((ti) => ti.start !== 40n * 254016000000n)), 'no audio at 40 s');
-    const ins = await sim.ok('insert_clip', { item: f.items[0].id, time: 0, track: 'V3', audioTrack: false, limitShift: true });
-    assert.deepEqual(ins.clips, ['V3:0']);
+    const audioTracks = f.seq().audio.length;
+    const ins = await sim.call('insert_clip', { item: f.items[0].id, time: 0, track: 'V3', audioTrack: false, limitShift: true });
+    assert.deepEqual(ins.result.clips, ['V3:0']);
+    assert.deepEqual(ins.warnings, [`Premiere added track A${audioTracks + 1} while placing; it is empty.`], 'no audio track was free from 0 s on');
+    assert.equal(f.seq().audio[audioTracks].items.length, 0);
     const app = await sim.ok('append_clip', { item: f.items[0].id, track: 'V2', audioTrack: false });
     assert.deepEqual([app.at.seconds, app.clips], [52, ['V2:2']]);
     assert.deepEqual(refs(f.seq().audio[0]).map((x) => x[1]), [0, 12], 'A1 untouched');
