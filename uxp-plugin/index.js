@@ -2119,8 +2119,8 @@ handlers.rename_track = async (args) => {
 /**
  * What a name given by a caller means among `list`. Names are compared in lower case with
  * white space removed. A candidate one of whose names equals the wanted one wins (the first
- * such); otherwise the candidates with a name containing it: one is a loose `hit`, several
- * leave `hit` null with them as `candidates`.
+ * such); otherwise, for a name of three letters or more, the candidates with a name
+ * containing it: one is a loose `hit`, several leave `hit` null with them as `candidates`.
  * @template T
  * @param {T[]} list @param {(c: T) => (string | null | undefined)[]} namesOf @param {string} wanted
  * @returns {{ hit: T | null, loose: boolean, candidates: T[] }}
@@ -2131,7 +2131,7 @@ function matchByName(list, namesOf, wanted) {
   const names = (/** @type {T} */ c) => namesOf(c).filter((n) => typeof n === "string" && n !== "").map(squash);
   const exact = list.find((c) => names(c).indexOf(key) >= 0);
   if (exact !== undefined) return { hit: exact, loose: false, candidates: [exact] };
-  const partial = key === "" ? [] : list.filter((c) => names(c).some((n) => n.indexOf(key) >= 0));
+  const partial = key.length < 3 ? [] : list.filter((c) => names(c).some((n) => n.indexOf(key) >= 0));
   return { hit: partial.length === 1 ? partial[0] : null, loose: partial.length === 1, candidates: partial };
 }
 

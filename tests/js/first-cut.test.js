@@ -145,6 +145,7 @@ test('names: exact wins, a unique part is used with a warning, an ambiguous one 
     const amb = await sim.call('set_param', { clip: 'V1:0', component: 'Motion', param: 'Scale', value: 50 });
     assert.equal(amb.warnings, undefined, 'an exact name beats the names that contain it');
     assert.match((await sim.call('set_param', { clip: 'V1:0', component: 'Motion', param: 'Sca', value: 50 })).error, /did you mean one of: Scale, Scale Width, Uniform Scale\?$/);
+    assert.equal((await sim.call('set_param', { clip: 'V1:0', component: 'Motion', param: 'nc', value: 1 })).errorCode, 'param_not_found', 'two letters or fewer match exactly only');
   });
 });
 
