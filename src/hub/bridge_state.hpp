@@ -16,6 +16,7 @@
 namespace cutrelay {
 
 inline constexpr std::chrono::milliseconds kPingInterval{15000};
+inline constexpr std::chrono::milliseconds kHandshakeTimeout{10000};
 
 struct BridgeState {
   std::string token;
@@ -37,6 +38,8 @@ struct BridgeState {
 
   // How long a plug-in connection stays quiet before the bridge sends a ping.
   std::chrono::milliseconds ping_interval = kPingInterval;
+  // How long a challenged plug-in connection has to prove it knows the token.
+  std::chrono::milliseconds handshake_timeout = kHandshakeTimeout;
 
   std::uint16_t port = 0;
 };

@@ -240,7 +240,8 @@ asio::awaitable<void> serve_connection(StatePtr state, beast::tcp_stream stream)
         if (!keep_alive) break;
         continue;
       }
-      co_await run_plugin_connection(std::move(state), std::move(stream), std::move(message));
+      co_await run_plugin_connection(std::move(state), std::move(stream), std::move(message),
+                                     challenge_nonce(query));
       co_return;
     }
 

@@ -7,19 +7,15 @@
 #endif
 
 #include <csignal>
+#include <cstring>
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
 #include <thread>
 #include <vector>
 
-#if defined(__APPLE__)
-#include <stdlib.h>
-#else
-#include <sys/random.h>
-#endif
-
 #include "catalog/catalog.hpp"
+#include "common/crypto.hpp"
 #include "common/files.hpp"
 #include "common/log.hpp"
 #include "common/text.hpp"
@@ -88,31 +84,6 @@ BindOutcome bind_listener(asio::io_context& ioc, const std::string& host, std::u
 
 fs::path state_dir_for(const fs::path& home) { return home / ".quor" / "cutrelay"; }
 
-namespace {
-
-std::uint32_t random_u32() {
-  std::uint32_t value = 0;
-#if defined(__APPLE__)
-  arc4random_buf(&value, sizeof value);
-#else
-  auto* p = reinterpret_cast<unsigned char*>(&value);
-  std::size_t got = 0;
-  while (got < sizeof value) {
-    const ssize_t n = ::getrandom(p + got, sizeof value - got, 0);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      // No entropy source means no safe token; refuse to run with a guessable one.
-      std::perror("getrandom");
-      std::abort();
-    }
-    got += static_cast<std::size_t>(n);
-  }
-#endif
-  return value;
-}
-
-}  // namespace
-
 std::string make_token() {
   constexpr std::string_view kAlphabet =
       "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
@@ -120,7 +91,10 @@ std::string make_token() {
   token.reserve(kTokenLength);
   while (token.size() < kTokenLength) {
     // The top six bits give 0..63; rejecting 62 and 63 keeps every character equally likely.
-    const std::uint32_t pick = random_u32() >> 26;
+    const std::string bytes = secure_random_bytes(4);
+    std::uint32_t value = 0;
+    std::memcpy(&value, bytes.data(), sizeof value);
+    const std::uint32_t pick = value >> 26;
     if (pick < kAlphabet.size()) token.push_back(kAlphabet[pick]);
   }
   return token;
