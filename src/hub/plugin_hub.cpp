@@ -161,7 +161,7 @@ void register_hello(BridgeState& state, std::uint64_t conn_id,
   // The welcome is queued before the record becomes visible: a call from another thread
   // can only be queued once the record is filed, so it always follows the welcome.
   outbox->push(welcome_text());
-  state.registry.file(PluginRecord{
+  const std::shared_ptr<Outbox> superseded = state.registry.file(PluginRecord{
       .runtime = runtime,
       .connected_at = Clock::now(),
       .hello = std::move(hello),
@@ -169,6 +169,11 @@ void register_hello(BridgeState& state, std::uint64_t conn_id,
       .conn_id = conn_id,
       .worker = WorkerPool::current(),
   });
+  // The connection this hello replaced gets no more calls; it is ended rather than left
+  // open with its keep-alive running. Its writer stops, which ends its session. Calls
+  // still waiting on it run to their time-out: a plug-in that reconnected may answer
+  // them by id on its new connection.
+  if (superseded) superseded->close();
 }
 
 }  // namespace
@@ -223,6 +228,11 @@ HandshakeStep check_handshake_message(const json& message, std::string_view expe
 asio::awaitable<void> contained(asio::awaitable<void> task, const char* what) {
   try {
     co_await std::move(task);
+  } catch (const boost::system::system_error& e) {
+    // The other branches are cancelled when one ends: that is how every connection ends,
+    // not a failure.
+    if (e.code() == asio::error::operation_aborted) co_return;
+    log_line(std::string("[cutrelay] plug-in connection ") + what + " failed: " + e.what());
   } catch (const std::exception& e) {
     log_line(std::string("[cutrelay] plug-in connection ") + what + " failed: " + e.what());
   } catch (...) {

@@ -268,6 +268,19 @@ TEST_F(Session, ChallengedConnectionThatStaysSilentIsClosedAfterTheHandshakeTime
   EXPECT_FALSE(is_connected(*state, PluginRuntime::Uxp));
 }
 
+// A hello that replaces another connection's record ends that connection; its calls are
+// left to their time-out, since a plug-in that reconnected may still answer them by id.
+TEST_F(Session, ReplacedConnectionIsClosed) {
+  open();
+  send({{"type", "hello"}, {"runtime", "uxp"}});
+  ASSERT_EQ(receive().at("type"), "welcome");
+  auto newer = std::make_shared<Outbox>();
+  asio::post(ioc, [&] { handle_plugin_message(*state, 99, newer, R"({"type":"hello","runtime":"uxp"})"); });
+  EXPECT_EQ(receive(), nullptr) << "the replaced connection is closed";
+  EXPECT_TRUE(eventually([&] { return served.load(); }));
+  EXPECT_EQ(state->registry.lookup(PluginRuntime::Uxp)->second, 99u) << "the newer one stays";
+}
+
 // A connection task that throws must end the race like one that returns; a throwing
 // reader used to leave the writer and keep-alive running and skip the clean-up.
 TEST(ContainedTask, ThrowingBranchEndsTheRace) {
