@@ -302,22 +302,29 @@ struct PluginSession : std::enable_shared_from_this<PluginSession> {
         continue;  // only calls whose callers gave up were queued
       }
       auto& out = ws.next_layer();
-      for (const OutgoingText& item : batch) {
-        // Checked again per text: a caller may give up while earlier texts are written.
-        if (!item.live()) continue;
-        const bool small = item.text->size() <= kBatchedText;
-        if (out.holding() && (!small || out.held() >= kMaxBatchBytes)) {
-          auto [ec, n] = co_await out.async_flush(nothrow);
-          if (ec) co_return;
+      // Liveness is checked again per text: a caller may give up while earlier texts are
+      // written.
+      const auto next_live = [&batch](std::size_t from) {
+        while (from < batch.size() && !batch[from].live()) ++from;
+        return from;
+      };
+      for (std::size_t i = next_live(0); i < batch.size();) {
+        const std::size_t after = next_live(i + 1);
+        const bool small = batch[i].text->size() <= kBatchedText;
+        const bool more = after < batch.size();
+        // Held texts leave with the write of this one: a large text, the one that fills the
+        // batch, or the last one.
+        if (out.holding() && (!small || out.held() >= kMaxBatchBytes || !more)) {
+          out.send_held_with_next_write();
+        } else if (!out.holding() && small && more) {
+          out.hold();
         }
-        if (small && batch.size() > 1 && !out.holding()) out.hold();
         ws.text(true);
-        auto [ec, n] = co_await ws.async_write(asio::buffer(*item.text), nothrow);
+        auto [ec, n] = co_await ws.async_write(asio::buffer(*batch[i].text), nothrow);
         if (ec) co_return;
-      }
-      if (out.holding()) {
-        auto [ec, n] = co_await out.async_flush(nothrow);
-        if (ec) co_return;
+        // While texts are held, the one they were counted on to leave with is written even
+        // if its caller has given up since, so nothing is ever left behind in the buffer.
+        i = out.holding() ? after : next_live(after);
       }
       batch.clear();
     }

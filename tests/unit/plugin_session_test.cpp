@@ -176,6 +176,32 @@ TEST_F(Session, TextsQueuedTogetherArriveWholeAndInOrder) {
   EXPECT_TRUE(std::holds_alternative<json>(call.get()));
 }
 
+// The plug-in's pings are answered by the WebSocket layer's own pong, which must never land
+// inside a frame of a batch, even while that batch waits for a slow reader.
+TEST_F(Session, PingsWhileBatchesWaitForTheReaderNeverBreakAFrame) {
+  open();
+  send({{"type", "hello"}, {"runtime", "uxp"}});
+  ASSERT_EQ(receive().at("type"), "welcome");
+  auto outbox = state->registry.lookup(PluginRuntime::Uxp)->first;
+  // Far more than the socket buffers hold, queued at once so that they leave in batches
+  // and the writer soon waits on a full socket.
+  const std::string pad(12 * 1024, 'p');
+  constexpr int kTexts = 1500;
+  std::promise<void> queued;
+  asio::post(ioc, [&] {
+    for (int i = 0; i < kTexts; ++i) outbox->push(json{{"n", i}, {"pad", pad}}.dump());
+    queued.set_value();
+  });
+  queued.get_future().get();
+  for (int i = 0; i < 20; ++i) client.ping({});
+  for (int i = 0; i < kTexts; ++i) {
+    if (i % 5 == 0) client.ping({});
+    const json message = receive();
+    ASSERT_TRUE(message.is_object()) << "the stream broke after " << i << " texts";
+    ASSERT_EQ(message.at("n"), i);
+  }
+}
+
 TEST_F(Session, PeerClosingUnregistersAtOnce) {
   open();
   send({{"type", "hello"}, {"runtime", "cep"}});
