@@ -98,13 +98,14 @@ TEST_F(Frames, PreviewPassesGivenValuesOnAndCanSkipTheImage) {
 }
 
 TEST_F(Frames, PreviewWaitsForAFileThatStartsEmpty) {
+  // Copied into the threads: the writer may outlive this body (TearDown joins it).
   const fs::path path = bridge.home() / "empty-first.png";
-  plugin.set_handler([&](const json& call) {
+  plugin.set_handler([path](const json& call) {
     write_file(path, "");
     return FakePlugin::ok(call, {{"path", path.string()}});
   });
   // A size of 0 never counts as stable, so the wait lasts until the real bytes land.
-  writers.emplace_back([&] {
+  writers.emplace_back([path] {
     std::this_thread::sleep_for(800ms);
     std::ofstream(path, std::ios::binary | std::ios::app) << kPng;
   });
