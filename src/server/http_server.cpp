@@ -219,6 +219,13 @@ asio::awaitable<void> serve_connection(StatePtr state, beast::tcp_stream stream)
 
     if (path == "/health") {
       const bool reuse = keep_alive && !has_body(header);
+      // The report names the open project: web pages may not read it either.
+      if (auto refusal = guard_request(header_value(request, http::field::host),
+                                       header_value(request, http::field::origin))) {
+        if (!co_await send(stream, std::move(*refusal), version, reuse, head)) co_return;
+        if (!reuse) break;
+        continue;
+      }
       HttpReply reply;
       reply.content_type = "application/json";
       reply.body = dump_compact(co_await health_report(state));

@@ -313,6 +313,23 @@ TEST_F(Endpoint, CommandsOnTwoConnectionsRunAtTheSameTime) {
   EXPECT_EQ(waiting.get().at("connected"), true);
 }
 
+// /health names the open project, so web pages (a rebound name, another machine's address
+// in Host, a foreign Origin) may not read it any more than they may send commands.
+TEST_F(Endpoint, HealthAndCommandsAnswerLoopbackHostsOnly) {
+  for (const char* host : {"10.1.2.3", "10.1.2.3:80", "evil.example", "[::2]"}) {
+    EXPECT_EQ(http_request(port(), verb::get, "/health", {}, {{"Host", host}}).status, 403u) << host;
+    EXPECT_EQ(http_request(port(), verb::post, "/command", R"({"command":"describe"})",
+                           {{"Host", host}, {"Content-Type", "application/json"}})
+                  .status,
+              403u)
+        << host;
+  }
+  EXPECT_EQ(http_request(port(), verb::get, "/health", {}, {{"Origin", "http://evil.example"}}).status, 403u);
+  for (const char* host : {"127.0.0.1", "localhost:1", "[::1]:80"}) {
+    EXPECT_EQ(http_request(port(), verb::get, "/health", {}, {{"Host", host}}).status, 200u) << host;
+  }
+}
+
 #ifdef __linux__
 // Running out of descriptors makes accept fail. The bridge must wait and accept again once
 // descriptors are free, never stop serving.
