@@ -95,7 +95,8 @@ asio::awaitable<bool> wait_for_stable_file(fs::path path, std::chrono::milliseco
     previous = size;  // a failed look forgets the size seen before it
     if (std::chrono::steady_clock::now() >= deadline) co_return size && *size != 0;
     timer.expires_after(kPollInterval);
-    co_await timer.async_wait(nothrow);
+    auto [ec] = co_await timer.async_wait(nothrow);
+    if (ec == asio::error::operation_aborted) co_return false;  // the caller went away
   }
 }
 

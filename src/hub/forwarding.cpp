@@ -275,7 +275,10 @@ asio::awaitable<json> wait_for_plugin(StatePtr state, json args,
       co_return answer;
     }
     pause.expires_after(std::chrono::milliseconds(500));
-    co_await pause.async_wait(nothrow);
+    auto [ec] = co_await pause.async_wait(nothrow);
+    if (ec == asio::error::operation_aborted) {  // the caller went away: nobody reads this
+      co_return json{{"success", false}, {"errorCode", "cancelled"}, {"error", "cancelled"}};
+    }
   }
 }
 

@@ -1,11 +1,13 @@
 #include "server/startup.hpp"
 
+#include <sys/resource.h>
 #include <unistd.h>
 
 #ifdef __GLIBC__
 #include <malloc.h>
 #endif
 
+#include <climits>
 #include <csignal>
 #include <cstring>
 #include <cstdio>
@@ -84,6 +86,24 @@ BindOutcome bind_listener(asio::io_context& ioc, const std::string& host, std::u
 
 fs::path state_dir_for(const fs::path& home) { return home / ".quor" / "cutrelay"; }
 
+std::optional<std::uint64_t> raise_descriptor_limit() {
+  rlimit limit{};
+  if (::getrlimit(RLIMIT_NOFILE, &limit) != 0) return std::nullopt;
+  rlim_t target = limit.rlim_max;
+  // Children inherit the limit; some old tools walk every descriptor number up to it.
+  constexpr rlim_t kEnough = 65536;
+  if (target == RLIM_INFINITY || target > kEnough) target = kEnough;
+#if defined(__APPLE__)
+  if (target > OPEN_MAX) target = OPEN_MAX;
+#endif
+  if (limit.rlim_cur != RLIM_INFINITY && limit.rlim_cur < target) {
+    rlimit raised{target, limit.rlim_max};
+    if (::setrlimit(RLIMIT_NOFILE, &raised) == 0) limit.rlim_cur = target;
+  }
+  return static_cast<std::uint64_t>(limit.rlim_cur);
+}
+
+
 std::string make_token() {
   constexpr std::string_view kAlphabet =
       "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
@@ -143,6 +163,7 @@ int run_bridge(int argc, char** argv) {
     return 0;
   }
 
+  raise_descriptor_limit();
   const unsigned threads = std::max(1u, std::thread::hardware_concurrency());
   WorkerPool pool(threads);
   asio::io_context& ioc = pool.context(0);

@@ -47,6 +47,12 @@ json connection_info(std::uint16_t port, const std::string& token);
 void write_connection_file(const std::filesystem::path& dir, std::uint16_t port,
                            const std::string& token);
 
+// Raises the soft limit on open descriptors towards the hard one (at most 65536; on macOS
+// at most OPEN_MAX, the most setrlimit accepts there), so that a default as low as macOS's
+// 256 does not cap how many agents and plug-ins can be connected. Returns the soft limit
+// in force afterwards, or nothing when it cannot be read.
+std::optional<std::uint64_t> raise_descriptor_limit();
+
 // The whole program; returns the process exit status.
 int run_bridge(int argc, char** argv);
 
