@@ -42,6 +42,11 @@ struct BridgeState {
   std::chrono::milliseconds handshake_timeout = kHandshakeTimeout;
 
   std::uint16_t port = 0;
+
+  // Whether agents must send "Authorization: Bearer <token>" to /command and /mcp
+  // (QUOR_REQUIRE_AGENT_TOKEN=1 or --require-agent-token). Off by default: any local
+  // process may run commands.
+  bool require_agent_token = false;
 };
 
 using StatePtr = std::shared_ptr<BridgeState>;

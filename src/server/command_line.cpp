@@ -30,6 +30,8 @@ CommandLine parse_command_line(std::span<const std::string_view> args) {
       if (has_value) ++i;
     } else if (arg.starts_with(kPortEq)) {
       result.port = parse_port(arg.substr(kPortEq.size())).value_or(0);
+    } else if (arg == "--require-agent-token") {
+      result.require_agent_token = true;
     }
   }
   return result;

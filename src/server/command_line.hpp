@@ -9,6 +9,7 @@ namespace cutrelay {
 struct CommandLine {
   std::uint16_t port = 0;  // 0 lets the system pick a free port
   bool version = false;    // "--version" was seen: print the version line and exit
+  bool require_agent_token = false;  // "--require-agent-token": agents must send the token
 };
 
 // An optional leading '+' and one or more ASCII digits worth at most 65535.

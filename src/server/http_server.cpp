@@ -31,6 +31,7 @@
 #include "server/command_endpoint.hpp"
 #include "server/mcp_endpoint.hpp"
 #include "server/request_guard.hpp"
+#include "common/crypto.hpp"
 #include "common/log.hpp"
 #include "hub/plugin_hub.hpp"
 #include "common/async.hpp"
@@ -211,6 +212,26 @@ std::optional<CountedConnection> admit(const std::shared_ptr<ConnectionCounts>& 
   return std::nullopt;
 }
 
+// Whether the request carries "Authorization: Bearer <token>" with the bridge's token (the
+// scheme's case is not significant).
+bool has_bearer_token(std::optional<std::string_view> authorization, std::string_view token) {
+  if (!authorization) return false;
+  constexpr std::string_view kScheme = "Bearer ";
+  if (authorization->size() < kScheme.size() ||
+      !beast::iequals(authorization->substr(0, kScheme.size()), kScheme)) {
+    return false;
+  }
+  return constant_time_equal(authorization->substr(kScheme.size()), token);
+}
+
+HttpReply bearer_required() {
+  HttpReply reply = text_reply(
+      401, "This bridge requires the header Authorization: Bearer <token>, with the token of "
+           "~/.quor/cutrelay/connection.json.");
+  reply.headers.emplace_back("WWW-Authenticate", "Bearer");
+  return reply;
+}
+
 HttpReply too_many_connections() {
   HttpReply reply = text_reply(
       503, "The bridge has as many connections open as it can take; close idle ones and retry.");
@@ -290,10 +311,14 @@ asio::awaitable<void> serve_connection(StatePtr state, beast::tcp_stream stream,
     if (path == "/" || path == "/command" || path == "/mcp") {
       // Decided now: `path` views the header, which the body parser below takes over.
       const bool mcp_route = path == "/mcp";
-      // Requests from web pages, and requests past the connection cap, are refused before
-      // their body is even read.
+      // Requests from web pages, requests without the token when one is required, and
+      // requests past the connection cap are refused before their body is even read.
       std::optional<HttpReply> refusal = guard_request(header_value(request, http::field::host),
                                                        header_value(request, http::field::origin));
+      if (!refusal && state->require_agent_token &&
+          !has_bearer_token(header_value(request, http::field::authorization), state->token)) {
+        refusal = bearer_required();
+      }
       if (!refusal && counted.squeezed()) {
         refusal = too_many_connections();
         keep_alive = false;

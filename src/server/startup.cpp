@@ -16,6 +16,8 @@
 #include <thread>
 #include <vector>
 
+#include <boost/beast/core/string.hpp>
+
 #include "catalog/catalog.hpp"
 #include "common/crypto.hpp"
 #include "common/files.hpp"
@@ -103,6 +105,15 @@ std::optional<std::uint64_t> raise_descriptor_limit() {
   return static_cast<std::uint64_t>(limit.rlim_cur);
 }
 
+bool agent_token_required(bool switch_given, const char* env_value) {
+  if (switch_given) return true;
+  if (env_value == nullptr) return false;
+  const std::string_view value = trim(env_value, kAsciiSpace);
+  for (std::string_view on : {"1", "true", "yes", "on"}) {
+    if (boost::beast::iequals(value, on)) return true;
+  }
+  return false;
+}
 
 std::string make_token() {
   constexpr std::string_view kAlphabet =
@@ -186,6 +197,8 @@ int run_bridge(int argc, char** argv) {
   state->token = load_or_create_token(dir);
   state->data_dir = dir;
   state->port = port;
+  state->require_agent_token =
+      agent_token_required(options.require_agent_token, std::getenv("QUOR_REQUIRE_AGENT_TOKEN"));
 
   write_connection_file(dir, port, state->token);
 

@@ -53,6 +53,10 @@ void write_connection_file(const std::filesystem::path& dir, std::uint16_t port,
 // in force afterwards, or nothing when it cannot be read.
 std::optional<std::uint64_t> raise_descriptor_limit();
 
+// Whether agents must present the token: the switch, or QUOR_REQUIRE_AGENT_TOKEN set to 1
+// (or true, yes, on, in any case).
+bool agent_token_required(bool switch_given, const char* env_value);
+
 // The whole program; returns the process exit status.
 int run_bridge(int argc, char** argv);
 

@@ -345,6 +345,40 @@ TEST_F(Endpoint, HealthAndCommandsAnswerLoopbackHostsOnly) {
   }
 }
 
+// By default any local process may run commands. With the opt-in, /command, / and /mcp
+// want "Authorization: Bearer <token>"; /health and the plug-ins' /ws are as before.
+TEST(AgentToken, RequiredWhenAskedForByVariableOrSwitch) {
+  const std::vector<BridgeOptions> variants = {
+      BridgeOptions{.env = {{"QUOR_REQUIRE_AGENT_TOKEN", "1"}}},
+      BridgeOptions{.args = {"--require-agent-token"}},
+  };
+  for (const BridgeOptions& options : variants) {
+    BridgeProcess own(options);
+    const std::string token = own.token();
+    const Headers json_type = {{"Content-Type", "application/json"}};
+    const auto post = [&](const std::string& target, Headers headers) {
+      headers.insert(headers.end(), json_type.begin(), json_type.end());
+      return http_request(own.port(), verb::post, target, R"({"command":"describe"})", headers);
+    };
+    for (const std::string target : {"/command", "/", "/mcp"}) {
+      const HttpResult missing = post(target, {});
+      EXPECT_EQ(missing.status, 401u) << target;
+      EXPECT_EQ(missing.headers.count("www-authenticate") ? missing.headers.at("www-authenticate") : "", "Bearer") << target;
+      EXPECT_EQ(post(target, {{"Authorization", "Bearer " + token + "x"}}).status, 401u) << target;
+      EXPECT_EQ(post(target, {{"Authorization", token}}).status, 401u) << target;
+      EXPECT_EQ(post(target, {{"Authorization", "Basic " + token}}).status, 401u) << target;
+    }
+    EXPECT_EQ(post("/command", {{"Authorization", "Bearer " + token}}).status, 200u);
+    EXPECT_EQ(post("/command", {{"Authorization", "bearer " + token}}).status, 200u);
+    EXPECT_NE(post("/mcp", {{"Authorization", "Bearer " + token}}).status, 401u);
+    EXPECT_EQ(http_request(own.port(), verb::get, "/health").status, 200u);
+    FakePlugin plugin(own.port(), token);
+    EXPECT_TRUE(plugin.wait_welcome());
+  }
+  BridgeProcess open_by_default(BridgeOptions{.env = {{"QUOR_REQUIRE_AGENT_TOKEN", std::nullopt}}});
+  EXPECT_EQ(post_command(open_by_default.port(), {{"command", "describe"}}).at("success"), true);
+}
+
 #ifdef __linux__
 std::set<long> open_descriptors(int pid) {
   std::set<long> fds;

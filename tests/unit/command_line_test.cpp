@@ -1,4 +1,5 @@
 #include "server/command_line.hpp"
+#include "server/startup.hpp"
 
 #include <gtest/gtest.h>
 
@@ -62,6 +63,21 @@ TEST(CommandLineRules, VersionStopsReadingUnlessConsumedAsPortValue) {
   // The word after a consumed value is read as an option again.
   EXPECT_EQ(parse({"--port", "--port", "7000"}).port, 0);
   EXPECT_EQ(parse({"--port", "x", "--port", "7000"}).port, 7000);
+}
+
+TEST(CommandLineRules, RequireAgentTokenSwitch) {
+  EXPECT_FALSE(parse({}).require_agent_token);
+  EXPECT_TRUE(parse({"--require-agent-token"}).require_agent_token);
+  EXPECT_TRUE(parse({"--port", "9", "--require-agent-token"}).require_agent_token);
+  EXPECT_FALSE(parse({"--require-agent-tokens"}).require_agent_token);
+  EXPECT_FALSE(parse({"--port", "--require-agent-token"}).require_agent_token);  // the port's value
+}
+
+TEST(CommandLineRules, RequireAgentTokenFromTheEnvironment) {
+  EXPECT_TRUE(agent_token_required(true, nullptr));
+  EXPECT_FALSE(agent_token_required(false, nullptr));
+  for (const char* on : {"1", "true", "YES", " on "}) EXPECT_TRUE(agent_token_required(false, on)) << on;
+  for (const char* off : {"", "0", "false", "no", "2"}) EXPECT_FALSE(agent_token_required(false, off)) << off;
 }
 
 }  // namespace
