@@ -6,6 +6,15 @@
 // CEP's evalScript. CEP evaluates scripts one at a time in the order they were asked for;
 // this side never waits for one answer before passing on the next call.
 //
+// The helper never gives its token to whoever listens on the port in connection.json: it
+// dials /ws?nonce=<a fresh nonce of its own>, and the bridge answers first with
+// {type: "challenge", nonce, proof}, proof being HMAC-SHA-256 keyed by the token over
+// "quor-bridge-proof\n<port>\n<our nonce>\n<its nonce>". Only when that checks out does the
+// helper say hello, with its own proof over "quor-plugin-proof\n<port>\n<its nonce>\n<our
+// nonce>", and only then does it answer anything. Otherwise it closes the socket and tries
+// again later with its back-off. Node's crypto (CEP runs Node.js) makes the nonce and the
+// proofs.
+//
 // Written for the oldest browser CEP 9 ships (Chromium 61): no optional chaining.
 //
 // The simulator in sim/ loads this file unmodified; the internals are exported when a
@@ -13,6 +22,7 @@
 
 "use strict";
 
+const crypto = require("crypto");
 const fs = require("fs");
 const os = require("os");
 const path = require("path");
@@ -21,11 +31,14 @@ const HELPER_VERSION = "0.1.0";
 const PROTOCOL = 1;
 const MAX_BACKOFF_MS = 5000;
 const NON_JSON_PREVIEW = 500;
+// How long an open socket may take to bring the bridge's proof.
+const CHALLENGE_TIMEOUT_MS = 10000;
 
 const conn = {
   socket: null,
   backoff: 1000,
   timer: null,
+  challengeTimeoutMs: CHALLENGE_TIMEOUT_MS,
 };
 
 function nonEmpty(v) {
@@ -45,6 +58,35 @@ function readConnectionFile() {
     // no usable file: the caller retries later
   }
   return null;
+}
+
+/** A handshake proof: HMAC-SHA-256 keyed by the token over the label, the port and the two nonces. */
+function handshakeProof(label, token, port, first, second) {
+  return crypto.createHmac("sha256", token).update(label + "\n" + port + "\n" + first + "\n" + second, "utf8").digest("hex");
+}
+
+/** Equality of two texts in time that does not depend on where they differ. */
+function sameText(a, b) {
+  if (typeof a !== "string" || a.length !== b.length) return false;
+  let diff = 0;
+  for (let i = 0; i < a.length; i++) diff |= a.charCodeAt(i) ^ b.charCodeAt(i);
+  return diff === 0;
+}
+
+/**
+ * The helper's proof when `data` is the bridge's challenge with a valid proof over
+ * `nonce`, else null.
+ */
+function answerChallenge(data, token, port, nonce) {
+  let msg;
+  try {
+    msg = JSON.parse(typeof data === "string" ? data : String(data));
+  } catch (e) {
+    return null;
+  }
+  if (!msg || msg.type !== "challenge" || typeof msg.nonce !== "string") return null;
+  if (!sameText(msg.proof, handshakeProof("quor-bridge-proof", token, port, nonce, msg.nonce))) return null;
+  return handshakeProof("quor-plugin-proof", token, port, msg.nonce, nonce);
 }
 
 /** Evaluates ExtendScript; resolves with CEP's answer text (never rejects). */
@@ -151,21 +193,47 @@ function connect() {
     scheduleReconnect();
     return;
   }
+  const port = String(file.port);
+  const token = String(file.token);
+  const nonce = crypto.randomBytes(32).toString("hex");
   let ws;
   try {
-    ws = new WebSocket("ws://127.0.0.1:" + String(file.port) + "/ws?token=" + encodeURIComponent(String(file.token)));
+    ws = new WebSocket("ws://127.0.0.1:" + port + "/ws?nonce=" + nonce);
   } catch (e) {
     scheduleReconnect();
     return;
   }
   conn.socket = ws;
-  ws.onopen = () => {
-    conn.backoff = 1000;
-    helloMessage().then((hello) => { send(hello, ws); });
+  let verified = false;
+  let challengeTimer = null;
+  // The peer did not prove it knows the token: it gets nothing, and the close retries.
+  const refuse = () => {
+    if (verified || ws.readyState > 1) return;
+    console.log("[quor] the process on port " + port + " does not know the token");
+    try { ws.close(); } catch (e) { /* already going */ }
   };
-  ws.onmessage = (event) => { handleMessage(event ? event.data : undefined, ws); };
+  ws.onopen = () => {
+    challengeTimer = setTimeout(refuse, conn.challengeTimeoutMs);
+  };
+  ws.onmessage = (event) => {
+    const data = event ? event.data : undefined;
+    if (verified) {
+      handleMessage(data, ws);
+      return;
+    }
+    const proof = answerChallenge(data, token, port, nonce);
+    if (proof === null) {
+      refuse();
+      return;
+    }
+    verified = true;
+    clearTimeout(challengeTimer);
+    conn.backoff = 1000;
+    helloMessage().then((hello) => { send(Object.assign(hello, { proof }), ws); });
+  };
   ws.onerror = () => { /* a close follows */ };
   ws.onclose = () => {
+    clearTimeout(challengeTimer);
     if (conn.socket === ws) conn.socket = null;
     scheduleReconnect();
   };
@@ -176,6 +244,6 @@ connect();
 if (typeof module !== "undefined" && module && module.exports) {
   module.exports = {
     HELPER_VERSION, PROTOCOL, conn, readConnectionFile, connectionFilePath, dispatchScript, parseAnswer,
-    runCall, helloMessage, handleMessage, connect, send,
+    runCall, helloMessage, handleMessage, connect, send, handshakeProof, answerChallenge,
   };
 }

@@ -1,10 +1,11 @@
 'use strict';
 // Loads the real uxp-plugin/index.js, unmodified, into its own vm context with what UXP
-// gives a panel script: require("premierepro" | "uxp" | "fs" | "os"), WebSocket, timers,
-// console and the panel document. Node's own globals (process, Buffer, …) are absent, as
+// gives a panel script: require("premierepro" | "uxp" | "fs" | "os"), WebSocket, crypto,
+// timers, console and the panel document. Node's own globals (process, Buffer, …) are absent, as
 // they are in UXP.
 
 const fs = require('fs');
+const nodeCrypto = require('crypto');
 const path = require('path');
 const vm = require('vm');
 const { createFs, createOs, createUxp } = require('./uxp');
@@ -13,6 +14,32 @@ const { createDocument } = require('./dom');
 const { createTimers, commonJsScope } = require('./sandbox');
 
 const DEFAULT_PLUGIN_DIR = path.join(__dirname, '..', 'uxp-plugin');
+
+const INTEGER_ARRAYS = ['Int8Array', 'Uint8Array', 'Uint8ClampedArray', 'Int16Array', 'Uint16Array', 'Int32Array',
+  'Uint32Array', 'BigInt64Array', 'BigUint64Array'];
+
+/**
+ * UXP's global `crypto` (Adobe's UXP reference, Global Members > Crypto, "Since: UXP v6.2"):
+ * getRandomValues and randomUUID, nothing else (no `subtle`). Bytes come from Node's
+ * secure random source. As documented, an array that is not an integer TypedArray is a
+ * TypeError and one over 65,536 bytes a QuotaExceededError.
+ */
+function createCrypto() {
+  return {
+    getRandomValues(array) {
+      const kind = array && Object.prototype.toString.call(array).slice(8, -1);
+      if (!INTEGER_ARRAYS.includes(kind)) throw new TypeError('getRandomValues needs an integer-based TypedArray');
+      if (array.byteLength > 65536) {
+        const e = new Error(`The ArrayBufferView's byte length (${array.byteLength}) exceeds the number of bytes of entropy available via this API (65536)`);
+        e.name = 'QuotaExceededError';
+        throw e;
+      }
+      nodeCrypto.randomFillSync(array);
+      return array;
+    },
+    randomUUID: () => nodeCrypto.randomUUID(),
+  };
+}
 
 /**
  * @param {object} options
@@ -60,6 +87,7 @@ function loadPlugin(options) {
     // The bridge counts a simulated Premiere as installed and running, and finds the
     // simulator's own export presets (sim/presets) beside the machine's.
     WebSocket: createWebSocketClass(sockets, { simulator: true, presetFolders: [path.join(__dirname, 'presets')] }),
+    crypto: createCrypto(),
     document,
     ...scope,
   };

@@ -3214,11 +3214,120 @@ handlers.eval = async (args) => {
 };
 
 // ---------------------------------------------------------------------------------------
+// SHA-256 (FIPS 180-4) and HMAC-SHA-256 (RFC 2104) for the handshake with the bridge. UXP
+// offers secure random numbers (crypto.getRandomValues, UXP 6.2) but no digest, so these
+// are written out here; tests check them against Node's crypto.
+
+const SHA256_K = [
+  0x428a2f98, 0x71374491, 0xb5c0fbcf, 0xe9b5dba5, 0x3956c25b, 0x59f111f1, 0x923f82a4, 0xab1c5ed5,
+  0xd807aa98, 0x12835b01, 0x243185be, 0x550c7dc3, 0x72be5d74, 0x80deb1fe, 0x9bdc06a7, 0xc19bf174,
+  0xe49b69c1, 0xefbe4786, 0x0fc19dc6, 0x240ca1cc, 0x2de92c6f, 0x4a7484aa, 0x5cb0a9dc, 0x76f988da,
+  0x983e5152, 0xa831c66d, 0xb00327c8, 0xbf597fc7, 0xc6e00bf3, 0xd5a79147, 0x06ca6351, 0x14292967,
+  0x27b70a85, 0x2e1b2138, 0x4d2c6dfc, 0x53380d13, 0x650a7354, 0x766a0abb, 0x81c2c92e, 0x92722c85,
+  0xa2bfe8a1, 0xa81a664b, 0xc24b8b70, 0xc76c51a3, 0xd192e819, 0xd6990624, 0xf40e3585, 0x106aa070,
+  0x19a4c116, 0x1e376c08, 0x2748774c, 0x34b0bcb5, 0x391c0cb3, 0x4ed8aa4a, 0x5b9cca4f, 0x682e6ff3,
+  0x748f82ee, 0x78a5636f, 0x84c87814, 0x8cc70208, 0x90befffa, 0xa4506ceb, 0xbef9a3f7, 0xc67178f2,
+];
+
+/** @param {number} x @param {number} n */
+function rotr(x, n) {
+  return (x >>> n) | (x << (32 - n));
+}
+
+/** @param {ArrayLike<number>} bytes @returns {Uint8Array} the 32-byte digest */
+function sha256(bytes) {
+  const h = [0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a, 0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19];
+  const length = bytes.length;
+  // The message, a 1 bit, zeros, then its length in bits as a 64-bit big-endian number.
+  const padded = new Uint8Array(Math.ceil((length + 9) / 64) * 64);
+  padded.set(bytes);
+  padded[length] = 0x80;
+  const bits = length * 8;
+  const high = Math.floor(bits / 0x100000000);
+  for (let i = 0; i < 4; i++) {
+    padded[padded.length - 8 + i] = (high >>> (24 - 8 * i)) & 0xff;
+    padded[padded.length - 4 + i] = (bits >>> (24 - 8 * i)) & 0xff;
+  }
+  const w = new Int32Array(64);
+  for (let block = 0; block < padded.length; block += 64) {
+    for (let t = 0; t < 16; t++) {
+      const i = block + 4 * t;
+      w[t] = (padded[i] << 24) | (padded[i + 1] << 16) | (padded[i + 2] << 8) | padded[i + 3];
+    }
+    for (let t = 16; t < 64; t++) {
+      const s0 = rotr(w[t - 15], 7) ^ rotr(w[t - 15], 18) ^ (w[t - 15] >>> 3);
+      const s1 = rotr(w[t - 2], 17) ^ rotr(w[t - 2], 19) ^ (w[t - 2] >>> 10);
+      w[t] = (w[t - 16] + s0 + w[t - 7] + s1) | 0;
+    }
+    let [a, b, c, d, e, f, g, hh] = h;
+    for (let t = 0; t < 64; t++) {
+      const t1 = (hh + (rotr(e, 6) ^ rotr(e, 11) ^ rotr(e, 25)) + ((e & f) ^ (~e & g)) + SHA256_K[t] + w[t]) | 0;
+      const t2 = ((rotr(a, 2) ^ rotr(a, 13) ^ rotr(a, 22)) + ((a & b) ^ (a & c) ^ (b & c))) | 0;
+      hh = g; g = f; f = e; e = (d + t1) | 0;
+      d = c; c = b; b = a; a = (t1 + t2) | 0;
+    }
+    h[0] = (h[0] + a) | 0; h[1] = (h[1] + b) | 0; h[2] = (h[2] + c) | 0; h[3] = (h[3] + d) | 0;
+    h[4] = (h[4] + e) | 0; h[5] = (h[5] + f) | 0; h[6] = (h[6] + g) | 0; h[7] = (h[7] + hh) | 0;
+  }
+  const out = new Uint8Array(32);
+  for (let i = 0; i < 32; i++) out[i] = (h[i >> 2] >>> (24 - 8 * (i & 3))) & 0xff;
+  return out;
+}
+
+/** @param {ArrayLike<number>} key @param {ArrayLike<number>} data @returns {Uint8Array} */
+function hmacSha256(key, data) {
+  const block = new Uint8Array(64);
+  block.set(key.length > 64 ? sha256(key) : key);
+  const inner = new Uint8Array(64 + data.length);
+  const outer = new Uint8Array(64 + 32);
+  for (let i = 0; i < 64; i++) {
+    inner[i] = block[i] ^ 0x36;
+    outer[i] = block[i] ^ 0x5c;
+  }
+  inner.set(data, 64);
+  outer.set(sha256(inner), 64);
+  return sha256(outer);
+}
+
+/** The UTF-8 bytes of a text (a lone surrogate becomes U+FFFD, as TextEncoder does). @param {string} text */
+function utf8Bytes(text) {
+  /** @type {number[]} */
+  const out = [];
+  for (const ch of text) {
+    let c = /** @type {number} */ (ch.codePointAt(0));
+    if (c >= 0xd800 && c <= 0xdfff) c = 0xfffd;
+    if (c < 0x80) out.push(c);
+    else if (c < 0x800) out.push(0xc0 | (c >> 6), 0x80 | (c & 0x3f));
+    else if (c < 0x10000) out.push(0xe0 | (c >> 12), 0x80 | ((c >> 6) & 0x3f), 0x80 | (c & 0x3f));
+    else out.push(0xf0 | (c >> 18), 0x80 | ((c >> 12) & 0x3f), 0x80 | ((c >> 6) & 0x3f), 0x80 | (c & 0x3f));
+  }
+  return out;
+}
+
+/** @param {ArrayLike<number>} bytes */
+function toHex(bytes) {
+  let out = "";
+  for (let i = 0; i < bytes.length; i++) out += (bytes[i] < 16 ? "0" : "") + bytes[i].toString(16);
+  return out;
+}
+
+// ---------------------------------------------------------------------------------------
 // Connection to the bridge
+//
+// The plug-in never gives its token to whoever listens on the port in connection.json: it
+// dials /ws?nonce=<its own fresh nonce>, the bridge answers first with
+// {type: "challenge", nonce, proof}, proof being HMAC-SHA-256 keyed by the token over
+// "quor-bridge-proof\n<port>\n<our nonce>\n<its nonce>". Only when that checks out does the
+// plug-in say hello, with its own proof over "quor-plugin-proof\n<port>\n<its nonce>\n<our
+// nonce>", and only then does it answer anything. A process that does not know the token
+// (another program that took the port after the bridge went away) gets nothing and runs
+// nothing: the socket is closed and retried later with the usual back-off.
 
 // A socket still connecting after this long is given up and retried: a loopback bridge
 // answers at once, so a hang means a stuck socket, which would otherwise block every retry.
 const CONNECT_TIMEOUT_MS = 10000;
+// How long an open socket may take to bring the bridge's proof.
+const CHALLENGE_TIMEOUT_MS = 10000;
 
 const conn = {
   /** @type {WebSocket | null} */
@@ -3230,7 +3339,38 @@ const conn = {
   /** @type {any} */
   connectTimer: null,
   connectTimeoutMs: CONNECT_TIMEOUT_MS,
+  challengeTimeoutMs: CHALLENGE_TIMEOUT_MS,
 };
+
+/** A fresh nonce: 32 bytes from UXP's secure random source, in hexadecimal. */
+function newNonce() {
+  const bytes = new Uint8Array(32);
+  try {
+    crypto.getRandomValues(bytes);
+  } catch (e) {
+    // Only a runtime without crypto gets here. The nonce need not be secret, only unlikely
+    // to repeat; the token stays the secret either way.
+    for (let i = 0; i < bytes.length; i++) bytes[i] = Math.floor(Math.random() * 256);
+  }
+  return toHex(bytes);
+}
+
+/**
+ * A handshake proof: HMAC-SHA-256 keyed by the token over the label, the port and the two
+ * nonces, each on its own line.
+ * @param {string} label @param {string} token @param {string} port @param {string} first @param {string} second
+ */
+function handshakeProof(label, token, port, first, second) {
+  return toHex(hmacSha256(utf8Bytes(token), utf8Bytes(label + "\n" + port + "\n" + first + "\n" + second)));
+}
+
+/** Equality of two texts in time that does not depend on where they differ. @param {any} a @param {string} b */
+function sameText(a, b) {
+  if (typeof a !== "string" || a.length !== b.length) return false;
+  let diff = 0;
+  for (let i = 0; i < a.length; i++) diff |= a.charCodeAt(i) ^ b.charCodeAt(i);
+  return diff === 0;
+}
 
 /** @param {any} v */
 function nonEmpty(v) {
@@ -3302,35 +3442,66 @@ function connect() {
       return;
     }
     const port = String(file.port);
-    const url = "ws://127.0.0.1:" + port + "/ws?token=" + encodeURIComponent(String(file.token));
+    const token = String(file.token);
+    const nonce = newNonce();
     // The runtime takes the URL alone, like any WebSocket; the UXP typings list `protocols` as required.
-    const ws = new (/** @type {new (url: string) => WebSocket} */ (/** @type {unknown} */ (WebSocket)))(url);
+    const ws = new (/** @type {new (url: string) => WebSocket} */ (/** @type {unknown} */ (WebSocket)))(
+      "ws://127.0.0.1:" + port + "/ws?nonce=" + nonce);
     setStatus("wait", "Connecting to bridge on port " + port + "…");
     conn.socket = ws;
-    /** Forgets this socket (once) and retries with back-off. */
+    let verified = false;
+    /** Forgets this socket (once), closes it and retries with back-off. */
     const lost = () => {
       if (conn.socket !== ws) return;
       conn.socket = null;
       clearConnectTimer();
+      try { ws.close(); } catch (e) { /* already going */ }
       setStatus("wait", "Disconnected — retrying…");
       scheduleReconnect();
+    };
+    /** The peer did not prove it knows the token: it gets nothing more. */
+    const refuse = () => {
+      if (conn.socket !== ws) return;
+      log("the process on port " + port + " does not know the token");
+      lost();
     };
     clearConnectTimer();
     conn.connectTimer = setTimeout(() => {
       conn.connectTimer = null;
       if (conn.socket !== ws || ws.readyState !== 0) return;
       log("connect timed out");
-      try { ws.close(); } catch (e) { /* already going */ }
       lost();
     }, conn.connectTimeoutMs);
     ws.onopen = () => {
       clearConnectTimer();
+      conn.connectTimer = setTimeout(() => {
+        conn.connectTimer = null;
+        if (!verified) refuse();
+      }, conn.challengeTimeoutMs);
+    };
+    ws.onmessage = (event) => {
+      const data = event ? event.data : undefined;
+      if (verified) {
+        handleMessage(data);
+        return;
+      }
+      /** @type {any} */
+      let msg = null;
+      try { msg = JSON.parse(typeof data === "string" ? data : String(data)); } catch (e) { msg = null; }
+      const expected = msg && msg.type === "challenge" && typeof msg.nonce === "string"
+        ? handshakeProof("quor-bridge-proof", token, port, nonce, msg.nonce) : "";
+      if (!expected || !sameText(msg.proof, expected)) {
+        refuse();
+        return;
+      }
+      verified = true;
+      clearConnectTimer();
       conn.backoff = 1000;
       setStatus("ok", "Connected (port " + port + ")");
       log("connected");
-      helloFields().then(send, () => undefined);
+      const proof = handshakeProof("quor-plugin-proof", token, port, msg.nonce, nonce);
+      helloFields().then((fields) => send(Object.assign(fields, { proof })), () => undefined);
     };
-    ws.onmessage = (event) => { handleMessage(event ? event.data : undefined); };
     // A close normally follows an error, but not every runtime sends one after a failed
     // attempt; both lead to one retry (the schedule ignores a second request).
     ws.onclose = lost;
@@ -3445,5 +3616,6 @@ if (typeof module !== "undefined" && module && module.exports) {
     timelineClips, partnersOf, targetSet, withSelection,
     componentsOf, findComponent, findParam, dbToLevel, levelToDb, toParamValue, keyTicks,
     helloFields, readConnectionFile, connectionFileCandidates, connect, send, runVerb, handleMessage,
+    sha256, hmacSha256, utf8Bytes, toHex, newNonce, handshakeProof,
   };
 }

@@ -2,12 +2,13 @@
 // The simulated CEP runtime for the helper extension: it reads CSXS/manifest.xml, loads
 // the ScriptPath (host.jsx) into the ExtendScript engine, and runs the page script
 // (main.js) in its own vm context with what a CEP page started with --enable-nodejs and
-// --mixed-context has: window.__adobe_cep__.evalScript, require("fs" | "os" | "path"),
+// --mixed-context has: window.__adobe_cep__.evalScript, require("crypto" | "fs" | "os" | "path"),
 // WebSocket, timers and console.
 //
 // evalScript is asynchronous for the page, as in CEP: scripts are queued and evaluated one
 // at a time in the order asked for, each callback running after its script has finished.
 
+const nodeCrypto = require('crypto');
 const fs = require('fs');
 const nodeOs = require('os');
 const path = require('path');
@@ -125,7 +126,8 @@ function loadHelper(options) {
   // -- the page -----------------------------------------------------------------------
   const timers = createTimers();
   const os = Object.assign({}, nodeOs, { homedir: () => options.home });
-  const modules = { fs, os, path };
+  // Node's own modules, as --enable-nodejs gives them (the helper uses these four).
+  const modules = { crypto: nodeCrypto, fs, os, path };
   const sockets = new Set();
   const scope = commonJsScope(modules);
   const sandbox = {

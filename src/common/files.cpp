@@ -4,31 +4,54 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <cstring>
 #include <fstream>
 
 namespace cutrelay {
 
-bool write_private_file(const std::filesystem::path& path, std::string_view bytes) {
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-  if (fd < 0) return false;
-  bool ok = true;
+std::optional<std::string> replace_file(const std::filesystem::path& path, std::string_view bytes,
+                                        unsigned mode) {
+  static std::atomic<unsigned> next_temp{0};
+  const auto failure = [&path](const char* what, int err) {
+    return std::string(what) + " " + path.string() + ": " + std::strerror(err);
+  };
+  std::filesystem::path temp = path;
+  temp += ".tmp-" + std::to_string(::getpid()) + "-" + std::to_string(next_temp++);
+  const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                        static_cast<mode_t>(mode));
+  if (fd < 0) return failure("cannot write", errno);
   const char* p = bytes.data();
   std::size_t left = bytes.size();
-  while (left > 0) {
+  int err = 0;
+  while (left > 0 && err == 0) {
     const ssize_t n = ::write(fd, p, left);
     if (n < 0) {
-      if (errno == EINTR) continue;
-      ok = false;
-      break;
+      if (errno != EINTR) err = errno;
+      continue;
     }
     p += n;
     left -= static_cast<std::size_t>(n);
   }
-  // An existing file keeps its old mode through O_TRUNC; narrow it as well.
-  if (::fchmod(fd, 0600) != 0) ok = false;
-  if (::close(fd) != 0) ok = false;
-  return ok;
+  if (::close(fd) != 0 && err == 0) err = errno;
+  // rename() replaces whatever is at `path`, a symbolic link included, without following it.
+  if (err == 0 && ::rename(temp.c_str(), path.c_str()) != 0) err = errno;
+  if (err == 0) return std::nullopt;
+  ::unlink(temp.c_str());
+  return failure("cannot write", err);
+}
+
+bool write_private_file(const std::filesystem::path& path, std::string_view bytes) {
+  return !replace_file(path, bytes, 0600);
+}
+
+std::error_code make_own_directory(const std::filesystem::path& dir) {
+  struct stat st {};
+  if (::lstat(dir.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) ::unlink(dir.c_str());
+  std::error_code ec;
+  std::filesystem::create_directories(dir, ec);
+  return ec;
 }
 
 std::optional<std::string> read_file(const std::filesystem::path& path, std::size_t limit) {

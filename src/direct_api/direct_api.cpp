@@ -8,7 +8,6 @@
 #include <boost/asio/connect.hpp>
 #include <boost/asio/ip/address.hpp>
 #include <boost/asio/ip/tcp.hpp>
-#include <boost/asio/read.hpp>
 #include <boost/asio/steady_timer.hpp>
 #include <boost/asio/strand.hpp>
 #include <boost/asio/this_coro.hpp>
@@ -149,8 +148,18 @@ asio::awaitable<DirectApiResult> talk(Connection& c, std::string host_port, std:
     co_return DirectApiResult::fail(ec.message());
   }
   std::string received;
-  auto [ec, n] = co_await asio::async_read(c.socket, asio::dynamic_buffer(received), nothrow);
-  if (ec && ec != asio::error::eof) co_return DirectApiResult::fail(ec.message());
+  for (;;) {
+    const std::size_t old = received.size();
+    received.resize(old + 65536);
+    auto [ec, n] = co_await c.socket.async_read_some(asio::buffer(received.data() + old, 65536), nothrow);
+    received.resize(old + n);
+    if (ec == asio::error::eof) break;
+    if (ec) co_return DirectApiResult::fail(ec.message());
+    if (received.size() > kMaxDirectApiAnswer) {
+      co_return DirectApiResult::fail("Quor Bridge's answer is larger than " +
+                                      std::to_string(kMaxDirectApiAnswer >> 20) + " MiB");
+    }
+  }
   co_return read_direct_api_answer(received);
 }
 

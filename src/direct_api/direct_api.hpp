@@ -17,6 +17,10 @@ inline constexpr std::string_view kDirectApiUrlVar = "QUOR_DIRECT_API_URL";
 inline constexpr std::string_view kDirectApiTokenVar = "QUOR_BRIDGE_TOKEN";
 inline constexpr std::string_view kDirectApiTokenHeader = "X-Quor-Bridge-Token";
 
+// The most an answer may hold, head and body: far more than a capture of a 5K window, and
+// a bound on what a server that never stops sending can make the bridge hold.
+inline constexpr std::size_t kMaxDirectApiAnswer = 64u << 20;
+
 // A value or the text of what went wrong.
 struct DirectApiResult {
   std::optional<json> value;
@@ -53,7 +57,8 @@ DirectApiResult read_direct_api_answer(std::string_view received);
 // (only ever shorter), so tests of a silent server need not wait a minute.
 std::chrono::milliseconds direct_api_time_limit();
 
-// Sends one command and returns the parsed answer (with a JSON `output` string parsed).
+// Sends one command and returns the parsed answer (with a JSON `output` string parsed). An
+// answer over kMaxDirectApiAnswer fails, and its connection is dropped at once.
 boost::asio::awaitable<DirectApiResult> direct_api_call(std::string command, json args);
 
 }  // namespace cutrelay

@@ -95,6 +95,11 @@ json snapshot_answer(const json& window, const json& capture) {
   return answer;
 }
 
+std::chrono::milliseconds settle_delay(const json& args) {
+  const std::uint64_t ms = arg_uint(args, "settleMs").value_or(kDefaultSettleMs);
+  return std::chrono::milliseconds(std::min(ms, kMaxSettleMs));
+}
+
 asio::awaitable<json> monitor_snapshot(VerbContext ctx, json args) {
   if (arg_present(args, "time")) {
     json playhead = {{"time", args.at("time")}, {"sequence", copy_or_null(member(args, "sequence"))}};
@@ -102,11 +107,10 @@ asio::awaitable<json> monitor_snapshot(VerbContext ctx, json args) {
     json moved = co_await ctx.dispatch(std::move(verb), std::move(playhead));
     const json* success = member(moved, "success");
     if (!(success && success->is_boolean() && success->get<bool>())) co_return moved;
-    const std::uint64_t settle = arg_uint(args, "settleMs").value_or(kDefaultSettleMs);
-    if (settle > 0) {
+    const std::chrono::milliseconds settle = settle_delay(args);
+    if (settle.count() > 0) {
       asio::steady_timer timer(co_await asio::this_coro::executor);
-      // Clamped only so the timer's arithmetic cannot overflow (2^53 ms is far beyond any wait).
-      timer.expires_after(std::chrono::milliseconds(std::min<std::uint64_t>(settle, 1ull << 53)));
+      timer.expires_after(settle);
       co_await timer.async_wait(nothrow);
     }
   }

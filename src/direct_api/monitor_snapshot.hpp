@@ -1,6 +1,7 @@
 #pragma once
 // monitor_snapshot: a picture of Premiere Pro's main window as the user sees it, taken by the
 // companion application through its direct API, optionally after moving the playhead.
+#include <chrono>
 #include <cstdint>
 
 #include <boost/asio/awaitable.hpp>
@@ -11,6 +12,12 @@
 namespace cutrelay {
 
 inline constexpr std::uint64_t kDefaultSettleMs = 700;
+// The longest wait after moving the playhead; a larger settleMs waits this long.
+inline constexpr std::uint64_t kMaxSettleMs = 60'000;
+
+// The wait after moving the playhead: `settleMs` when it is a non-negative integer, else
+// 700 ms; at most a minute.
+std::chrono::milliseconds settle_delay(const json& args);
 
 // Whether a listed window belongs to Premiere Pro: its bundle id begins with
 // "com.adobe.PremierePro", or its title names a project file or begins with the app's name.

@@ -28,7 +28,6 @@ using namespace std::chrono_literals;
 namespace {
 
 constexpr auto kPollInterval = 300ms;
-constexpr std::uint64_t kNoLimit = std::numeric_limits<std::uint64_t>::max();
 
 std::chrono::milliseconds test_wait_or(std::chrono::milliseconds normal) {
   const char* value = std::getenv("CUTRELAY_TEST_FILE_WAIT_MS");
@@ -96,7 +95,8 @@ asio::awaitable<bool> wait_for_stable_file(fs::path path, std::chrono::milliseco
     previous = size;  // a failed look forgets the size seen before it
     if (std::chrono::steady_clock::now() >= deadline) co_return size && *size != 0;
     timer.expires_after(kPollInterval);
-    co_await timer.async_wait(nothrow);
+    auto [ec] = co_await timer.async_wait(nothrow);
+    if (ec == asio::error::operation_aborted) co_return false;  // the caller went away
   }
 }
 
@@ -137,7 +137,7 @@ FileRead read_whole_file(const fs::path& path, std::uint64_t limit) {
   std::uint64_t known = 0;
   if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) known = static_cast<std::uint64_t>(st.st_size);
   // One byte past the limit tells a file of exactly `limit` bytes from a larger one.
-  const std::uint64_t want = limit == kNoLimit ? kNoLimit : limit + 1;
+  const std::uint64_t want = limit == std::numeric_limits<std::uint64_t>::max() ? limit : limit + 1;
   try {
     read_into(fd, known, want, out);
   } catch (const std::exception&) {  // std::bad_alloc, std::length_error
@@ -171,10 +171,15 @@ asio::awaitable<json> preview_frame(VerbContext ctx, json args) {
   const std::string path = path_member(answer);
   co_await wait_for_stable_file(path, preview_file_wait());
   if (want_inline) {
-    const FileRead file = co_await read_off_thread(path, kNoLimit);
+    const FileRead file = co_await read_off_thread(path, kMaxReadBytes);
     if (file.error || path.empty()) {
       answer["_hint"] = "Frame export reported success but " + path +
                         " isn't readable yet; retry premiere_read_file_base64 {path} in a second.";
+    } else if (file.too_large()) {
+      answer["_hint"] = "The frame at " + path + " is " + std::to_string(file.size) +
+                        " bytes, more than an answer carries inline (" +
+                        std::to_string(kMaxReadBytes) + "); export it smaller (width) or pass "
+                        "inline:false.";
     } else {
       answer["image"] = inline_image(file.bytes);
     }
@@ -198,8 +203,10 @@ asio::awaitable<json> contact_sheet(VerbContext ctx, json args) {
     const std::string path = path_member(frame);
     co_await wait_for_stable_file(path, preview_file_wait());
     if (path.empty()) continue;
-    const FileRead file = co_await read_off_thread(path, kNoLimit);
-    if (!file.error && frame.is_object()) frame["image"] = inline_image(file.bytes);
+    const FileRead file = co_await read_off_thread(path, kMaxReadBytes);
+    if (!file.error && !file.too_large() && frame.is_object()) {
+      frame["image"] = inline_image(file.bytes);
+    }
   }
   co_return answer;
 }
@@ -211,6 +218,12 @@ asio::awaitable<json> read_file_base64(json args) {
   }
   const std::string path = *path_arg;
   const std::uint64_t max_bytes = arg_uint(args, "maxBytes").value_or(kDefaultMaxReadBytes);
+  if (max_bytes > kMaxReadBytes) {
+    co_return json{{"success", false},
+                   {"errorCode", "bad_args"},
+                   {"error", "maxBytes may be at most " + std::to_string(kMaxReadBytes) +
+                                 " (64 MiB)"}};
+  }
 
   co_await wait_for_stable_file(path, read_file_wait());
   // Read and encoded on the blocking pool: encoding megabytes would otherwise hold up

@@ -17,6 +17,9 @@
 namespace cutrelay {
 
 inline constexpr std::uint64_t kDefaultMaxReadBytes = 8u << 20;
+// The most any of the three verbs reads of a file (as Base64 the answer is a third larger):
+// read_file_base64's largest maxBytes, and the largest frame shown inline.
+inline constexpr std::uint64_t kMaxReadBytes = 64u << 20;
 
 // How long each verb waits for a file to settle. Tests may shorten both with the variable
 // CUTRELAY_TEST_FILE_WAIT_MS so that the waits for files that never appear stay short.

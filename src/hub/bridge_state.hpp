@@ -16,6 +16,7 @@
 namespace cutrelay {
 
 inline constexpr std::chrono::milliseconds kPingInterval{15000};
+inline constexpr std::chrono::milliseconds kHandshakeTimeout{10000};
 
 struct BridgeState {
   std::string token;
@@ -37,8 +38,15 @@ struct BridgeState {
 
   // How long a plug-in connection stays quiet before the bridge sends a ping.
   std::chrono::milliseconds ping_interval = kPingInterval;
+  // How long a challenged plug-in connection has to prove it knows the token.
+  std::chrono::milliseconds handshake_timeout = kHandshakeTimeout;
 
   std::uint16_t port = 0;
+
+  // Whether agents must send "Authorization: Bearer <token>" to /command and /mcp
+  // (QUOR_REQUIRE_AGENT_TOKEN=1 or --require-agent-token). Off by default: any local
+  // process may run commands.
+  bool require_agent_token = false;
 };
 
 using StatePtr = std::shared_ptr<BridgeState>;

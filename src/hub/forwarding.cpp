@@ -230,8 +230,19 @@ asio::awaitable<json> forward_verb(StatePtr state, std::string verb, json args,
     target = PluginRuntime::Cep;
   }
 
+  // Kept for a second try: the CEP helper may go between choosing it and filing the call.
+  json retry_args = record->kind == Runtime::CepOrUxp && target == PluginRuntime::Cep ? args : json();
   CallOutcome outcome =
       co_await call_plugin(state, target, verb, std::move(args), std::chrono::seconds(seconds));
+  if (record->kind == Runtime::CepOrUxp && target == PluginRuntime::Cep) {
+    const auto* error = std::get_if<CallError>(&outcome);
+    if (error != nullptr && error->kind == CallError::NotConnected) {
+      // Nothing was sent, so the UXP plug-in, the verb's other home, takes it.
+      target = PluginRuntime::Uxp;
+      outcome = co_await call_plugin(state, target, verb, std::move(retry_args),
+                                     std::chrono::seconds(seconds));
+    }
+  }
   if (auto* message = std::get_if<json>(&outcome)) co_return answer_from_result(std::move(*message));
   const CallError error = std::get<CallError>(outcome);
   switch (error.kind) {
@@ -264,7 +275,10 @@ asio::awaitable<json> wait_for_plugin(StatePtr state, json args,
       co_return answer;
     }
     pause.expires_after(std::chrono::milliseconds(500));
-    co_await pause.async_wait(nothrow);
+    auto [ec] = co_await pause.async_wait(nothrow);
+    if (ec == asio::error::operation_aborted) {  // the caller went away: nobody reads this
+      co_return json{{"success", false}, {"errorCode", "cancelled"}, {"error", "cancelled"}};
+    }
   }
 }
 

@@ -16,6 +16,7 @@
 #include "common/args.hpp"
 #include "hub/batching_stream.hpp"
 #include "hub/event_feed.hpp"
+#include "hub/handshake.hpp"
 #include "common/log.hpp"
 #include "common/async.hpp"
 #include "common/text.hpp"
@@ -62,16 +63,6 @@ QueryDecode decode_query(std::string_view query) {
   return out;
 }
 
-bool constant_time_equal(std::string_view a, std::string_view b) {
-  // The length of the expected token is no secret; the bytes are.
-  if (a.size() != b.size()) return false;
-  unsigned char diff = 0;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    diff |= static_cast<unsigned char>(a[i]) ^ static_cast<unsigned char>(b[i]);
-  }
-  return diff == 0;
-}
-
 std::optional<UpgradeRefusal> check_upgrade(const http::request<http::string_body>& request,
                                             std::string_view query, std::string_view token) {
   QueryDecode decoded = decode_query(query);
@@ -99,10 +90,23 @@ std::optional<UpgradeRefusal> check_upgrade(const http::request<http::string_bod
         426, "WebSocket request couldn't be upgraded since no upgrade state was present"};
   }
   const auto it = decoded.params.find("token");
-  if (it == decoded.params.end() || !constant_time_equal(it->second, token)) {
-    return UpgradeRefusal{401, "bad token"};
+  if (it != decoded.params.end()) {
+    if (!constant_time_equal(it->second, token)) return UpgradeRefusal{401, "bad token"};
+    return std::nullopt;
   }
+  // No token: our plug-ins never send it, they are challenged instead.
+  const auto nonce = decoded.params.find("nonce");
+  if (nonce == decoded.params.end()) return UpgradeRefusal{401, "bad token"};
+  if (!is_valid_nonce(nonce->second)) return UpgradeRefusal{400, "bad nonce"};
   return std::nullopt;
+}
+
+std::optional<std::string> challenge_nonce(std::string_view query) {
+  QueryDecode decoded = decode_query(query);
+  if (decoded.error || decoded.params.contains("token")) return std::nullopt;
+  const auto nonce = decoded.params.find("nonce");
+  if (nonce == decoded.params.end() || !is_valid_nonce(nonce->second)) return std::nullopt;
+  return nonce->second;
 }
 
 bool is_connected(BridgeState& state, PluginRuntime runtime) {
@@ -157,7 +161,7 @@ void register_hello(BridgeState& state, std::uint64_t conn_id,
   // The welcome is queued before the record becomes visible: a call from another thread
   // can only be queued once the record is filed, so it always follows the welcome.
   outbox->push(welcome_text());
-  state.registry.file(PluginRecord{
+  const std::shared_ptr<Outbox> superseded = state.registry.file(PluginRecord{
       .runtime = runtime,
       .connected_at = Clock::now(),
       .hello = std::move(hello),
@@ -165,6 +169,11 @@ void register_hello(BridgeState& state, std::uint64_t conn_id,
       .conn_id = conn_id,
       .worker = WorkerPool::current(),
   });
+  // The connection this hello replaced gets no more calls; it is ended rather than left
+  // open with its keep-alive running. Its writer stops, which ends its session. Calls
+  // still waiting on it run to their time-out: a plug-in that reconnected may answer
+  // them by id on its new connection.
+  if (superseded) superseded->close();
 }
 
 }  // namespace
@@ -172,8 +181,13 @@ void register_hello(BridgeState& state, std::uint64_t conn_id,
 void handle_plugin_message(BridgeState& state, std::uint64_t conn_id,
                            const std::shared_ptr<Outbox>& outbox, std::string_view text) {
   JsonParseResult parsed = parse_json(text);
-  if (!parsed.value || !parsed.value->is_object()) return;
-  json& message = *parsed.value;
+  if (!parsed.value) return;
+  handle_plugin_json(state, conn_id, outbox, std::move(*parsed.value));
+}
+
+void handle_plugin_json(BridgeState& state, std::uint64_t conn_id,
+                        const std::shared_ptr<Outbox>& outbox, json message) {
+  if (!message.is_object()) return;
   const auto type_member = message.find("type");
   if (type_member == message.end() || !type_member->is_string()) return;
   const std::string& type = type_member->get_ref<const std::string&>();
@@ -201,9 +215,24 @@ std::vector<PluginRuntime> end_plugin_connection(BridgeState& state, std::uint64
   return removed;
 }
 
+HandshakeStep check_handshake_message(const json& message, std::string_view expected_proof) {
+  if (!message.is_object()) return HandshakeStep::Refused;
+  const std::string* type = arg_string(message, "type");
+  if (type != nullptr && *type == "pong") return HandshakeStep::Ignored;
+  if (type == nullptr || *type != "hello") return HandshakeStep::Refused;
+  const std::string* proof = arg_string(message, "proof");
+  if (proof == nullptr || !constant_time_equal(*proof, expected_proof)) return HandshakeStep::Refused;
+  return HandshakeStep::Passed;
+}
+
 asio::awaitable<void> contained(asio::awaitable<void> task, const char* what) {
   try {
     co_await std::move(task);
+  } catch (const boost::system::system_error& e) {
+    // The other branches are cancelled when one ends: that is how every connection ends,
+    // not a failure.
+    if (e.code() == asio::error::operation_aborted) co_return;
+    log_line(std::string("[cutrelay] plug-in connection ") + what + " failed: " + e.what());
   } catch (const std::exception& e) {
     log_line(std::string("[cutrelay] plug-in connection ") + what + " failed: " + e.what());
   } catch (...) {
@@ -230,6 +259,38 @@ struct PluginSession : std::enable_shared_from_this<PluginSession> {
   websocket::stream<BatchingStream<beast::tcp_stream>> ws;
   std::shared_ptr<Outbox> outbox;
   std::uint64_t conn_id = 0;
+  // Until the plug-in's proof has come, a challenged connection is no plug-in: nothing it
+  // sends is handled and it is never registered, so no call can reach it.
+  bool authenticated = true;
+  std::string expected_proof;
+
+  // Queues the challenge; the connection must answer it within the handshake time-out.
+  void challenge(std::string_view plugin_nonce) {
+    authenticated = false;
+    const std::string bridge_nonce = new_nonce();
+    expected_proof = plugin_proof(state->token, state->port, bridge_nonce, plugin_nonce);
+    outbox->push(challenge_text(bridge_nonce,
+                                bridge_proof(state->token, state->port, plugin_nonce, bridge_nonce)));
+  }
+
+  // Ends the connection when it has not passed the challenge in time; otherwise waits
+  // until the connection ends for another reason.
+  asio::awaitable<void> handshake_deadline() {
+    asio::steady_timer timer(co_await asio::this_coro::executor);
+    timer.expires_after(state->handshake_timeout);
+    auto [ec] = co_await timer.async_wait(nothrow);
+    if (ec) co_return;
+    if (!authenticated) {
+      refuse("did not answer the challenge in time");
+      co_return;
+    }
+    timer.expires_at(asio::steady_timer::time_point::max());
+    co_await timer.async_wait(nothrow);
+  }
+
+  void refuse(std::string_view why) {
+    log_line("[cutrelay] closed a plug-in connection that " + std::string(why));
+  }
 
   asio::awaitable<void> write_loop() {
     std::vector<OutgoingText> batch;
@@ -241,22 +302,29 @@ struct PluginSession : std::enable_shared_from_this<PluginSession> {
         continue;  // only calls whose callers gave up were queued
       }
       auto& out = ws.next_layer();
-      for (const OutgoingText& item : batch) {
-        // Checked again per text: a caller may give up while earlier texts are written.
-        if (!item.live()) continue;
-        const bool small = item.text->size() <= kBatchedText;
-        if (out.holding() && (!small || out.held() >= kMaxBatchBytes)) {
-          auto [ec, n] = co_await out.async_flush(nothrow);
-          if (ec) co_return;
+      // Liveness is checked again per text: a caller may give up while earlier texts are
+      // written.
+      const auto next_live = [&batch](std::size_t from) {
+        while (from < batch.size() && !batch[from].live()) ++from;
+        return from;
+      };
+      for (std::size_t i = next_live(0); i < batch.size();) {
+        const std::size_t after = next_live(i + 1);
+        const bool small = batch[i].text->size() <= kBatchedText;
+        const bool more = after < batch.size();
+        // Held texts leave with the write of this one: a large text, the one that fills the
+        // batch, or the last one.
+        if (out.holding() && (!small || out.held() >= kMaxBatchBytes || !more)) {
+          out.send_held_with_next_write();
+        } else if (!out.holding() && small && more) {
+          out.hold();
         }
-        if (small && batch.size() > 1 && !out.holding()) out.hold();
         ws.text(true);
-        auto [ec, n] = co_await ws.async_write(asio::buffer(*item.text), nothrow);
+        auto [ec, n] = co_await ws.async_write(asio::buffer(*batch[i].text), nothrow);
         if (ec) co_return;
-      }
-      if (out.holding()) {
-        auto [ec, n] = co_await out.async_flush(nothrow);
-        if (ec) co_return;
+        // While texts are held, the one they were counted on to leave with is written even
+        // if its caller has given up since, so nothing is ever left behind in the buffer.
+        i = out.holding() ? after : next_live(after);
       }
       batch.clear();
     }
@@ -279,7 +347,24 @@ struct PluginSession : std::enable_shared_from_this<PluginSession> {
       auto [ec, n] = co_await ws.async_read(buffer, nothrow);
       if (ec) co_return;
       if (ws.got_binary() && !is_valid_utf8(text)) text = to_valid_utf8(text);
-      handle_plugin_message(*state, conn_id, outbox, text);
+      if (authenticated) {
+        handle_plugin_message(*state, conn_id, outbox, text);
+      } else {
+        JsonParseResult parsed = parse_json(text);
+        json message = parsed.value ? std::move(*parsed.value) : json();
+        switch (check_handshake_message(message, expected_proof)) {
+          case HandshakeStep::Ignored:
+            break;
+          case HandshakeStep::Refused:
+            refuse("did not prove it knows the token");
+            co_return;
+          case HandshakeStep::Passed:
+            authenticated = true;
+            message.erase("proof");  // spent; the stored hello is what the plug-in says of itself
+            handle_plugin_json(*state, conn_id, outbox, std::move(message));
+            break;
+        }
+      }
       if (text.capacity() > kKeptReadBuffer) std::string().swap(text);
     }
   }
@@ -309,7 +394,8 @@ struct FinishGuard {
 }  // namespace
 
 asio::awaitable<void> run_plugin_connection(StatePtr state, beast::tcp_stream stream,
-                                            http::request<http::string_body> request) {
+                                            http::request<http::string_body> request,
+                                            std::optional<std::string> plugin_nonce) {
   stream.expires_never();
   auto session = std::make_shared<PluginSession>(std::move(state), std::move(stream));
   websocket::stream_base::timeout timeouts{};
@@ -323,9 +409,17 @@ asio::awaitable<void> run_plugin_connection(StatePtr state, beast::tcp_stream st
 
   session->conn_id = session->state->next_conn_id.fetch_add(1);
   FinishGuard guard{*session};
+  if (!plugin_nonce) {
+    co_await (contained(session->read_loop(), "reader") ||
+              contained(session->write_loop(), "writer") ||
+              contained(session->keep_alive(), "keep-alive"));
+    co_return;
+  }
+  session->challenge(*plugin_nonce);
   co_await (contained(session->read_loop(), "reader") ||
             contained(session->write_loop(), "writer") ||
-            contained(session->keep_alive(), "keep-alive"));
+            contained(session->keep_alive(), "keep-alive") ||
+            contained(session->handshake_deadline(), "handshake"));
 }
 
 }  // namespace cutrelay

@@ -14,6 +14,7 @@
 #include <boost/beast/http/message.hpp>
 #include <boost/beast/http/string_body.hpp>
 
+#include "common/crypto.hpp"
 #include "hub/bridge_state.hpp"
 
 namespace cutrelay {
@@ -29,6 +30,9 @@ struct QueryDecode {
 QueryDecode decode_query(std::string_view query);
 
 // The refusal of an upgrade request, if any, in the order the endpoint checks things.
+// A request passes with the bridge's token (`token`), or without any `token` but with a
+// nonce of its own (`nonce`): that connection must then pass the challenge of
+// hub/handshake.hpp before it counts as a plug-in.
 struct UpgradeRefusal {
   unsigned status;
   std::string body;
@@ -37,16 +41,24 @@ std::optional<UpgradeRefusal> check_upgrade(
     const boost::beast::http::request<boost::beast::http::string_body>& request,
     std::string_view query, std::string_view token);
 
-// Byte equality in time independent of where the texts differ.
-bool constant_time_equal(std::string_view a, std::string_view b);
+// The plug-in's nonce of an upgrade request that check_upgrade let through without a
+// token; nothing for one that presented the token.
+std::optional<std::string> challenge_nonce(std::string_view query);
 
 // Completes the upgrade and runs the connection until it ends: reader, writer and
 // keep-alive race, and whichever ends first (an error, a close, a throw) ends the others;
 // then the connection is unregistered, its calls fail and its socket is released, on
-// every path.
+// every path. With `plugin_nonce` the connection is challenged first (hub/handshake.hpp)
+// and ends unless the plug-in's proof comes within the state's handshake time-out.
 boost::asio::awaitable<void> run_plugin_connection(
     StatePtr state, boost::beast::tcp_stream stream,
-    boost::beast::http::request<boost::beast::http::string_body> request);
+    boost::beast::http::request<boost::beast::http::string_body> request,
+    std::optional<std::string> plugin_nonce = std::nullopt);
+
+// How a challenged connection's message before its proof is taken: a hello with the right
+// proof passes, a pong is let by, anything else ends the connection.
+enum class HandshakeStep { Passed, Ignored, Refused };
+HandshakeStep check_handshake_message(const json& message, std::string_view expected_proof);
 
 // Registry queries for other parts of the bridge. Each takes the registry lock briefly.
 // A runtime named by text other than "uxp" or "cep" is never connected.
@@ -62,6 +74,8 @@ std::optional<std::pair<json, std::uint64_t>> plugin_record(BridgeState& state,
 // Handles one message from a plug-in connection (exposed for tests of the bookkeeping).
 void handle_plugin_message(BridgeState& state, std::uint64_t conn_id,
                            const std::shared_ptr<Outbox>& outbox, std::string_view text);
+void handle_plugin_json(BridgeState& state, std::uint64_t conn_id,
+                        const std::shared_ptr<Outbox>& outbox, json message);
 
 // Unregisters a connection that ended, logs it and fails its calls; returns the runtimes
 // removed.

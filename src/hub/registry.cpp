@@ -18,15 +18,24 @@ namespace {
 std::size_t slot_of(PluginRuntime runtime) { return static_cast<std::size_t>(runtime); }
 }  // namespace
 
-void PluginRegistry::file(PluginRecord record) {
+std::shared_ptr<Outbox> PluginRegistry::file(PluginRecord record) {
   std::optional<PluginRecord> replaced;
+  std::shared_ptr<Outbox> superseded;
   {
     std::lock_guard lock(plugins_mutex_);
     auto& entry = plugins_[slot_of(record.runtime)];
     replaced = std::move(entry);
+    const std::uint64_t conn_id = record.conn_id;
     entry = std::move(record);
+    if (replaced && replaced->conn_id != conn_id &&
+        std::none_of(plugins_.begin(), plugins_.end(), [&](const auto& other) {
+          return other && other->conn_id == replaced->conn_id;
+        })) {
+      superseded = replaced->outbox;
+    }
   }
   // The replaced record (its hello may be large) is released outside the lock.
+  return superseded;
 }
 
 bool PluginRegistry::is_connected(PluginRuntime runtime) const {

@@ -43,8 +43,10 @@ struct PluginRecord {
 
 class PluginRegistry {
  public:
-  // Files a hello's record under its runtime, replacing whatever was filed there.
-  void file(PluginRecord record);
+  // Files a hello's record under its runtime, replacing whatever was filed there. When
+  // that was another connection's record and the other connection now holds none, its
+  // outbox is returned: that connection is superseded.
+  std::shared_ptr<Outbox> file(PluginRecord record);
 
   bool is_connected(PluginRuntime runtime) const;
 

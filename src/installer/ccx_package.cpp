@@ -1,11 +1,5 @@
 #include "installer/ccx_package.hpp"
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstring>
-
 #include "common/files.hpp"
 #include "common/json_util.hpp"
 #include "common/plugin_identity.hpp"
@@ -15,27 +9,6 @@ namespace cutrelay {
 
 namespace fs = std::filesystem;
 
-namespace {
-
-std::string system_error(std::string_view what, const fs::path& path, int err) {
-  return std::string(what) + " " + to_valid_utf8(path.string()) + ": " + std::strerror(err);
-}
-
-// Writes all of `bytes`, retrying short writes and interrupted calls.
-bool write_all(int fd, std::string_view bytes) {
-  while (!bytes.empty()) {
-    const ssize_t n = ::write(fd, bytes.data(), bytes.size());
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    bytes.remove_prefix(static_cast<std::size_t>(n));
-  }
-  return true;
-}
-
-}  // namespace
-
 fs::path ccx_path(const fs::path& data_dir) {
   return data_dir / (std::string(kPluginId) + ".ccx");
 }
@@ -43,17 +16,11 @@ fs::path ccx_path(const fs::path& data_dir) {
 CcxBuild build_ccx(const fs::path& data_dir, std::span<const EmbeddedFile> files) {
   CcxBuild result;
   const fs::path path = ccx_path(data_dir);
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  if (fd < 0) {
-    result.error = system_error("cannot create", path, errno);
-    return result;
-  }
 
   ZipWriter zip;
   for (std::string_view name : kPackageEntries) {
     const EmbeddedFile* file = find_embedded(files, name);
     if (file == nullptr) {
-      ::close(fd);
       result.error = "the bridge was built without the plug-in file " + std::string(name);
       return result;
     }
@@ -63,19 +30,13 @@ CcxBuild build_ccx(const fs::path& data_dir, std::span<const EmbeddedFile> files
   // still gives a package, with an empty entry.
   zip.add(kConnectionEntry, read_file(data_dir / kConnectionEntry).value_or(std::string()));
   if (!zip.finish()) {
-    ::close(fd);
     result.error = zip.error();
     return result;
   }
-
-  if (!write_all(fd, zip.bytes())) {
-    const int err = errno;
-    ::close(fd);
-    result.error = system_error("cannot write", path, err);
-    return result;
-  }
-  if (::close(fd) != 0) {
-    result.error = system_error("cannot finish", path, errno);
+  // The package carries the token: owner-only, and put down whole, so that an installer
+  // started by another install running at the same time never reads half a package.
+  if (auto error = replace_file(path, zip.bytes(), 0600)) {
+    result.error = to_valid_utf8(*error);
     return result;
   }
   result.path = path;

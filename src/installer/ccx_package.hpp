@@ -32,10 +32,10 @@ struct CcxBuild {
 };
 
 // Writes the package from `files` (the embedded UXP plug-in unless a test passes its own)
-// and the current connection file of `data_dir`, truncating any earlier package. A
-// connection file that cannot be read gives an empty entry; any other failure is returned
-// with the system's or the archive writer's message, and a partly written package is left
-// for the next build to overwrite.
+// and the current connection file of `data_dir`, replacing any earlier package in one step
+// (mode 600: it holds the token). A connection file that cannot be read gives an empty
+// entry; any other failure is returned with the system's or the archive writer's message,
+// and leaves the earlier package as it was.
 CcxBuild build_ccx(const std::filesystem::path& data_dir,
                    std::span<const EmbeddedFile> files = uxp_plugin_files());
 

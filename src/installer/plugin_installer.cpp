@@ -1,17 +1,10 @@
 #include "installer/plugin_installer.hpp"
 
-#include "common/blocking.hpp"
-
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <atomic>
-#include <cerrno>
-#include <cstring>
 #include <system_error>
 
 #include "common/args.hpp"
+#include "common/files.hpp"
 #include "common/blocking.hpp"
 #include "common/install_record.hpp"
 #include "common/plugin_identity.hpp"
@@ -39,40 +32,11 @@ std::string lower_ascii(std::string_view text) {
   return out;
 }
 
-// Replaces the file at `path` with `bytes`. The error's text on failure.
-std::optional<std::string> write_file(const fs::path& path, std::string_view bytes) {
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  if (fd < 0) return "cannot write " + path_text(path) + ": " + std::strerror(errno);
-  while (!bytes.empty()) {
-    const ssize_t n = ::write(fd, bytes.data(), bytes.size());
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      const int err = errno;
-      ::close(fd);
-      return "cannot write " + path_text(path) + ": " + std::strerror(err);
-    }
-    bytes.remove_prefix(static_cast<std::size_t>(n));
-  }
-  if (::close(fd) != 0) return "cannot write " + path_text(path) + ": " + std::strerror(errno);
-  return std::nullopt;
-}
-
 // The record is read by readiness and status at any moment, so it is replaced in one step:
 // a reader sees the old record or the new one, never half of one.
 void write_install_record(const fs::path& data_dir, const json& record) {
-  const fs::path final_path = data_dir / kInstallRecordFile;
-  // Installs are not serialised, so each writes its own temporary file.
-  static std::atomic<unsigned> next_temp{0};
-  fs::path temp = final_path;
-  temp += ".tmp" + std::to_string(::getpid()) + "-" + std::to_string(next_temp++);
-  if (write_file(temp, dump_pretty(record))) {
-    std::error_code ec;
-    fs::remove(temp, ec);
-    return;  // a failure to write the record is not the install's failure
-  }
-  std::error_code ec;
-  fs::rename(temp, final_path, ec);
-  if (ec) fs::remove(temp, ec);
+  // A failure to write the record is not the install's failure.
+  (void)replace_file(data_dir / kInstallRecordFile, dump_pretty(record), 0666);
 }
 
 std::vector<const EmbeddedFile*> cep_copy_order(std::span<const EmbeddedFile> files) {
@@ -165,12 +129,22 @@ bool upia_install_succeeded(bool exit_ok, std::string_view output) {
 std::optional<std::string> write_cep_helper(const fs::path& dir,
                                             std::span<const EmbeddedFile> files) {
   if (files.empty()) return std::string("this build of the bridge carries no CEP helper files");
+  // Each file is put down whole (a helper half written over the old one would not load),
+  // and a link found at the helper's folder, its subfolders or a file is replaced, never
+  // followed.
   for (const EmbeddedFile* file : cep_copy_order(files)) {
+    const fs::path relative = fs::path(file->path).parent_path();
+    fs::path folder = dir;
+    auto part = relative.begin();
+    for (;;) {
+      if (auto ec = make_own_directory(folder)) {
+        return "cannot create " + path_text(folder) + ": " + ec.message();
+      }
+      if (part == relative.end()) break;
+      folder /= *part++;
+    }
     const fs::path target = dir / fs::path(file->path);
-    std::error_code ec;
-    fs::create_directories(target.parent_path(), ec);
-    if (ec) return "cannot create " + path_text(target.parent_path()) + ": " + ec.message();
-    if (auto error = write_file(target, file->bytes)) return error;
+    if (auto error = replace_file(target, file->bytes, 0666)) return to_valid_utf8(*error);
   }
   return std::nullopt;
 }

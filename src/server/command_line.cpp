@@ -3,7 +3,7 @@
 namespace cutrelay {
 
 const char* const kUsage =
-    "usage: cutrelay [--port <n>] [--version] [--help]\n"
+    "usage: cutrelay [--port <n>] [--require-agent-token] [--version] [--help]\n"
     "\n"
     "A local bridge that lets AI agents edit video in Adobe Premiere Pro. It listens on the\n"
     "loopback interface: POST /command (or /) takes one JSON command, /mcp serves the same\n"
@@ -12,11 +12,14 @@ const char* const kUsage =
     "\n"
     "options:\n"
     "  --port <n>, --port=<n>  listen on this port (0, the default, lets the system pick one)\n"
+    "  --require-agent-token   agents must send Authorization: Bearer <token> to /command\n"
+    "                          and /mcp (the token of connection.json)\n"
     "  --version               print the version and exit\n"
     "  -h, --help              print this text and exit\n"
     "\n"
     "environment:\n"
     "  QUOR_BIND_HOST        address or host name to listen on (default 127.0.0.1)\n"
+    "  QUOR_REQUIRE_AGENT_TOKEN=1  the same as --require-agent-token\n"
     "  QUOR_DIRECT_API_URL   the companion application's direct API (http://host:port)\n"
     "  QUOR_BRIDGE_TOKEN     the token sent to that direct API\n"
     "  HOME, USERPROFILE     where the state directory lives\n"
@@ -60,6 +63,8 @@ CommandLine parse_command_line(std::span<const std::string_view> args) {
       if (has_value) ++i;
     } else if (arg.starts_with(kPortEq)) {
       result.port = parse_port(arg.substr(kPortEq.size())).value_or(0);
+    } else if (arg == "--require-agent-token") {
+      result.require_agent_token = true;
     }
   }
   return result;

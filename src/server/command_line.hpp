@@ -10,6 +10,7 @@ struct CommandLine {
   std::uint16_t port = 0;  // 0 lets the system pick a free port
   bool version = false;    // "--version" was seen: print the version line and exit
   bool help = false;       // "--help" or "-h" was seen: print the usage and exit
+  bool require_agent_token = false;  // "--require-agent-token": agents must send the token
 };
 
 // What "--help" prints: the options, the environment variables and the files.

@@ -1,12 +1,18 @@
 #include "server/http_server.hpp"
 
+#include <sys/resource.h>
+
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
+#include <limits>
+#include <memory>
 #include <optional>
 #include <string>
 
 #include <boost/asio/as_tuple.hpp>
+#include <boost/asio/experimental/awaitable_operators.hpp>
 #include <boost/asio/steady_timer.hpp>
 #include <boost/asio/strand.hpp>
 #include <boost/asio/this_coro.hpp>
@@ -25,6 +31,7 @@
 #include "server/command_endpoint.hpp"
 #include "server/mcp_endpoint.hpp"
 #include "server/request_guard.hpp"
+#include "common/crypto.hpp"
 #include "common/log.hpp"
 #include "hub/plugin_hub.hpp"
 #include "common/async.hpp"
@@ -35,14 +42,28 @@ namespace asio = boost::asio;
 namespace beast = boost::beast;
 namespace http = beast::http;
 using tcp = asio::ip::tcp;
+using namespace asio::experimental::awaitable_operators;
 
 namespace {
 
-// How long a client may take to send a request (or stay idle between requests), and to
-// take an answer. Slow clients only ever hold up their own connection.
-constexpr std::chrono::seconds kReadTimeout{300};
+// How long a client may take to send a request, idle time before it included, and to take
+// an answer. Slow and idle clients only ever hold up their own connection, and not for
+// long: each holds a descriptor.
+constexpr std::chrono::seconds kRequestTimeout{60};
 constexpr std::chrono::seconds kWriteTimeout{120};
 constexpr std::uint32_t kMaxHeaderBytes = 64 * 1024;
+
+// Descriptors kept free of agents' connections: for the plug-ins' connections, /health,
+// files, children's pipes, and the connections let in past the cap below.
+constexpr std::size_t kReservedDescriptors = 64;
+// Connections let in past the cap; they are served /health and /ws only, and must send
+// their request quickly.
+constexpr std::size_t kMaxSqueezedConnections = 16;
+constexpr std::chrono::seconds kSqueezedRequestTimeout{10};
+
+// While a command waits, at most this much of the next (pipelined) request is read ahead
+// of time; the client is then no longer watched for going away.
+constexpr std::size_t kMaxReadAhead = 64 * 1024;
 
 bool is_http_parse_error(const beast::error_code& ec) {
   static const beast::error_code probe = http::error::bad_method;
@@ -129,13 +150,144 @@ HttpReply empty_reply(unsigned status, std::string allow = {}) {
   return reply;
 }
 
-asio::awaitable<void> serve_connection(StatePtr state, beast::tcp_stream stream) {
+// Agents' connections, counted so that their number stays below what the descriptor limit
+// allows, whatever clients do: a full table of descriptors would stop the listener, and
+// with it /health and the plug-ins' reconnections.
+struct ConnectionCounts {
+  std::atomic<std::size_t> open{0};      // served in full
+  std::atomic<std::size_t> squeezed{0};  // let in past the cap: /health and /ws only
+  std::atomic<bool> full{false};         // said once per spell at the cap
+};
+
+enum class Admission { Full, Squeezed };
+
+// One connection's place in the counts, given back when the connection ends.
+class CountedConnection {
+ public:
+  CountedConnection(std::shared_ptr<ConnectionCounts> counts, Admission admission)
+      : counts_(std::move(counts)), admission_(admission) {}
+  CountedConnection(CountedConnection&& other) noexcept
+      : counts_(std::move(other.counts_)), admission_(other.admission_) {}
+  CountedConnection(const CountedConnection&) = delete;
+  CountedConnection& operator=(const CountedConnection&) = delete;
+  ~CountedConnection() {
+    if (!counts_) return;
+    (admission_ == Admission::Full ? counts_->open : counts_->squeezed).fetch_sub(1);
+  }
+  bool squeezed() const { return admission_ == Admission::Squeezed; }
+
+ private:
+  std::shared_ptr<ConnectionCounts> counts_;
+  Admission admission_;
+};
+
+// The most agents' connections served in full: the descriptor limit (as it is now: it can
+// be changed while the bridge runs) less a reserve.
+std::size_t agent_connection_cap() {
+  rlimit limit{};
+  if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) {
+    return std::numeric_limits<std::size_t>::max();
+  }
+  const auto soft = static_cast<std::size_t>(limit.rlim_cur);
+  return soft > 2 * kReservedDescriptors ? soft - kReservedDescriptors : soft / 2;
+}
+
+// A place for a new connection: in full below the cap, squeezed past it, none past that.
+std::optional<CountedConnection> admit(const std::shared_ptr<ConnectionCounts>& counts) {
+  const std::size_t cap = agent_connection_cap();
+  if (counts->open.fetch_add(1) < cap) {
+    counts->full = false;
+    return CountedConnection(counts, Admission::Full);
+  }
+  counts->open.fetch_sub(1);
+  if (!counts->full.exchange(true)) {
+    log_line("server: " + std::to_string(cap) +
+             " connections are open, as many as the descriptor limit leaves room for; new "
+             "ones are served /health and the plug-ins only until some close");
+  }
+  if (counts->squeezed.fetch_add(1) < kMaxSqueezedConnections) {
+    return CountedConnection(counts, Admission::Squeezed);
+  }
+  counts->squeezed.fetch_sub(1);
+  return std::nullopt;
+}
+
+// Whether the request carries "Authorization: Bearer <token>" with the bridge's token (the
+// scheme's case is not significant).
+bool has_bearer_token(std::optional<std::string_view> authorization, std::string_view token) {
+  if (!authorization) return false;
+  constexpr std::string_view kScheme = "Bearer ";
+  if (authorization->size() < kScheme.size() ||
+      !beast::iequals(authorization->substr(0, kScheme.size()), kScheme)) {
+    return false;
+  }
+  return constant_time_equal(authorization->substr(kScheme.size()), token);
+}
+
+HttpReply bearer_required() {
+  HttpReply reply = text_reply(
+      401, "This bridge requires the header Authorization: Bearer <token>, with the token of "
+           "~/.quor/cutrelay/connection.json.");
+  reply.headers.emplace_back("WWW-Authenticate", "Bearer");
+  return reply;
+}
+
+HttpReply too_many_connections() {
+  HttpReply reply = text_reply(
+      503, "The bridge has as many connections open as it can take; close idle ones and retry.");
+  reply.headers.emplace_back("Retry-After", "1");
+  return reply;
+}
+
+// Runs a command; once its client is gone the command is cancelled. What it waits for at
+// that moment ends early (a plug-in call not yet sent is never sent, one already sent has
+// its answer dropped), and nothing it awaits afterwards throws for it: the command winds
+// down as after any other early end, and its answer is dropped.
+asio::awaitable<HttpReply> cancelled_when_abandoned(asio::awaitable<HttpReply> command) {
+  co_await asio::this_coro::throw_if_cancelled(false);
+  co_return co_await std::move(command);
+}
+
+// Completes when the client has gone away (the end of its stream, or a reset) while its
+// command runs; its socket is then closed at once, so an abandoned connection never holds a
+// descriptor until the command's time-out. A client may already send its next request:
+// those bytes are kept in `buffer` for the next read.
+asio::awaitable<void> client_gone(beast::tcp_stream& stream, beast::flat_buffer& buffer) {
+  auto& socket = stream.socket();
+  while (buffer.size() < kMaxReadAhead) {
+    auto [ec, n] = co_await socket.async_read_some(buffer.prepare(4096), nothrow);
+    if (ec == asio::error::operation_aborted) co_return;  // the command ended first
+    if (ec) {
+      beast::error_code ignored;
+      socket.shutdown(tcp::socket::shutdown_both, ignored);
+      socket.close(ignored);
+      co_return;
+    }
+    buffer.commit(n);
+  }
+  // Enough read ahead: the client is no longer watched.
+  asio::steady_timer forever(co_await asio::this_coro::executor,
+                             asio::steady_timer::time_point::max());
+  co_await forever.async_wait(nothrow);
+}
+
+// The command's reply, or nothing when its client went away first.
+asio::awaitable<std::optional<HttpReply>> run_while_client_waits(beast::tcp_stream& stream,
+                                                                 beast::flat_buffer& buffer,
+                                                                 asio::awaitable<HttpReply> command) {
+  auto outcome = co_await (cancelled_when_abandoned(std::move(command)) || client_gone(stream, buffer));
+  if (outcome.index() == 1) co_return std::nullopt;
+  co_return std::move(std::get<0>(outcome));
+}
+
+asio::awaitable<void> serve_connection(StatePtr state, beast::tcp_stream stream,
+                                       CountedConnection counted) {
   beast::flat_buffer buffer;
   for (;;) {
     http::request_parser<http::empty_body> header;
     header.header_limit(kMaxHeaderBytes);
     header.body_limit(boost::none);  // the command endpoint applies its own limit below
-    stream.expires_after(kReadTimeout);
+    stream.expires_after(counted.squeezed() ? kSqueezedRequestTimeout : kRequestTimeout);
     auto [ec, n] = co_await http::async_read_header(stream, buffer, header, nothrow);
     if (ec) {
       // A request we cannot even parse gets a plain 400; a closed or idle connection ends.
@@ -159,9 +311,19 @@ asio::awaitable<void> serve_connection(StatePtr state, beast::tcp_stream stream)
     if (path == "/" || path == "/command" || path == "/mcp") {
       // Decided now: `path` views the header, which the body parser below takes over.
       const bool mcp_route = path == "/mcp";
-      // Requests from web pages are refused before their body is even read.
-      if (auto refusal = guard_request(header_value(request, http::field::host),
-                                       header_value(request, http::field::origin))) {
+      // Requests from web pages, requests without the token when one is required, and
+      // requests past the connection cap are refused before their body is even read.
+      std::optional<HttpReply> refusal = guard_request(header_value(request, http::field::host),
+                                                       header_value(request, http::field::origin));
+      if (!refusal && state->require_agent_token &&
+          !has_bearer_token(header_value(request, http::field::authorization), state->token)) {
+        refusal = bearer_required();
+      }
+      if (!refusal && counted.squeezed()) {
+        refusal = too_many_connections();
+        keep_alive = false;
+      }
+      if (refusal) {
         const bool reuse = keep_alive && !has_body(header);
         if (!co_await send(stream, std::move(*refusal), version, reuse, head)) co_return;
         if (!reuse) break;
@@ -194,16 +356,20 @@ asio::awaitable<void> serve_connection(StatePtr state, beast::tcp_stream stream)
       const auto content_type = header_value(message, http::field::content_type);
       // The command may take minutes; the client is not expected to send meanwhile.
       stream.expires_never();
-      HttpReply reply;
+      std::optional<HttpReply> reply;
       if (mcp_route) {
         McpRequest mcp{method, content_type, header_value(message, http::field::accept),
                        header_value(message, "Mcp-Session-Id"),
                        header_value(message, "MCP-Protocol-Version"), std::move(message.body())};
-        reply = co_await handle_mcp(state, mcp_sessions(), std::move(mcp));
+        reply = co_await run_while_client_waits(
+            stream, buffer, handle_mcp(state, mcp_sessions(), std::move(mcp)));
       } else {
-        reply = co_await handle_command(state, method, content_type, std::move(message.body()));
+        reply = co_await run_while_client_waits(
+            stream, buffer,
+            handle_command(state, method, content_type, std::move(message.body())));
       }
-      if (!co_await send(stream, std::move(reply), version, keep_alive, head)) co_return;
+      if (!reply) co_return;  // the client left; its socket is closed already
+      if (!co_await send(stream, std::move(*reply), version, keep_alive, head)) co_return;
       if (!keep_alive) break;
       continue;
     }
@@ -219,6 +385,13 @@ asio::awaitable<void> serve_connection(StatePtr state, beast::tcp_stream stream)
 
     if (path == "/health") {
       const bool reuse = keep_alive && !has_body(header);
+      // The report names the open project: web pages may not read it either.
+      if (auto refusal = guard_request(header_value(request, http::field::host),
+                                       header_value(request, http::field::origin))) {
+        if (!co_await send(stream, std::move(*refusal), version, reuse, head)) co_return;
+        if (!reuse) break;
+        continue;
+      }
       HttpReply reply;
       reply.content_type = "application/json";
       reply.body = dump_compact(co_await health_report(state));
@@ -240,7 +413,8 @@ asio::awaitable<void> serve_connection(StatePtr state, beast::tcp_stream stream)
         if (!keep_alive) break;
         continue;
       }
-      co_await run_plugin_connection(std::move(state), std::move(stream), std::move(message));
+      co_await run_plugin_connection(std::move(state), std::move(stream), std::move(message),
+                                     challenge_nonce(query));
       co_return;
     }
 
@@ -303,7 +477,8 @@ std::optional<tcp::acceptor> move_listener(tcp::acceptor& from, asio::io_context
   return std::nullopt;
 }
 
-asio::awaitable<void> accept_loop(StatePtr state, tcp::acceptor acceptor, WorkerPool& pool) {
+asio::awaitable<void> accept_loop(StatePtr state, tcp::acceptor acceptor, WorkerPool& pool,
+                                  std::shared_ptr<ConnectionCounts> counts) {
   EndWhenTheListenerGoes listener_guard;
   auto ex = co_await asio::this_coro::executor;
   asio::steady_timer backoff(ex);
@@ -324,9 +499,16 @@ asio::awaitable<void> accept_loop(StatePtr state, tcp::acceptor acceptor, Worker
       continue;
     }
     pause = std::chrono::milliseconds(5);
-    socket.set_option(tcp::no_delay(true), ec);
-    auto conn_ex = socket.get_executor();
-    spawn_logged(conn_ex, serve_connection(state, beast::tcp_stream(std::move(socket))));
+    std::optional<CountedConnection> counted = admit(counts);
+    if (!counted) {
+      // Past the cap and the squeezed few: closed at once, so it holds no descriptor.
+      socket.close(ec);
+    } else {
+      socket.set_option(tcp::no_delay(true), ec);
+      auto conn_ex = socket.get_executor();
+      spawn_logged(conn_ex, serve_connection(state, beast::tcp_stream(std::move(socket)),
+                                             std::move(*counted)));
+    }
 
     // New connections are served on the UXP plug-in's worker while it is connected; the
     // listener follows it there, so accepting a connection does not wake another thread.
@@ -335,7 +517,7 @@ asio::awaitable<void> accept_loop(StatePtr state, tcp::acceptor acceptor, Worker
       if (auto moved = move_listener(acceptor, pool.context(*plugin_worker))) {
         listener_guard.handed_over = true;
         auto target = moved->get_executor();
-        spawn_logged(target, accept_loop(state, std::move(*moved), pool));
+        spawn_logged(target, accept_loop(state, std::move(*moved), pool, counts));
         co_return;
       }
     }
@@ -346,7 +528,8 @@ asio::awaitable<void> accept_loop(StatePtr state, tcp::acceptor acceptor, Worker
 
 void start_http_server(StatePtr state, tcp::acceptor acceptor, WorkerPool& pool) {
   auto ex = acceptor.get_executor();
-  spawn_logged(ex, accept_loop(std::move(state), std::move(acceptor), pool));
+  spawn_logged(ex, accept_loop(std::move(state), std::move(acceptor), pool,
+                               std::make_shared<ConnectionCounts>()));
 }
 
 }  // namespace cutrelay

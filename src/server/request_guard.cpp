@@ -11,6 +11,11 @@ namespace {
 
 bool is_localhost(std::string_view name) { return boost::beast::iequals(name, "localhost"); }
 
+// ::1, or an IPv4 loopback address written as an IPv6 one (::ffff:127.x.y.z).
+bool is_loopback(const urls::ipv6_address& address) {
+  return address.is_loopback() || (address.is_v4_mapped() && address.to_bytes()[12] == 127);
+}
+
 }  // namespace
 
 bool host_header_allowed(std::string_view host) {
@@ -19,8 +24,9 @@ bool host_header_allowed(std::string_view host) {
   if (!authority || authority->has_userinfo()) return false;
   switch (authority->host_type()) {
     case urls::host_type::ipv4:
+      return authority->host_ipv4_address().is_loopback();
     case urls::host_type::ipv6:
-      return true;
+      return is_loopback(authority->host_ipv6_address());
     case urls::host_type::name:
       return is_localhost(authority->encoded_host());
     default:
@@ -36,7 +42,7 @@ bool origin_header_allowed(std::string_view origin) {
     case urls::host_type::ipv4:
       return uri->host_ipv4_address().is_loopback();
     case urls::host_type::ipv6:
-      return uri->host_ipv6_address().is_loopback();
+      return is_loopback(uri->host_ipv6_address());
     case urls::host_type::name:
       return is_localhost(uri->encoded_host());
     default:

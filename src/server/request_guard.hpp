@@ -10,8 +10,9 @@
 
 namespace cutrelay {
 
-// Whether a Host header value names an IP address literal or "localhost", with or without
-// a port.
+// Whether a Host header value names a loopback address literal (127.0.0.0/8, ::1, or
+// ::ffff:127.x.y.z) or "localhost", with or without a port. Any other name or address
+// could be a web page's (DNS rebinding) or another machine's.
 bool host_header_allowed(std::string_view host);
 
 // Whether an Origin header value is "null" or names a loopback address or "localhost".

@@ -1,27 +1,27 @@
 #include "server/startup.hpp"
 
+#include <sys/resource.h>
 #include <unistd.h>
 
 #ifdef __GLIBC__
 #include <malloc.h>
 #endif
 
+#include <climits>
 #include <csignal>
+#include <cstring>
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
 #include <thread>
 #include <vector>
 
-#if defined(__APPLE__)
-#include <stdlib.h>
-#else
-#include <sys/random.h>
-#endif
+#include <boost/beast/core/string.hpp>
 
 #include <boost/asio/signal_set.hpp>
 
 #include "catalog/catalog.hpp"
+#include "common/crypto.hpp"
 #include "common/files.hpp"
 #include "common/log.hpp"
 #include "common/text.hpp"
@@ -90,30 +90,32 @@ BindOutcome bind_listener(asio::io_context& ioc, const std::string& host, std::u
 
 fs::path state_dir_for(const fs::path& home) { return home / ".quor" / "cutrelay"; }
 
-namespace {
-
-std::uint32_t random_u32() {
-  std::uint32_t value = 0;
+std::optional<std::uint64_t> raise_descriptor_limit() {
+  rlimit limit{};
+  if (::getrlimit(RLIMIT_NOFILE, &limit) != 0) return std::nullopt;
+  rlim_t target = limit.rlim_max;
+  // Children inherit the limit; some old tools walk every descriptor number up to it.
+  constexpr rlim_t kEnough = 65536;
+  if (target == RLIM_INFINITY || target > kEnough) target = kEnough;
 #if defined(__APPLE__)
-  arc4random_buf(&value, sizeof value);
-#else
-  auto* p = reinterpret_cast<unsigned char*>(&value);
-  std::size_t got = 0;
-  while (got < sizeof value) {
-    const ssize_t n = ::getrandom(p + got, sizeof value - got, 0);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      // No entropy source means no safe token; refuse to run with a guessable one.
-      std::perror("getrandom");
-      std::abort();
-    }
-    got += static_cast<std::size_t>(n);
-  }
+  if (target > OPEN_MAX) target = OPEN_MAX;
 #endif
-  return value;
+  if (limit.rlim_cur != RLIM_INFINITY && limit.rlim_cur < target) {
+    rlimit raised{target, limit.rlim_max};
+    if (::setrlimit(RLIMIT_NOFILE, &raised) == 0) limit.rlim_cur = target;
+  }
+  return static_cast<std::uint64_t>(limit.rlim_cur);
 }
 
-}  // namespace
+bool agent_token_required(bool switch_given, const char* env_value) {
+  if (switch_given) return true;
+  if (env_value == nullptr) return false;
+  const std::string_view value = trim(env_value, kAsciiSpace);
+  for (std::string_view on : {"1", "true", "yes", "on"}) {
+    if (boost::beast::iequals(value, on)) return true;
+  }
+  return false;
+}
 
 std::string make_token() {
   constexpr std::string_view kAlphabet =
@@ -122,7 +124,10 @@ std::string make_token() {
   token.reserve(kTokenLength);
   while (token.size() < kTokenLength) {
     // The top six bits give 0..63; rejecting 62 and 63 keeps every character equally likely.
-    const std::uint32_t pick = random_u32() >> 26;
+    const std::string bytes = secure_random_bytes(4);
+    std::uint32_t value = 0;
+    std::memcpy(&value, bytes.data(), sizeof value);
+    const std::uint32_t pick = value >> 26;
     if (pick < kAlphabet.size()) token.push_back(kAlphabet[pick]);
   }
   return token;
@@ -189,6 +194,7 @@ int run_bridge(int argc, char** argv) {
     return 0;
   }
 
+  raise_descriptor_limit();
   const unsigned threads = std::max(1u, std::thread::hardware_concurrency());
   WorkerPool pool(threads);
   asio::io_context& ioc = pool.context(0);
@@ -211,6 +217,8 @@ int run_bridge(int argc, char** argv) {
   state->token = load_or_create_token(dir);
   state->data_dir = dir;
   state->port = port;
+  state->require_agent_token =
+      agent_token_required(options.require_agent_token, std::getenv("QUOR_REQUIRE_AGENT_TOKEN"));
 
   write_connection_file(dir, port, state->token);
 

@@ -51,6 +51,16 @@ void write_connection_file(const std::filesystem::path& dir, std::uint16_t port,
 // a port that nobody serves; a file that another bridge has written since is left alone.
 void remove_connection_file_if_ours(const std::filesystem::path& dir, std::int64_t pid);
 
+// Raises the soft limit on open descriptors towards the hard one (at most 65536; on macOS
+// at most OPEN_MAX, the most setrlimit accepts there), so that a default as low as macOS's
+// 256 does not cap how many agents and plug-ins can be connected. Returns the soft limit
+// in force afterwards, or nothing when it cannot be read.
+std::optional<std::uint64_t> raise_descriptor_limit();
+
+// Whether agents must present the token: the switch, or QUOR_REQUIRE_AGENT_TOKEN set to 1
+// (or true, yes, on, in any case).
+bool agent_token_required(bool switch_given, const char* env_value);
+
 // The whole program; returns the process exit status.
 int run_bridge(int argc, char** argv);
 

@@ -11,6 +11,9 @@
 #include <set>
 #include <thread>
 
+#include <sys/socket.h>
+#include <sys/time.h>
+
 #ifdef __linux__
 #include <sys/resource.h>
 #endif
@@ -273,15 +276,27 @@ TEST_F(Endpoint, BodiesWithOrAfterTheHeaderAndPipelinedRequests) {
   EXPECT_NE(reply.find(R"("verb":"premiere_events")"), std::string::npos) << reply;
 }
 
-TEST_F(Endpoint, HalfClosedClientStillGetsItsAnswer) {
-  const std::string body = R"({"command":"describe"})";
-  const std::string reply = raw_exchange(
-      port(),
+// A client that stops sending while its command waits is taken to have gone, as it
+// usually has (a program killed, a request given up): its connection is closed at once
+// instead of being held until the command's time-out. (A client that only half-closes
+// its side is indistinguishable, and is treated alike.)
+TEST_F(Endpoint, ClientThatLeavesWhileItsCommandWaitsIsLetGo) {
+  boost::asio::io_context ioc;
+  boost::asio::ip::tcp::socket socket(ioc);
+  socket.connect({boost::asio::ip::make_address("127.0.0.1"), port()});
+  timeval limit{30, 0};
+  ::setsockopt(socket.native_handle(), SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+  const std::string body = R"({"command":"wait_for_plugin","args":{"timeoutSec":600}})";
+  const std::string request =
       "POST /command HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: application/json\r\nContent-Length: " +
-          std::to_string(body.size()) + "\r\n\r\n" + body,
-      std::chrono::seconds(5), true);
-  EXPECT_TRUE(reply.starts_with("HTTP/1.1 200 OK")) << reply.substr(0, 60);
-  EXPECT_NE(reply.find("premiere_describe"), std::string::npos);
+      std::to_string(body.size()) + "\r\n\r\n" + body;
+  boost::asio::write(socket, boost::asio::buffer(request));
+  socket.shutdown(boost::asio::ip::tcp::socket::shutdown_send);
+  char byte = 0;
+  boost::system::error_code ec;
+  const std::size_t n = socket.read_some(boost::asio::buffer(&byte, 1), ec);
+  EXPECT_EQ(n, 0u);
+  EXPECT_EQ(ec, boost::asio::error::eof) << "the bridge closed the connection: " << ec.message();
 }
 
 TEST_F(Endpoint, SlowClientsDoNotHoldUpOthers) {
@@ -313,7 +328,167 @@ TEST_F(Endpoint, CommandsOnTwoConnectionsRunAtTheSameTime) {
   EXPECT_EQ(waiting.get().at("connected"), true);
 }
 
+// /health names the open project, so web pages (a rebound name, another machine's address
+// in Host, a foreign Origin) may not read it any more than they may send commands.
+TEST_F(Endpoint, HealthAndCommandsAnswerLoopbackHostsOnly) {
+  for (const char* host : {"10.1.2.3", "10.1.2.3:80", "evil.example", "[::2]"}) {
+    EXPECT_EQ(http_request(port(), verb::get, "/health", {}, {{"Host", host}}).status, 403u) << host;
+    EXPECT_EQ(http_request(port(), verb::post, "/command", R"({"command":"describe"})",
+                           {{"Host", host}, {"Content-Type", "application/json"}})
+                  .status,
+              403u)
+        << host;
+  }
+  EXPECT_EQ(http_request(port(), verb::get, "/health", {}, {{"Origin", "http://evil.example"}}).status, 403u);
+  for (const char* host : {"127.0.0.1", "localhost:1", "[::1]:80"}) {
+    EXPECT_EQ(http_request(port(), verb::get, "/health", {}, {{"Host", host}}).status, 200u) << host;
+  }
+}
+
+// By default any local process may run commands. With the opt-in, /command, / and /mcp
+// want "Authorization: Bearer <token>"; /health and the plug-ins' /ws are as before.
+TEST(AgentToken, RequiredWhenAskedForByVariableOrSwitch) {
+  const std::vector<BridgeOptions> variants = {
+      BridgeOptions{.env = {{"QUOR_REQUIRE_AGENT_TOKEN", "1"}}},
+      BridgeOptions{.args = {"--require-agent-token"}},
+  };
+  for (const BridgeOptions& options : variants) {
+    BridgeProcess own(options);
+    const std::string token = own.token();
+    const Headers json_type = {{"Content-Type", "application/json"}};
+    const auto post = [&](const std::string& target, Headers headers) {
+      headers.insert(headers.end(), json_type.begin(), json_type.end());
+      return http_request(own.port(), verb::post, target, R"({"command":"describe"})", headers);
+    };
+    for (const std::string target : {"/command", "/", "/mcp"}) {
+      const HttpResult missing = post(target, {});
+      EXPECT_EQ(missing.status, 401u) << target;
+      EXPECT_EQ(missing.headers.count("www-authenticate") ? missing.headers.at("www-authenticate") : "", "Bearer") << target;
+      EXPECT_EQ(post(target, {{"Authorization", "Bearer " + token + "x"}}).status, 401u) << target;
+      EXPECT_EQ(post(target, {{"Authorization", token}}).status, 401u) << target;
+      EXPECT_EQ(post(target, {{"Authorization", "Basic " + token}}).status, 401u) << target;
+    }
+    EXPECT_EQ(post("/command", {{"Authorization", "Bearer " + token}}).status, 200u);
+    EXPECT_EQ(post("/command", {{"Authorization", "bearer " + token}}).status, 200u);
+    EXPECT_NE(post("/mcp", {{"Authorization", "Bearer " + token}}).status, 401u);
+    EXPECT_EQ(http_request(own.port(), verb::get, "/health").status, 200u);
+    FakePlugin plugin(own.port(), token);
+    EXPECT_TRUE(plugin.wait_welcome());
+  }
+  BridgeProcess open_by_default(BridgeOptions{.env = {{"QUOR_REQUIRE_AGENT_TOKEN", std::nullopt}}});
+  EXPECT_EQ(post_command(open_by_default.port(), {{"command", "describe"}}).at("success"), true);
+}
+
 #ifdef __linux__
+std::set<long> open_descriptors(int pid) {
+  std::set<long> fds;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd")) {
+    fds.insert(std::stol(entry.path().filename().string()));
+  }
+  return fds;
+}
+
+// Sets a running bridge's soft descriptor limit to about `room` more than it holds now,
+// as a machine with a low default (macOS: 256) would have it; returns its limits before.
+// (New descriptors take the lowest free numbers, so ones inherited far above the limit
+// do not matter.)
+rlimit squeeze_descriptors(int pid, rlim_t room) {
+  rlimit before{};
+  EXPECT_EQ(::prlimit(pid, RLIMIT_NOFILE, nullptr, &before), 0);
+  const rlimit tight{static_cast<rlim_t>(open_descriptors(pid).size()) + room, before.rlim_max};
+  EXPECT_EQ(::prlimit(pid, RLIMIT_NOFILE, &tight, nullptr), 0);
+  return before;
+}
+
+// A low soft limit at start-up is raised towards the hard one.
+TEST(Listener, RaisesTheSoftDescriptorLimitAtStart) {
+  rlimit mine{};
+  ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &mine), 0);
+  if (mine.rlim_max != RLIM_INFINITY && mine.rlim_max <= 256) GTEST_SKIP() << "the hard limit is 256 here";
+  const rlimit low{256, mine.rlim_max};
+  ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &low), 0);
+  BridgeProcess own;  // inherits the low limit
+  ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &mine), 0);
+  rlimit theirs{};
+  ASSERT_EQ(::prlimit(own.pid(), RLIMIT_NOFILE, nullptr, &theirs), 0);
+  const rlim_t expected = mine.rlim_max == RLIM_INFINITY ? 65536 : std::min<rlim_t>(mine.rlim_max, 65536);
+  EXPECT_EQ(theirs.rlim_cur, expected);
+}
+
+// 300 clients give up on calls that would wait up to an hour. Each must free its socket at
+// once (no CLOSE-WAIT until the time-out), so that a limit of a few hundred descriptors
+// never runs out: /health, new commands and the plug-in's reconnection still get in.
+TEST(Listener, AbandonedCallsFreeTheirSocketsAtOnce) {
+  BridgeProcess own;
+  auto plugin = std::make_unique<FakePlugin>(own.port(), own.token());
+  ASSERT_TRUE(plugin->wait_welcome());
+  plugin->set_handler([](const json&) { return FakePlugin::Reply{}; });  // never answers
+  const std::size_t baseline = open_descriptors(own.pid()).size();
+  const rlimit before = squeeze_descriptors(own.pid(), 150);
+  const std::string body = R"({"command":"premiere_get_sequence","args":{"timeoutSec":3600}})";
+  const std::string request = "POST /command HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: application/json\r\n"
+                              "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+  for (int i = 0; i < 300; ++i) {
+    {
+      boost::asio::io_context ioc;
+      boost::asio::ip::tcp::socket socket(ioc);
+      socket.connect({boost::asio::ip::make_address("127.0.0.1"), own.port()});
+      boost::asio::write(socket, boost::asio::buffer(request));
+      ASSERT_TRUE(plugin->wait_until([&] { return plugin->calls().size() == static_cast<std::size_t>(i) + 1; }))
+          << "call " << i << " never reached the plug-in; " << own.stderr_text();
+    }  // the client gives up
+  }
+  // The sockets go as their clients do, not an hour later.
+  const bool freed = plugin->wait_until([&] { return open_descriptors(own.pid()).size() <= baseline + 5; });
+  EXPECT_TRUE(freed) << open_descriptors(own.pid()).size() << " descriptors open, " << baseline << " before";
+  EXPECT_EQ(http_request(own.port(), verb::get, "/health", {}, {}, std::chrono::seconds(10)).status, 200u);
+  // Late answers of abandoned calls are dropped; the plug-in reconnects and is served.
+  for (const json& call : plugin->calls()) plugin->send_json(FakePlugin::ok(call, {}).message.value());
+  plugin.reset();
+  FakePlugin again(own.port(), own.token());
+  EXPECT_TRUE(again.wait_welcome());
+  EXPECT_EQ(own.command("premiere_ping").at("success"), true);
+  EXPECT_EQ(own.stderr_text().find("accept failed"), std::string::npos) << own.stderr_text();
+  ::prlimit(own.pid(), RLIMIT_NOFILE, &before, nullptr);
+}
+
+// Agents that open connections and leave them idle can fill only what the descriptor limit
+// leaves after a reserve: past that, commands are refused with 503 at once, and /health and
+// the plug-ins still get in.
+TEST(Listener, IdleConnectionsLeaveRoomForHealthAndThePlugins) {
+  BridgeProcess own;
+  const rlimit before = squeeze_descriptors(own.pid(), 150);
+  std::vector<std::unique_ptr<HttpConnection>> idle;
+  int served = 0;
+  int refused = 0;
+  for (int i = 0; i < 250; ++i) {
+    auto connection = std::make_unique<HttpConnection>(own.port(), std::chrono::seconds(10));
+    const HttpResult result =
+        connection->request(verb::post, "/command", R"({"command":"describe"})",
+                            {{"Content-Type", "application/json"}});
+    ASSERT_TRUE(result.status == 200 || result.status == 503) << i << ": " << result.status;
+    if (result.status == 503) {
+      ++refused;
+      EXPECT_FALSE(result.keep_alive);
+      continue;  // closed, as the answer asks
+    }
+    ++served;
+    idle.push_back(std::move(connection));  // kept open and idle
+  }
+  EXPECT_GT(served, 0);
+  EXPECT_GT(refused, 0);
+  EXPECT_EQ(http_request(own.port(), verb::get, "/health", {}, {}, std::chrono::seconds(10)).status, 200u);
+  FakePlugin plugin(own.port(), own.token());
+  EXPECT_TRUE(plugin.wait_welcome());
+  EXPECT_EQ(own.stderr_text().find("accept failed"), std::string::npos) << own.stderr_text();
+  idle.clear();  // once they are closed, commands are served again
+  EXPECT_TRUE(plugin.wait_until([&] {
+    return http_request(own.port(), verb::post, "/command", R"({"command":"describe"})",
+                        {{"Content-Type", "application/json"}}).status == 200;
+  }));
+  ::prlimit(own.pid(), RLIMIT_NOFILE, &before, nullptr);
+}
+
 // Running out of descriptors makes accept fail. The bridge must wait and accept again once
 // descriptors are free, never stop serving.
 TEST(Listener, RunningOutOfDescriptorsIsWaitedOut) {

@@ -1,5 +1,6 @@
 #include "fake_direct_api.hpp"
 
+#include <atomic>
 #include <mutex>
 #include <sstream>
 #include <thread>
@@ -31,6 +32,7 @@ struct FakeDirectApi::Impl {
   mutable std::mutex mutex;
   std::vector<std::string> requests;
   Handler handler = [](const json&) { return json_reply(json::object()); };
+  std::atomic<int> cut_off{0};
 
   asio::awaitable<void> serve(tcp::socket socket) {
     std::string data;
@@ -60,7 +62,16 @@ struct FakeDirectApi::Impl {
       co_await forever.async_wait(nothrow);
       co_return;
     }
-    co_await asio::async_write(socket, asio::buffer(reply.raw), nothrow);
+    auto [wec, wn] = co_await asio::async_write(socket, asio::buffer(reply.raw), nothrow);
+    if (reply.flood && !wec) {
+      const std::string chunk(1u << 20, 'z');
+      for (;;) {
+        auto [fec, fn] = co_await asio::async_write(socket, asio::buffer(chunk), nothrow);
+        if (fec) break;
+      }
+      ++cut_off;
+      co_return;
+    }
     boost::system::error_code ignored;
     socket.shutdown(tcp::socket::shutdown_both, ignored);
   }
@@ -90,6 +101,8 @@ void FakeDirectApi::set_handler(Handler handler) {
   std::lock_guard lock(impl_->mutex);
   impl_->handler = std::move(handler);
 }
+
+int FakeDirectApi::floods_cut_off() const { return impl_->cut_off; }
 
 std::vector<std::string> FakeDirectApi::requests() const {
   std::lock_guard lock(impl_->mutex);

@@ -19,6 +19,7 @@ class FakeDirectApi {
   struct Reply {
     std::string raw;      // written as it is, then the connection is closed
     bool silent = false;  // keep the connection open and never answer
+    bool flood = false;   // after `raw`, send bytes without end until the client hangs up
   };
   // Called with the request's parsed body ({args, command}) or null when it is not JSON.
   using Handler = std::function<Reply(const json& body)>;
@@ -33,6 +34,8 @@ class FakeDirectApi {
 
   void set_handler(Handler handler);
   std::vector<std::string> requests() const;  // every request's bytes, in order
+  // Floods that ended because the client hung up.
+  int floods_cut_off() const;
 
   // A 200 answer carrying `body` as JSON, with Content-Length or chunked in `chunk` pieces.
   static Reply json_reply(const json& body, std::size_t chunk = 0);

@@ -98,13 +98,14 @@ TEST_F(Frames, PreviewPassesGivenValuesOnAndCanSkipTheImage) {
 }
 
 TEST_F(Frames, PreviewWaitsForAFileThatStartsEmpty) {
+  // Copied into the threads: the writer may outlive this body (TearDown joins it).
   const fs::path path = bridge.home() / "empty-first.png";
-  plugin.set_handler([&](const json& call) {
+  plugin.set_handler([path](const json& call) {
     write_file(path, "");
     return FakePlugin::ok(call, {{"path", path.string()}});
   });
   // A size of 0 never counts as stable, so the wait lasts until the real bytes land.
-  writers.emplace_back([&] {
+  writers.emplace_back([path] {
     std::this_thread::sleep_for(800ms);
     std::ofstream(path, std::ios::binary | std::ios::app) << kPng;
   });
@@ -231,6 +232,29 @@ TEST_F(Frames, ReadFileBase64BadInput) {
   answer = bridge.command("read_file_base64", {{"path", bridge.home().string()}});
   EXPECT_EQ(answer.at("errorCode"), "read_failed");
   EXPECT_EQ(answer.at("error"), "Is a directory");
+}
+
+// A file that never ends is read no further than maxBytes, and maxBytes has a ceiling:
+// /dev/zero with 8e9 used to grow the bridge until it was killed.
+TEST_F(Frames, ReadFileBase64IsBounded) {
+  json answer = bridge.command("read_file_base64", {{"path", "/dev/zero"}, {"maxBytes", 8000000000}});
+  EXPECT_EQ(answer.at("errorCode"), "bad_args");
+  EXPECT_EQ(answer.at("error"), "maxBytes may be at most 67108864 (64 MiB)");
+  answer = bridge.command("read_file_base64", {{"path", "/dev/zero"}, {"maxBytes", 1 << 20}});
+  EXPECT_EQ(answer.at("errorCode"), "too_large");
+  EXPECT_EQ(answer.at("error"), "1048577 bytes > maxBytes 1048576");
+}
+
+// A frame file larger than an answer carries inline (here /dev/zero, which never ends) is
+// not read whole: the answer says so instead of growing without end.
+TEST_F(Frames, PreviewOfAnEndlessFileIsNotInlined) {
+  plugin.set_handler([](const json& call) { return FakePlugin::ok(call, {{"path", "/dev/zero"}}); });
+  const json answer = bridge.command("preview_frame");
+  EXPECT_EQ(answer.at("success"), true);
+  EXPECT_FALSE(answer.contains("image"));
+  EXPECT_EQ(answer.at("_hint"),
+            "The frame at /dev/zero is 67108865 bytes, more than an answer carries inline "
+            "(67108864); export it smaller (width) or pass inline:false.");
 }
 
 TEST_F(Frames, AWaitingReadHoldsUpNoOtherRequest) {

@@ -4,6 +4,7 @@
 
 #include <fstream>
 #include <future>
+#include <thread>
 
 #include "bridge_process.hpp"
 #include "fake_direct_api.hpp"
@@ -180,6 +181,26 @@ TEST_F(Snapshot, MegabytesOfChunkedImageArriveWhole) {
   ASSERT_EQ(answer.at("success"), true) << answer.dump().substr(0, 300);
   EXPECT_EQ(answer.at("image").at("base64").get<std::string>().size(), image.size());
   EXPECT_TRUE(answer.at("safePath").is_null());
+}
+
+// A capture answer that never ends is cut off at the answer limit (it used to be read until
+// memory ran out), and its connection is dropped at once. The limit on the whole exchange is
+// the real minute here, so the cut-off cannot be mistaken for a time-out.
+TEST_F(Snapshot, AnAnswerThatNeverEndsIsCutOff) {
+  api.set_handler([&](const json& body) {
+    if (body.at("command") == "desktop_list_windows") return desktop(body);
+    return FakeDirectApi::Reply{.raw = "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\n\r\n",
+                                .flood = true};
+  });
+  bridge = std::make_unique<BridgeProcess>(BridgeOptions{.env = {{"QUOR_DIRECT_API_URL", api.url()},
+                                                                 {"QUOR_BRIDGE_TOKEN", std::nullopt}}});
+  const json answer = snapshot();
+  EXPECT_EQ(answer.at("success"), false);
+  EXPECT_EQ(answer.at("errorCode"), "screenshot_failed");
+  EXPECT_EQ(answer.at("error"), "Quor Bridge's answer is larger than 64 MiB");
+  for (int i = 0; i < 500 && api.floods_cut_off() == 0; ++i) std::this_thread::sleep_for(10ms);
+  EXPECT_EQ(api.floods_cut_off(), 1) << "the bridge hung up";
+  EXPECT_TRUE(bridge->running());
 }
 
 TEST_F(Snapshot, UnreachableDirectApi) {

@@ -10,21 +10,24 @@ const { spawnSync } = require('child_process');
 const { WebSocketServer } = require('ws');
 const { createSim, HELPER_DIR } = require('../../sim');
 const { versionInRange, readManifest } = require('../../sim/cep/runtime');
-const { tempDir, editFixture, pollSync, writeConnection } = require('./helpers');
+const { tempDir, editFixture, pollSync, writeConnection, challengeSocket } = require('./helpers');
 const { checkText } = require('./tools/check-es3');
 
 const until = (what, fn, ms = 5000) => pollSync(what, fn, ms);
 
 /**
- * A stand-in bridge that records every message the CEP helper sends it. The UXP plug-in
+ * A stand-in bridge that knows `token`, challenges each socket as the bridge does and
+ * records every message the CEP helper sends it (`proofs`: whether each hello's proof was
+ * right; the proof is left out of the recorded hello). The UXP plug-in
  * may be connected too; its socket is told apart by its hello and left alone.
  */
 async function fakeBridge(t, token = 'secret') {
   const wss = new WebSocketServer({ host: '127.0.0.1', port: 0 });
   await new Promise((r) => wss.once('listening', r));
-  const bridge = { port: wss.address().port, token, received: [], urls: [], cep: null };
+  const bridge = { port: wss.address().port, token, received: [], urls: [], proofs: [], cep: null };
   wss.on('connection', (ws, req) => {
     const mine = [];
+    const expected = challengeSocket(ws, req.url, token, bridge.port);
     ws.on('message', (data) => {
       const text = data.toString();
       let msg = text;
@@ -32,6 +35,8 @@ async function fakeBridge(t, token = 'secret') {
       if (msg && msg.type === 'hello' && msg.runtime === 'cep') {
         bridge.cep = ws;
         bridge.urls.push(req.url);
+        bridge.proofs.push(expected !== null && msg.proof === expected);
+        delete msg.proof;
         bridge.received.push(...mine);
       }
       if (bridge.cep === ws) bridge.received.push(msg);
@@ -180,7 +185,7 @@ test('quor_json, the helper\'s serialiser', async (t) => {
 });
 
 test('talking to the bridge', async (t) => {
-  const bridge = await fakeBridge(t);
+  const bridge = await fakeBridge(t, 'se cret&/');
   const home = homeDir(t);
   const { sim } = await editFixture(t, { home });
   // The file appears once the project is open, so the hello has something to report.
@@ -189,7 +194,8 @@ test('talking to the bridge', async (t) => {
 
   await t.test('hello carries quor_hello()\'s fields and the helper\'s own', async () => {
     const hello = await until('hello', () => bridge.of('hello')[0]);
-    assert.equal(bridge.urls[0], '/ws?token=se%20cret%26%2F');
+    assert.match(bridge.urls[0], /^\/ws\?nonce=[0-9a-f]{64}$/, 'a fresh nonce, never the token');
+    assert.deepEqual(bridge.proofs, [true], 'the hello proves the token, odd characters and all');
     assert.deepEqual(hello, {
       type: 'hello', runtime: 'cep', helperVersion: '0.1.0', protocol: 1,
       premiereVersion: '26.3.0', build: '1', project: 'Edit.prproj', sequence: 'Cut',

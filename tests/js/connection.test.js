@@ -4,28 +4,40 @@
 
 const test = require('node:test');
 const assert = require('node:assert/strict');
+const crypto = require('crypto');
 const fs = require('fs');
 const net = require('net');
 const path = require('path');
 const { WebSocketServer } = require('ws');
 const { createSim, PLUGIN_DIR } = require('../../sim');
-const { tempDir, pollSync, writeConnection } = require('./helpers');
+const { tempDir, pollSync, writeConnection, challengeSocket } = require('./helpers');
 
 // Generous: a bound on waiting, not a claim about speed (a loaded CI machine is slow).
 const until = (what, fn, ms = 10000) => pollSync(what, fn, ms);
 
-/** A stand-in bridge: accepts one token, records every message it receives. */
+/**
+ * A stand-in bridge that knows `token`: it challenges each socket as the bridge does and
+ * records every message it receives; `proofs` says for each hello whether its proof was
+ * right (the proof itself is left out of the recorded hello).
+ */
 async function fakeBridge(t, token = 'secret') {
   const wss = new WebSocketServer({ host: '127.0.0.1', port: 0 });
   await new Promise((r) => wss.once('listening', r));
-  const bridge = { port: wss.address().port, token, received: [], sockets: [], urls: [] };
+  const bridge = { port: wss.address().port, token, received: [], sockets: [], urls: [], proofs: [] };
   wss.on('connection', (ws, req) => {
     bridge.urls.push(req.url);
-    if (!req.url.endsWith('token=' + encodeURIComponent(token))) { ws.close(); return; }
+    const expected = challengeSocket(ws, req.url, token, bridge.port);
+    if (!expected) { ws.close(); return; }
     bridge.sockets.push(ws);
     ws.on('message', (data) => {
       const text = data.toString();
-      try { bridge.received.push(JSON.parse(text)); } catch (e) { bridge.received.push(text); }
+      let msg = text;
+      try { msg = JSON.parse(text); } catch (e) { /* kept as text */ }
+      if (msg && msg.type === 'hello') {
+        bridge.proofs.push(msg.proof === expected);
+        delete msg.proof;
+      }
+      bridge.received.push(msg);
     });
   });
   bridge.send = (msg) => bridge.sockets.at(-1).send(typeof msg === 'string' ? msg : JSON.stringify(msg));
@@ -56,7 +68,8 @@ test('finding the connection file', async (t) => {
       path.join(home, '.quor/cutrelay/connection.json'), 'file:' + path.join(home, '.quor/cutrelay/connection.json'), 'plugin:/connection.json',
     ]);
     await until('hello', () => bridge.of('hello').length === 1);
-    assert.equal(bridge.urls[0], '/ws?token=packaged');
+    assert.match(bridge.urls[0], /^\/ws\?nonce=[0-9a-f]{64}$/, 'a fresh nonce, never the token');
+    assert.deepEqual(bridge.proofs, [true], 'the hello proves the packaged token');
   });
 
   await t.test('a Windows-style home directory is joined with backslashes', async (t) => {
@@ -91,7 +104,8 @@ test('talking to the bridge', async (t) => {
   const sim = startSim(t, { home, platform: 'darwin' });
   await until('hello', () => bridge.of('hello').length === 1);
 
-  await t.test('hello on connect, and the panel shows the connection', () => {
+  await t.test('hello once the bridge has proved it knows the token, with the plug-in\'s own proof', () => {
+    assert.deepEqual(bridge.proofs, [true]);
     assert.deepEqual(bridge.of('hello')[0], {
       type: 'hello', runtime: 'uxp', pluginVersion: '0.1.0', protocol: 1, premiereVersion: '26.3.0',
       project: null, sequence: null, os: 'darwin',
@@ -212,4 +226,43 @@ test('the panel keeps the last 40 log lines', async (t) => {
   assert.equal(log.length, 40);
   assert.match(log.at(-1), /get_project failed: No project is open/);
   assert.equal(sim.host.consoleLines.filter((l) => l.startsWith('[quor] get_project failed')).length, 45);
+});
+
+test('the plug-in\'s SHA-256 and HMAC-SHA-256 agree with Node\'s crypto', async (t) => {
+  const home = tempDir();
+  t.after(() => fs.rmSync(home, { recursive: true, force: true }));
+  const { sha256, hmacSha256, utf8Bytes, toHex, newNonce } = startSim(t, { home }).plugin;
+  const node = (alg, data, key) => (key === undefined ? crypto.createHash(alg).update(data) : crypto.createHmac(alg, key).update(data)).digest('hex');
+
+  await t.test('digests of every length around the block and padding edges, and of random data', () => {
+    const lengths = [0, 1, 3, 31, 32, 55, 56, 57, 63, 64, 65, 111, 112, 119, 120, 127, 128, 129, 1000, 4099];
+    for (const n of lengths) {
+      const data = crypto.randomBytes(n);
+      assert.equal(toHex(sha256(data)), node('sha256', data), `length ${n}`);
+    }
+    assert.equal(toHex(sha256(utf8Bytes('abc'))), 'ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad');
+  });
+
+  await t.test('HMAC with short, block-sized and long keys (RFC 2104 hashes keys over 64 bytes)', () => {
+    for (const keyLength of [0, 1, 20, 63, 64, 65, 131]) {
+      const key = crypto.randomBytes(keyLength);
+      const data = crypto.randomBytes(keyLength * 3 + 7);
+      assert.equal(toHex(hmacSha256(key, data)), node('sha256', data, key), `key of ${keyLength} bytes`);
+    }
+    // RFC 4231, test case 2.
+    assert.equal(toHex(hmacSha256(utf8Bytes('Jefe'), utf8Bytes('what do ya want for nothing?'))),
+      '5bdcc146bf60754e6a042426089575c75a003f089d2739839dec58b964ec3843');
+  });
+
+  await t.test('texts are hashed as UTF-8, as Node and the bridge hash them', () => {
+    for (const text of ['', 'plain', 'é', '€ and 😀', 'se cret&/', 'lone \ud800 surrogate']) {
+      assert.deepEqual([...utf8Bytes(text)], [...Buffer.from(text, 'utf8')], JSON.stringify(text));
+    }
+  });
+
+  await t.test('nonces are 32 fresh bytes from UXP\'s secure random source', () => {
+    const seen = new Set(Array.from({ length: 50 }, () => newNonce()));
+    assert.equal(seen.size, 50);
+    for (const n of seen) assert.match(n, /^[0-9a-f]{64}$/);
+  });
 });

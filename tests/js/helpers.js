@@ -1,6 +1,7 @@
 'use strict';
 // Shared fixtures for the plug-in and simulator tests.
 
+const crypto = require('crypto');
 const fs = require('fs');
 const os = require('os');
 const path = require('path');
@@ -69,4 +70,27 @@ function writeConnection(home, data) {
   fs.writeFileSync(path.join(dir, 'connection.json'), typeof data === 'string' ? data : JSON.stringify(data));
 }
 
-module.exports = { ROOT, tempDir, makeMedia, simFixture, editFixture, pollSync, writeConnection };
+/**
+ * A proof of the plug-ins' handshake with the bridge (src/hub/handshake.hpp), made with
+ * Node's crypto: HMAC-SHA-256 keyed by the token over the label, port and two nonces.
+ */
+function handshakeProof(label, token, port, first, second) {
+  return crypto.createHmac('sha256', token).update(`${label}\n${port}\n${first}\n${second}`).digest('hex');
+}
+
+/**
+ * Plays the bridge's side of the handshake on a socket that dialled `url`
+ * (/ws?nonce=…): sends the challenge with a proof made with `token`, and answers the proof
+ * the plug-in's hello must then carry; null (nothing sent) when the URL has no nonce.
+ */
+function challengeSocket(ws, url, token, port) {
+  const nonce = new URL(url, 'ws://127.0.0.1').searchParams.get('nonce');
+  if (!nonce) return null;
+  const bridgeNonce = crypto.randomBytes(32).toString('hex');
+  ws.send(JSON.stringify({ type: 'challenge', nonce: bridgeNonce, proof: handshakeProof('quor-bridge-proof', token, port, nonce, bridgeNonce) }));
+  return handshakeProof('quor-plugin-proof', token, port, bridgeNonce, nonce);
+}
+
+module.exports = {
+  ROOT, tempDir, makeMedia, simFixture, editFixture, pollSync, writeConnection, handshakeProof, challengeSocket,
+};

@@ -4,8 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdio>
 #include <fstream>
+#include <thread>
 #include <map>
 #include <random>
 #include <sstream>
@@ -191,6 +193,64 @@ TEST(CcxPackage, FailuresCarryTheSystemMessage) {
   const CcxBuild incomplete = build_ccx(other.path, partial);
   EXPECT_FALSE(incomplete.path);
   EXPECT_NE(incomplete.error.find("index.js"), std::string::npos) << incomplete.error;
+}
+
+// The package carries the token: only its owner may read it, and it is never written
+// through a link planted where it goes.
+TEST(CcxPackage, OwnerOnlyAndNeverWrittenThroughALink) {
+  ScratchDir dir;
+  dir.write("connection.json", R"({"token":"secret"})");
+  dir.write("elsewhere", "not a package");
+  std::error_code ec;
+  fs::create_symlink(dir.path / "elsewhere", ccx_path(dir.path), ec);
+  ASSERT_FALSE(ec) << ec.message();
+  const CcxBuild built = build_ccx(dir.path);
+  ASSERT_TRUE(built.path) << built.error;
+  EXPECT_EQ(file_bytes(dir.path / "elsewhere"), "not a package");
+  EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(*built.path)));
+  EXPECT_EQ(fs::status(*built.path).permissions() & fs::perms::all,
+            fs::perms::owner_read | fs::perms::owner_write);
+  // An older package that others could read becomes owner-only too.
+  fs::permissions(*built.path, fs::perms::owner_all | fs::perms::group_read | fs::perms::others_read);
+  ASSERT_TRUE(build_ccx(dir.path).path);
+  EXPECT_EQ(fs::status(*built.path).permissions() & fs::perms::all,
+            fs::perms::owner_read | fs::perms::owner_write);
+}
+
+// Installs are not serialised: builds at the same time must each leave a whole package,
+// and whoever opens the package meanwhile (the installer) must find a whole one.
+TEST(CcxPackage, ConcurrentBuildsNeverShowHalfAPackage) {
+  ScratchDir dir;
+  dir.write("connection.json", R"({"token":"secret"})");
+  ASSERT_TRUE(build_ccx(dir.path).path);
+  std::atomic<bool> stop{false};
+  std::atomic<int> torn{0};
+  std::thread reader([&] {
+    while (!stop) {
+      const std::string bytes = file_bytes(ccx_path(dir.path));
+      // Every whole archive ends with its end-of-central-directory record (no comment).
+      if (bytes.size() < 22 || bytes.compare(bytes.size() - 22, 4, "PK\x05\x06", 4) != 0) ++torn;
+    }
+  });
+  std::vector<std::thread> builders;
+  std::atomic<int> failed{0};
+  for (int i = 0; i < 8; ++i) {
+    builders.emplace_back([&] {
+      for (int round = 0; round < 10; ++round) {
+        const CcxBuild built = build_ccx(dir.path);
+        if (!built.path || file_bytes(*built.path).size() < 1000) ++failed;
+      }
+    });
+  }
+  for (auto& t : builders) t.join();
+  stop = true;
+  reader.join();
+  EXPECT_EQ(failed, 0);
+  EXPECT_EQ(torn, 0);
+  ASSERT_EQ(entry_names(ccx_path(dir.path)).size(), 8u);
+  std::vector<std::string> left;
+  for (const auto& entry : fs::directory_iterator(dir.path)) left.push_back(entry.path().filename());
+  EXPECT_EQ(left.size(), 2u) << "no temporary files are left behind";
 }
 
 TEST(CcxPackage, EmbeddedPluginMatchesItsIdentity) {

@@ -1,4 +1,5 @@
 #include "server/command_line.hpp"
+#include "server/startup.hpp"
 
 #include <gtest/gtest.h>
 
@@ -70,6 +71,21 @@ TEST(CommandLineRules, HelpStopsReadingLikeVersion) {
   EXPECT_FALSE(parse({"--port", "--help"}).help);  // taken as the port's value
   EXPECT_FALSE(parse({"--HELP"}).help);
   EXPECT_FALSE(parse({"-help"}).help);
+}
+
+TEST(CommandLineRules, RequireAgentTokenSwitch) {
+  EXPECT_FALSE(parse({}).require_agent_token);
+  EXPECT_TRUE(parse({"--require-agent-token"}).require_agent_token);
+  EXPECT_TRUE(parse({"--port", "9", "--require-agent-token"}).require_agent_token);
+  EXPECT_FALSE(parse({"--require-agent-tokens"}).require_agent_token);
+  EXPECT_FALSE(parse({"--port", "--require-agent-token"}).require_agent_token);  // the port's value
+}
+
+TEST(CommandLineRules, RequireAgentTokenFromTheEnvironment) {
+  EXPECT_TRUE(agent_token_required(true, nullptr));
+  EXPECT_FALSE(agent_token_required(false, nullptr));
+  for (const char* on : {"1", "true", "YES", " on "}) EXPECT_TRUE(agent_token_required(false, on)) << on;
+  for (const char* off : {"", "0", "false", "no", "2"}) EXPECT_FALSE(agent_token_required(false, off)) << off;
 }
 
 }  // namespace

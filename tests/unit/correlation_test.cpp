@@ -70,6 +70,7 @@ class Correlation : public ::testing::Test {
     return out;
   }
 
+  void answer_with(std::uint64_t id, const json& result) { answer(id, result); }
   void answer(std::uint64_t id, const json& result) {
     handle_plugin_message(*state, 1, box,
                           json{{"type", "result"}, {"id", id}, {"ok", true}, {"result", result}}.dump());
@@ -159,6 +160,35 @@ TEST_F(Correlation, StaleCallsDoNotPileUpWhilePremiereStalls) {
   }
   EXPECT_LT(box->size(), 200u);
   EXPECT_TRUE(taken().empty());
+}
+
+// razor goes to the CEP helper while it is connected. When the helper is still filed but
+// can take no more calls (its connection is ending), the call goes to the UXP plug-in
+// instead of failing as "cep_not_connected" while the UXP plug-in is right there.
+TEST_F(Correlation, RazorFallsBackToUxpWhenTheHelperGoesBeforeTheCallIsFiled) {
+  auto helper = std::make_shared<Outbox>();
+  handle_plugin_message(*state, 2, helper, R"({"type":"hello","runtime":"cep"})");
+  helper->close();
+  ASSERT_TRUE(is_connected(*state, PluginRuntime::Cep));
+  std::optional<json> answer;
+  const NotConnectedAnswer not_connected = [](StatePtr) -> asio::awaitable<json> {
+    co_return json{{"success", false}, {"errorCode", "plugin_not_connected"}};
+  };
+  asio::co_spawn(ioc, forward_verb(state, "razor", {{"time", 5}}, not_connected),
+                 [&](std::exception_ptr error, json result) {
+                   if (error) std::rethrow_exception(error);
+                   answer = std::move(result);
+                 });
+  ioc.poll();
+  ioc.restart();
+  const auto queued = taken();
+  ASSERT_EQ(queued.size(), 1u) << "the call reached the UXP plug-in";
+  EXPECT_EQ(queued[0].at("verb"), "razor");
+  EXPECT_EQ(queued[0].at("args"), (json{{"time", 5}}));
+  answer_with(queued[0].at("id"), {{"method", "uxp"}});
+  ioc.run_for(5s);
+  ASSERT_TRUE(answer);
+  EXPECT_EQ(*answer, (json{{"success", true}, {"method", "uxp"}}));
 }
 
 TEST(Outbox, KeepsOrderAndRefusesOnceClosed) {

@@ -166,6 +166,21 @@ TEST(WindowChoice, LargestPremiereWindowTheLaterOfEqualAreas) {
   EXPECT_EQ(choose_window(json::object()), nullptr);
 }
 
+TEST(SettleDelay, SevenHundredByDefaultAndAtMostAMinute) {
+  using std::chrono::milliseconds;
+  EXPECT_EQ(settle_delay(json::object()), milliseconds(700));
+  EXPECT_EQ(settle_delay({{"settleMs", 0}}), milliseconds(0));
+  EXPECT_EQ(settle_delay({{"settleMs", 250}}), milliseconds(250));
+  for (const json& ignored : {json(1.5), json("500"), json(-1)}) {
+    EXPECT_EQ(settle_delay({{"settleMs", ignored}}), milliseconds(700)) << ignored;
+  }
+  // 9e15 ms used to overflow the timer and fire at once; 9.2e12 ms to wait 292 years.
+  for (const json& huge : {json(9'000'000'000'000'000ull), json(9'200'000'000'000ull),
+                           json(UINT64_MAX), json(60'001)}) {
+    EXPECT_EQ(settle_delay({{"settleMs", huge}}), milliseconds(60'000)) << huge;
+  }
+}
+
 TEST(SnapshotAnswer, EveryShapeOfTheCaptureAnswer) {
   const json window = {{"hwnd", 42}, {"title", "Cut.prproj"}, {"rect", {{"width", 1}}}};
   json a = snapshot_answer(window, {{"output", {{"data", {{"image", "iVBO"}, {"safePath", "/s.png"}}}}}});

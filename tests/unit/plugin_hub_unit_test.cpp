@@ -39,6 +39,28 @@ TEST(Upgrade, AcceptsAValidRequestWithTheToken) {
   EXPECT_EQ(check(req, "token=wrong&token=secret-token"), std::nullopt);  // last one counts
 }
 
+// Our plug-ins never send the token: they dial with a nonce of their own and are
+// challenged. A request with a token is judged by the token alone, as before.
+TEST(Upgrade, ANonceInsteadOfTheTokenAsksForTheChallenge) {
+  const std::string nonce(64, 'a');
+  EXPECT_EQ(check(upgrade_request(), "nonce=" + nonce), std::nullopt);
+  EXPECT_EQ(challenge_nonce("nonce=" + nonce), nonce);
+  EXPECT_EQ(challenge_nonce("x=1&nonce=" + std::string(32, 'F')), std::string(32, 'F'));
+  const std::vector<std::string> refused = {"", "nonce=", "nonce=abc", "nonce=" + std::string(63, 'g'),
+                                            "nonce=" + std::string(129, 'a'),
+                                            "nonce=" + std::string(63, 'a') + "%20"};
+  for (const std::string& bad : refused) {
+    const auto r = check(upgrade_request(), bad);
+    ASSERT_TRUE(r) << bad;
+    EXPECT_EQ(r->body, bad.empty() ? "bad token" : "bad nonce") << bad;
+    EXPECT_EQ(challenge_nonce(bad), std::nullopt) << bad;
+  }
+  // With a token present, the token decides and there is no challenge.
+  EXPECT_EQ(check(upgrade_request(), "nonce=" + nonce + "&token=secret-token"), std::nullopt);
+  EXPECT_EQ(challenge_nonce("nonce=" + nonce + "&token=secret-token"), std::nullopt);
+  EXPECT_EQ(check(upgrade_request(), "nonce=" + nonce + "&token=wrong")->body, "bad token");
+}
+
 TEST(Upgrade, ChecksInOrder) {
   const auto status = [](const std::optional<UpgradeRefusal>& r) { return r ? r->status : 0u; };
   const auto body = [](const std::optional<UpgradeRefusal>& r) { return r ? r->body : ""; };

@@ -80,6 +80,31 @@ TEST(CepCopy, WritesEveryFileReplacingOldOnes) {
   EXPECT_NE(write_cep_helper(helper, {}), std::nullopt);  // nothing to install is a failure
 }
 
+// Links planted at the helper's folder, a subfolder or a file are replaced, never
+// followed: what they point at stays as it was.
+TEST(CepCopy, LinksAreReplacedNotFollowed) {
+  ScratchDir dir;
+  const fs::path helper = dir.path / "inc.quor.premiere.cep";
+  const fs::path elsewhere = dir.path / "elsewhere";
+  fs::create_directories(elsewhere / "CSXS");
+  std::ofstream(elsewhere / "target.txt") << "keep me";
+  fs::create_directory_symlink(elsewhere, helper);
+  ASSERT_EQ(write_cep_helper(helper, kStandIn), std::nullopt);
+  EXPECT_FALSE(fs::is_symlink(helper));
+  EXPECT_FALSE(fs::exists(elsewhere / "main.js"));
+  EXPECT_FALSE(fs::exists(elsewhere / "CSXS" / "manifest.xml"));
+
+  fs::remove(helper / "main.js");
+  fs::create_symlink(elsewhere / "target.txt", helper / "main.js");
+  fs::remove_all(helper / "CSXS");
+  fs::create_directory_symlink(elsewhere / "CSXS", helper / "CSXS");
+  ASSERT_EQ(write_cep_helper(helper, kStandIn), std::nullopt);
+  EXPECT_EQ(slurp(elsewhere / "target.txt"), "keep me");
+  EXPECT_FALSE(fs::exists(elsewhere / "CSXS" / "manifest.xml"));
+  EXPECT_EQ(slurp(helper / "main.js"), "// helper");
+  EXPECT_EQ(slurp(helper / "CSXS" / "manifest.xml"), "<ExtensionManifest/>");
+}
+
 TEST(CepCopy, FirstFailureStopsTheCopyInTableOrder) {
   ScratchDir dir;
   const fs::path helper = dir.path / "inc.quor.premiere.cep";

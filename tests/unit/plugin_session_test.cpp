@@ -7,6 +7,8 @@
 #include <sys/socket.h>
 #include <sys/time.h>
 
+#include <atomic>
+#include <functional>
 #include <future>
 #include <thread>
 
@@ -25,6 +27,7 @@
 #include <boost/beast/websocket/stream.hpp>
 
 #include "common/async.hpp"
+#include "common/crypto.hpp"
 #include "hub/forwarding.hpp"
 #include "hub/plugin_hub.hpp"
 
@@ -39,41 +42,55 @@ using tcp = asio::ip::tcp;
 using namespace std::chrono_literals;
 
 class Session : public ::testing::Test {
- protected:
+ public:
   asio::io_context ioc;
   StatePtr state = std::make_shared<BridgeState>();
   std::thread runner;
   tcp::acceptor acceptor{ioc, tcp::endpoint(asio::ip::make_address("127.0.0.1"), 0)};
   asio::io_context client_ctx;
   websocket::stream<tcp::socket> client{client_ctx};
+  std::atomic<bool> served{false};
 
-  void SetUp() override { state->ping_interval = 3600s; }
+  void SetUp() override {
+    state->ping_interval = 3600s;
+    state->token = "t";
+    state->port = 4242;
+  }
 
   void TearDown() override {
     beast::error_code ignored;
     client.next_layer().close(ignored);
+    // The session ends by itself once it sees the close. Stopping the context before that
+    // would strand its parked writer, whose frame holds the session that holds the writer.
+    if (runner.joinable()) eventually([&] { return served.load(); });
     ioc.stop();
     if (runner.joinable()) runner.join();
   }
 
-  // Accepts one connection and runs it as the bridge does; then connects the client.
-  void open() {
-    auto serve = [](StatePtr s, tcp::acceptor& acc) -> asio::awaitable<void> {
+  // Accepts one connection and runs it as the bridge does (the request's query decides
+  // between the token and the challenge); then connects the client to `target`.
+  void open(const std::string& target = "/ws?token=t") {
+    // Everything the coroutine uses comes in as a parameter: a lambda's captures die with
+    // the lambda, before the coroutine runs.
+    auto serve = [](StatePtr s, tcp::acceptor& acc, std::atomic<bool>& done) -> asio::awaitable<void> {
       auto socket = co_await acc.async_accept(asio::make_strand(acc.get_executor()),
                                               asio::use_awaitable);
       beast::tcp_stream stream(std::move(socket));
       beast::flat_buffer buffer;
       http::request<http::string_body> request;
       co_await http::async_read(stream, buffer, request, asio::use_awaitable);
-      co_await run_plugin_connection(s, std::move(stream), std::move(request));
+      const std::string query(request.target().substr(request.target().find('?') + 1));
+      co_await run_plugin_connection(s, std::move(stream), std::move(request),
+                                     challenge_nonce(query));
+      done = true;
     };
-    spawn_logged(acceptor.get_executor(), serve(state, acceptor));
+    spawn_logged(acceptor.get_executor(), serve(state, acceptor, served));
     runner = std::thread([this] { ioc.run(); });
     client.next_layer().connect(acceptor.local_endpoint());
     timeval limit{5, 0};
     ::setsockopt(client.next_layer().native_handle(), SOL_SOCKET, SO_RCVTIMEO, &limit,
                  sizeof limit);
-    client.handshake("127.0.0.1", "/ws?token=t");
+    client.handshake("127.0.0.1", target);
   }
 
   void send(const json& message) { client.write(asio::buffer(message.dump())); }
@@ -84,7 +101,7 @@ class Session : public ::testing::Test {
     beast::error_code ec;
     client.read(buffer, ec);
     if (ec) return nullptr;
-    return json::parse(beast::buffers_to_string(buffer.data()));
+    return json::parse(beast::buffers_to_string(buffer.data()), nullptr, false);
   }
 
   // Waits (bounded) until the bridge side sees `done`.
@@ -159,6 +176,32 @@ TEST_F(Session, TextsQueuedTogetherArriveWholeAndInOrder) {
   EXPECT_TRUE(std::holds_alternative<json>(call.get()));
 }
 
+// The plug-in's pings are answered by the WebSocket layer's own pong, which must never land
+// inside a frame of a batch, even while that batch waits for a slow reader.
+TEST_F(Session, PingsWhileBatchesWaitForTheReaderNeverBreakAFrame) {
+  open();
+  send({{"type", "hello"}, {"runtime", "uxp"}});
+  ASSERT_EQ(receive().at("type"), "welcome");
+  auto outbox = state->registry.lookup(PluginRuntime::Uxp)->first;
+  // Far more than the socket buffers hold, queued at once so that they leave in batches
+  // and the writer soon waits on a full socket.
+  const std::string pad(12 * 1024, 'p');
+  constexpr int kTexts = 1500;
+  std::promise<void> queued;
+  asio::post(ioc, [&] {
+    for (int i = 0; i < kTexts; ++i) outbox->push(json{{"n", i}, {"pad", pad}}.dump());
+    queued.set_value();
+  });
+  queued.get_future().get();
+  for (int i = 0; i < 20; ++i) client.ping({});
+  for (int i = 0; i < kTexts; ++i) {
+    if (i % 5 == 0) client.ping({});
+    const json message = receive();
+    ASSERT_TRUE(message.is_object()) << "the stream broke after " << i << " texts";
+    ASSERT_EQ(message.at("n"), i);
+  }
+}
+
 TEST_F(Session, PeerClosingUnregistersAtOnce) {
   open();
   send({{"type", "hello"}, {"runtime", "cep"}});
@@ -166,6 +209,102 @@ TEST_F(Session, PeerClosingUnregistersAtOnce) {
   EXPECT_TRUE(is_connected(*state, PluginRuntime::Cep));
   client.close(websocket::close_code::normal);
   EXPECT_TRUE(eventually([&] { return !is_connected(*state, PluginRuntime::Cep); }));
+}
+
+// The plug-ins' challenge (hub/handshake.hpp), worked out here from its description.
+constexpr std::string_view kPluginNonce =
+    "0123456789abcdef0123456789abcdef0123456789abcdef0123456789abcdef";
+
+std::string proof_over(std::string_view label, std::string_view first, std::string_view second) {
+  return hmac_sha256_hex("t", std::string(label) + "\n4242\n" + std::string(first) + "\n" +
+                                  std::string(second));
+}
+
+TEST_F(Session, ChallengedConnectionCountsOnlyOnceItsProofChecksOut) {
+  open("/ws?nonce=" + std::string(kPluginNonce));
+  const json challenge = receive();
+  ASSERT_EQ(challenge.at("type"), "challenge") << challenge;
+  const std::string bridge_nonce = challenge.at("nonce");
+  EXPECT_EQ(bridge_nonce.size(), 64u);
+  EXPECT_EQ(challenge.at("proof"), proof_over("quor-bridge-proof", kPluginNonce, bridge_nonce));
+  // Not a plug-in yet: a call finds nobody to go to, and a pong changes nothing.
+  send({{"type", "pong"}});
+  auto early = asio::co_spawn(ioc, call_plugin(state, PluginRuntime::Uxp, "eval", json::object(), 5s),
+                              asio::use_future);
+  ASSERT_EQ(early.wait_for(10s), std::future_status::ready);
+  const CallOutcome refused = early.get();
+  ASSERT_TRUE(std::holds_alternative<CallError>(refused));
+  EXPECT_EQ(std::get<CallError>(refused).kind, CallError::NotConnected);
+
+  send({{"type", "hello"}, {"runtime", "uxp"}, {"project", "P"},
+        {"proof", proof_over("quor-plugin-proof", bridge_nonce, kPluginNonce)}});
+  EXPECT_EQ(receive().at("type"), "welcome");
+  const auto record = plugin_record(*state, PluginRuntime::Uxp);
+  ASSERT_TRUE(record);
+  EXPECT_EQ(record->first, (json{{"type", "hello"}, {"runtime", "uxp"}, {"project", "P"}}))
+      << "the spent proof is not kept";
+  // From here on it is a plug-in like any other.
+  auto call = asio::co_spawn(ioc, call_plugin(state, PluginRuntime::Uxp, "ping", json::object(), 30s),
+                             asio::use_future);
+  const json request = receive();
+  ASSERT_EQ(request.at("verb"), "ping");
+  send({{"type", "result"}, {"id", request.at("id")}, {"ok", true}});
+  ASSERT_EQ(call.wait_for(10s), std::future_status::ready);
+  EXPECT_TRUE(std::holds_alternative<json>(call.get()));
+}
+
+// Dials with a nonce, answers the challenge with what `reply` makes of it, and tells
+// whether the bridge then closed the connection without registering anything.
+bool refused(Session& session, const std::function<json(const json& challenge)>& reply) {
+  session.open("/ws?nonce=" + std::string(kPluginNonce));
+  const json challenge = session.receive();
+  if (!challenge.is_object() || challenge.value("type", "") != "challenge") return false;
+  session.send(reply(challenge));
+  return session.receive() == nullptr && !is_connected(*session.state, PluginRuntime::Uxp);
+}
+
+TEST_F(Session, ProofMadeWithAnotherTokenIsRefused) {
+  EXPECT_TRUE(refused(*this, [](const json& challenge) {
+    return json{{"type", "hello"}, {"runtime", "uxp"},
+                {"proof", hmac_sha256_hex("not-t", "quor-plugin-proof\n4242\n" +
+                                                       challenge.at("nonce").get<std::string>() +
+                                                       "\n" + std::string(kPluginNonce))}};
+  }));
+}
+
+TEST_F(Session, BridgesOwnProofSentBackIsRefused) {
+  EXPECT_TRUE(refused(*this, [](const json& challenge) {
+    return json{{"type", "hello"}, {"runtime", "uxp"}, {"proof", challenge.at("proof")}};
+  }));
+}
+
+TEST_F(Session, AnythingButTheHelloFirstIsRefused) {
+  EXPECT_TRUE(refused(*this, [](const json& challenge) {
+    return json{{"type", "result"}, {"id", 1}, {"ok", true},
+                {"proof", proof_over("quor-plugin-proof", challenge.at("nonce").get<std::string>(),
+                                     kPluginNonce)}};
+  }));
+}
+
+TEST_F(Session, ChallengedConnectionThatStaysSilentIsClosedAfterTheHandshakeTimeOut) {
+  state->handshake_timeout = 50ms;
+  open("/ws?nonce=" + std::string(kPluginNonce));
+  EXPECT_EQ(receive().at("type"), "challenge");
+  EXPECT_EQ(receive(), nullptr);
+  EXPECT_FALSE(is_connected(*state, PluginRuntime::Uxp));
+}
+
+// A hello that replaces another connection's record ends that connection; its calls are
+// left to their time-out, since a plug-in that reconnected may still answer them by id.
+TEST_F(Session, ReplacedConnectionIsClosed) {
+  open();
+  send({{"type", "hello"}, {"runtime", "uxp"}});
+  ASSERT_EQ(receive().at("type"), "welcome");
+  auto newer = std::make_shared<Outbox>();
+  asio::post(ioc, [&] { handle_plugin_message(*state, 99, newer, R"({"type":"hello","runtime":"uxp"})"); });
+  EXPECT_EQ(receive(), nullptr) << "the replaced connection is closed";
+  EXPECT_TRUE(eventually([&] { return served.load(); }));
+  EXPECT_EQ(state->registry.lookup(PluginRuntime::Uxp)->second, 99u) << "the newer one stays";
 }
 
 // A connection task that throws must end the race like one that returns; a throwing

@@ -5,15 +5,17 @@
 namespace cutrelay {
 namespace {
 
-TEST(RequestGuard, HostMustBeAnAddressLiteralOrLocalhost) {
-  for (const char* host : {"127.0.0.1", "127.0.0.1:8787", "localhost", "LocalHost:80",
-                           "[::1]", "[::1]:8787", "10.0.0.5:1234", "0.0.0.0"}) {
+TEST(RequestGuard, HostMustBeALoopbackLiteralOrLocalhost) {
+  for (const char* host : {"127.0.0.1", "127.0.0.1:8787", "127.9.9.9", "localhost", "LocalHost:80",
+                           "[::1]", "[::1]:8787", "[::ffff:127.0.0.1]:8787"}) {
     EXPECT_TRUE(host_header_allowed(host)) << host;
   }
-  // Names that DNS rebinding would use, and values that are not a plain host[:port].
+  // Names that DNS rebinding would use, other machines' addresses, and values that are not
+  // a plain host[:port].
   for (const char* host : {"evil.example", "evil.example:8787", "localhost.evil.example",
                            "127.0.0.1.nip.io", "user@localhost", "", "local host",
-                           "localhost:8787/x", "[::1"}) {
+                           "localhost:8787/x", "[::1", "10.1.2.3", "10.0.0.5:1234", "0.0.0.0",
+                           "192.168.1.20:8787", "[::2]", "[::ffff:10.0.0.1]", "[::]"}) {
     EXPECT_FALSE(host_header_allowed(host)) << host;
   }
 }
