@@ -1227,10 +1227,14 @@ handlers.move_item = async (args, ctx) => {
   const rec = await findItem(proj, a.item);
   const target = await binFor(proj, a.bin);
   const parent = rec.item.getParentBin();
+  const toRoot = isMissing(a.bin) || a.bin === "/";
+  const where = toRoot ? "/" : qualifiedName(await findItem(proj, a.bin));
   tx(proj, "Move Item", () => parent.createMoveItemAction(rec.item, target));
-  const where = isMissing(a.bin) ? "/" : refText(a.bin);
   await confirmEdit(ctx, null, [{ subject: "'" + rec.name + "'", key: "bin", should: "be in", is: "is in", want: where,
-    read: () => (idOf(rec.item.getParentBin()) === idOf(target) ? where : "another bin") }]);
+    read: async () => {
+      const now = (await allItems(proj)).find((r) => r.item === rec.item || (rec.id !== null && r.id === rec.id));
+      return now ? now.bin || "/" : null;
+    } }]);
   return { moved: rec.name, to: isMissing(a.bin) ? "/" : a.bin };
 };
 
