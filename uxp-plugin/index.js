@@ -2905,24 +2905,22 @@ handlers.add_transition = async (args) => {
   }
   const duration = toTick(a.duration, sc);
   const atStart = a.position === "start";
-  for (const rc of targets) {
-    const clip = /** @type {VideoClipTrackItem} */ (rc.clip);
-    const name = /** @type {string} */ (matchName);
-    tx(sc.project, "Add Transition", () => {
-      let transition;
-      try {
-        transition = ppro.TransitionFactory.createVideoTransition(name);
-      } catch (e) {
-        throw fail("transition_not_found", "No transition like '" + name + "'. premiere_list_effects {kind:\"transition\"} lists match names.");
-      }
-      const options = new ppro.AddTransitionOptions();
-      options.setApplyToStart(atStart);
-      if (duration !== null) options.setDuration(tickTime(duration));
-      if (a.singleSided === true) options.setForceSingleSided(true);
-      if (finiteNumber(a.alignment)) options.setTransitionAlignment(a.alignment);
-      return clip.createAddVideoTransitionAction(transition, options);
-    });
-  }
+  const name = /** @type {string} */ (matchName);
+  // One transaction for every clip: a clip Premiere refuses leaves none with a transition.
+  tx(sc.project, "Add Transition", () => targets.map((rc) => {
+    let transition;
+    try {
+      transition = ppro.TransitionFactory.createVideoTransition(name);
+    } catch (e) {
+      throw fail("transition_not_found", "No transition like '" + name + "'. premiere_list_effects {kind:\"transition\"} lists match names.");
+    }
+    const options = new ppro.AddTransitionOptions();
+    options.setApplyToStart(atStart);
+    if (duration !== null) options.setDuration(tickTime(duration));
+    if (a.singleSided === true) options.setForceSingleSided(true);
+    if (finiteNumber(a.alignment)) options.setTransitionAlignment(a.alignment);
+    return /** @type {VideoClipTrackItem} */ (rc.clip).createAddVideoTransitionAction(transition, options);
+  }));
   return { transition: matchName, clips: targets.map((t) => t.ref), position: isMissing(a.position) ? "end" : a.position };
 };
 
