@@ -925,6 +925,57 @@ async function trackClips(track) {
   return keyed.map((k) => k.c);
 }
 
+/** @typedef {{ name: string | null, matchName: string | null, start: TickTime, end: TickTime }} TrackTransition */
+
+/**
+ * The transitions of a track, in time order: Premiere lists them as track items of type
+ * TRANSITION. Empty where it lists none (audio tracks have no transitions in UXP).
+ * @param {VideoTrack | AudioTrack} track @returns {Promise<TrackTransition[]>}
+ */
+async function trackTransitions(track) {
+  /** @type {TrackTransition[]} */
+  const out = [];
+  try {
+    for (const item of track.getTrackItems(ppro.Constants.TrackItemType.TRANSITION, false) || []) {
+      /** @type {string | null} */
+      let name = null;
+      /** @type {string | null} */
+      let matchName = null;
+      try { name = await item.getName(); } catch (e) { name = null; }
+      try { matchName = await item.getMatchName(); } catch (e) { matchName = null; }
+      out.push({ name, matchName, start: await item.getStartTime(), end: await item.getEndTime() });
+    }
+  } catch (e) {
+    return [];
+  }
+  return out.sort((a, b) => (BigInt(a.start.ticks) < BigInt(b.start.ticks) ? -1 : 1));
+}
+
+/**
+ * A clip's transitions: the one over its start and the one over its end, each with its
+ * name, match name, duration, span and alignment to the clip's edge ("start": it begins at
+ * the edge, "end": it ends there, "center": it spans it).
+ * @param {TrackTransition[]} list @param {TickTime} start @param {TickTime} end @param {SeqContext} sc
+ */
+function clipTransitions(list, start, end, sc) {
+  const out = [];
+  for (const [position, edge] of /** @type {[string, bigint][]} */ ([["start", BigInt(start.ticks)], ["end", BigInt(end.ticks)]])) {
+    const hit = list.find((t) => {
+      const from = BigInt(t.start.ticks);
+      const to = BigInt(t.end.ticks);
+      return position === "start" ? from <= edge && edge < to : from < edge && edge <= to;
+    });
+    if (!hit) continue;
+    const from = BigInt(hit.start.ticks);
+    const to = BigInt(hit.end.ticks);
+    out.push({
+      position, name: hit.name, matchName: hit.matchName, duration: round3(Number(to - from) / TICKS_PER_SECOND),
+      start: timeOut(hit.start, sc), end: timeOut(hit.end, sc), alignment: from === edge ? "start" : to === edge ? "end" : "center",
+    });
+  }
+  return out;
+}
+
 /** @param {unknown} ref @returns {QuorError} */
 function badClip(ref) {
   return fail("bad_clip", "Bad clip ref '" + refText(ref) + "'. Use \"V1:0\" (track:index) — premiere_get_sequence lists them.");
@@ -1062,7 +1113,7 @@ function argsOf(args) {
 // ---------------------------------------------------------------------------------------
 // Verbs: project, items, sequences
 
-/** @typedef {{ warn: (text: string) => void, verified?: boolean }} CallContext */
+/** @typedef {{ warn: (text: string) => void, verified?: boolean, unverified?: string }} CallContext */
 /** @typedef {(args: any, ctx: CallContext) => Promise<any>} Handler */
 
 /** @type {Record<string, Handler>} */
@@ -1570,8 +1621,11 @@ handlers.get_sequence = async (args) => {
       try { muted = !!(await track.isMuted()); } catch (e) { muted = false; }
       const clips = [];
       const timed = await trackClips(track);
+      const transitions = detail && kind === "video" ? await trackTransitions(track) : [];
       for (let i = 0; i < timed.length; i++) {
-        clips.push(await describeClip({ clip: timed[i].clip, ref: trackLabel(t) + ":" + i, start: timed[i].start, end: timed[i].end }, sc, detail));
+        const described = await describeClip({ clip: timed[i].clip, ref: trackLabel(t) + ":" + i, start: timed[i].start, end: timed[i].end }, sc, detail);
+        if (detail && kind === "video") described.transitions = clipTransitions(transitions, timed[i].start, timed[i].end, sc);
+        clips.push(described);
       }
       tracks.push({ track: trackLabel(t), name: track.name, muted, clips });
     }
@@ -2716,7 +2770,10 @@ handlers.get_clip_effects = async (args) => {
     }
     components.push({ index: c.index, displayName: c.displayName, matchName: c.matchName, params });
   }
-  return { clip: rc.ref, components };
+  /** @type {Record<string, any>} */
+  const out = { clip: rc.ref, components };
+  if (rc.kind === "video") out.transitions = clipTransitions(await trackTransitions(await getTrack(sc, { kind: "video", index: rc.track })), rc.start, rc.end, sc);
+  return out;
 };
 
 handlers.add_effect = async (args, ctx) => {
@@ -2886,7 +2943,7 @@ handlers.set_transform = async (args, ctx) => {
   return withStepsNote({ clip: a.clip, set: edits.map((e) => e.component + "." + e.name + "=" + JSON.stringify(a[e.key])) }, steps);
 };
 
-handlers.add_transition = async (args) => {
+handlers.add_transition = async (args, ctx) => {
   const a = argsOf(args);
   const sc = await sequenceContext(a);
   const targets = await clipTargets(sc, a);
@@ -2921,10 +2978,37 @@ handlers.add_transition = async (args) => {
     if (finiteNumber(a.alignment)) options.setTransitionAlignment(a.alignment);
     return /** @type {VideoClipTrackItem} */ (rc.clip).createAddVideoTransitionAction(transition, options);
   }));
+  const position = atStart ? "start" : "end";
+  await confirmTransitions(ctx, sc, targets, position, name);
   return { transition: matchName, clips: targets.map((t) => t.ref), position: isMissing(a.position) ? "end" : a.position };
 };
 
-handlers.remove_transition = async (args) => {
+/**
+ * Reads transitions back: each clip should have `matchName` at its `position` edge (null:
+ * none there). Premiere's listing of transitions (track items of type TRANSITION) is not
+ * documented, so a transition that is not listed makes the answer unverified rather than
+ * failed; one that is listed where none should be, or another one, fails.
+ * @param {CallContext} ctx @param {SeqContext} sc @param {ResolvedClip[]} clips @param {string} position @param {string | null} matchName
+ */
+async function confirmTransitions(ctx, sc, clips, position, matchName) {
+  /** @type {Expectation[]} */
+  const wanted = [];
+  let listed = true;
+  for (const rc of clips) {
+    const now = await findClip(sc, rc.ref).catch(() => rc);
+    const at = clipTransitions(await trackTransitions(await getTrack(sc, { kind: "video", index: rc.track })), now.start, now.end, sc)
+      .find((t) => t.position === position);
+    if (matchName !== null && !at) listed = false;
+    wanted.push(expectValue(rc.ref, "transition at its " + position, matchName, () => (at ? at.matchName : null)));
+  }
+  if (listed) {
+    await confirmEdit(ctx, sc, wanted);
+  } else {
+    ctx.unverified = "Premiere lists no transition at the clip's " + position + " (its listing of transitions is not documented); check the timeline";
+  }
+}
+
+handlers.remove_transition = async (args, ctx) => {
   const a = argsOf(args);
   const sc = await sequenceContext(a);
   const rc = await findClip(sc, a.clip);
@@ -2932,6 +3016,7 @@ handlers.remove_transition = async (args) => {
   const clip = /** @type {VideoClipTrackItem} */ (rc.clip);
   const P = ppro.Constants.TransitionPosition;
   tx(sc.project, "Remove Transition", () => clip.createRemoveVideoTransitionAction(a.position === "start" ? P.START : P.END));
+  await confirmTransitions(ctx, sc, [rc], a.position === "start" ? "start" : "end", null);
   return { clip: rc.ref, removed: isMissing(a.position) ? "end" : a.position };
 };
 
@@ -3536,23 +3621,16 @@ function errorResult(e) {
   return out;
 }
 
-// Edit verbs whose change the scripting API gives no way to read back, and what is not checked.
-/** @type {Record<string, string>} */
-const UNVERIFIABLE = {
-  add_transition: "UXP cannot read a clip's transitions back",
-  remove_transition: "UXP cannot read a clip's transitions back",
-};
-
 /**
  * An edit's answer with its read-back: `verified` true when everything it meant was read
- * back, false with a `_note` naming what could not be checked.
- * @param {string} verb @param {CallContext} ctx @param {any} result
+ * back, false with a `_note` naming what could not be checked (`ctx.unverified`).
+ * @param {CallContext} ctx @param {any} result
  */
-function withVerification(verb, ctx, result) {
+function withVerification(ctx, result) {
   if (result === null || typeof result !== "object" || Array.isArray(result)) return result;
-  if (Object.prototype.hasOwnProperty.call(UNVERIFIABLE, verb)) {
+  if (typeof ctx.unverified === "string") {
     result.verified = false;
-    const note = "Not verified: " + UNVERIFIABLE[verb] + ".";
+    const note = "Not verified: " + ctx.unverified + ".";
     result._note = typeof result._note === "string" ? result._note + " " + note : note;
   } else if (ctx.verified === true) {
     result.verified = true;
@@ -3572,7 +3650,7 @@ async function runVerb(verb, args) {
   /** @type {CallContext} */
   const ctx = { warn: (/** @type {any} */ text) => { warnings.push(String(text)); } };
   try {
-    const result = withVerification(verb, ctx, await handler(isMissing(args) ? {} : args, ctx));
+    const result = withVerification(ctx, await handler(isMissing(args) ? {} : args, ctx));
     /** @type {Record<string, any>} */
     const out = { ok: true, result: result === undefined ? null : result };
     if (warnings.length > 0) out.warnings = warnings;

@@ -49,6 +49,7 @@ const UXP = [
     before: [['add_keyframes', { clip: 'V1:0', component: 'Motion', param: 'Scale', keyframes: [{ time: 1, value: 50 }, { time: 3, value: 100 }] }]] },
   { verb: 'set_clip_volume', args: { clips: ['A1:0', 'A1:1'], db: -6 }, multi: true },
   { verb: 'audio_fade', args: { clip: 'A1:0', type: 'in', duration: 1 }, multi: true },
+  { verb: 'remove_transition', args: { clip: 'V1:0' }, before: [['add_transition', { clip: 'V1:0' }]] },
   { verb: 'add_marker', args: { time: 1, name: 'm' } },
   { verb: 'remove_marker', args: { all: true }, before: [['add_marker', { time: 1, name: 'a' }], ['add_marker', { time: 2, name: 'b' }]], multi: true },
 ];
@@ -132,6 +133,13 @@ for (const version of [OLDEST, NEWEST]) {
         const real = await sim.cepCall(c.verb, c.args);
         assert.equal(real.ok && real.result.verified, true, `${c.verb}: ${JSON.stringify(real)}`);
       }
+    });
+
+    await t.test('a transition Premiere does not list leaves add_transition unverified', async (t) => {
+      const f = await fixture(t, version);
+      const { r } = await underFault(f.sim, { noop: ['add_transition'] }, () => f.sim.call('add_transition', { clip: 'V1:0' }));
+      assert.equal(r.result.verified, false);
+      assert.match(r.result._note, /Not verified: Premiere lists no transition at the clip's end/);
     });
 
     await t.test('stale: the transaction fails and nothing changes', async (t) => {

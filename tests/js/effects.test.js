@@ -199,10 +199,16 @@ test('transitions, audio levels and fades', async (t) => {
 
   await t.test('add_transition finds a match name from a loose name and applies it', async () => {
     const r = await sim.ok('add_transition', { clip: 'V1:0', name: 'dip to black', duration: 0.5 });
-    assert.deepEqual(r, { transition: 'AE.ADBE Dip To Black', clips: ['V1:0'], position: 'end', _note: "Not verified: UXP cannot read a clip's transitions back.", verified: false });
+    assert.deepEqual(r, { transition: 'AE.ADBE Dip To Black', clips: ['V1:0'], position: 'end', verified: true });
     assert.equal((await sim.ok('add_transition', { clip: 'V1:0', name: 'cross zoom', position: 'start', singleSided: true, alignment: 1 })).transition, 'AE.ADBE CrossZoom');
     const tr = f.clip('video', 0, 0).transitions;
     assert.deepEqual([tr.end.matchName, Number(tr.end.duration) / TPS, tr.start.matchName, tr.start.singleSided, tr.start.alignment], ['AE.ADBE Dip To Black', 0.5, 'AE.ADBE CrossZoom', true, 1]);
+    // Both read back, from get_clip_effects and get_sequence alike.
+    const listed = [{ position: 'start', name: 'CrossZoom', matchName: 'AE.ADBE CrossZoom', duration: 1, start: 0, end: 1, alignment: 'start' },
+      { position: 'end', name: 'Dip To Black', matchName: 'AE.ADBE Dip To Black', duration: 0.5, start: 11.5, end: 12, alignment: 'end' }];
+    const seconds = (list) => list.map((x) => Object.assign({}, x, { start: x.start.seconds, end: x.end.seconds }));
+    assert.deepEqual(seconds((await sim.ok('get_clip_effects', { clip: 'V1:0' })).transitions), listed);
+    assert.deepEqual(seconds((await sim.ok('get_sequence', {})).videoTracks[0].clips[0].transitions), listed);
     assert.equal((await sim.ok('add_transition', { clip: 'V1:0' })).transition, 'AE.ADBE Cross Dissolve New');
     assert.deepEqual(sim.undoHistory().slice(-3), ['Add Transition', 'Add Transition', 'Add Transition']);
   });
@@ -217,8 +223,8 @@ test('transitions, audio levels and fades', async (t) => {
   });
 
   await t.test('remove_transition at the start or the end', async () => {
-    assert.deepEqual(await sim.ok('remove_transition', { clip: 'V1:0', position: 'start' }), { clip: 'V1:0', removed: 'start', _note: "Not verified: UXP cannot read a clip's transitions back.", verified: false });
-    assert.deepEqual(await sim.ok('remove_transition', { clip: 'V1:0' }), { clip: 'V1:0', removed: 'end', _note: "Not verified: UXP cannot read a clip's transitions back.", verified: false });
+    assert.deepEqual(await sim.ok('remove_transition', { clip: 'V1:0', position: 'start' }), { clip: 'V1:0', removed: 'start', verified: true });
+    assert.deepEqual(await sim.ok('remove_transition', { clip: 'V1:0' }), { clip: 'V1:0', removed: 'end', verified: true });
     assert.deepEqual(f.clip('video', 0, 0).transitions, { start: null, end: null });
     assert.equal((await sim.call('remove_transition', { clip: 'V1:0' })).errorCode, 'transaction_failed');
   });
