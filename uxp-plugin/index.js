@@ -2634,43 +2634,61 @@ function checkStatic(param, ticks) {
  * are added, then (with `mode`) their interpolation is set. Premiere 26.3 warns that actions
  * carry data that goes stale, so an "add keyframe" built before its parameter is
  * time-varying is not to be trusted. The scripting API has no undo group, so each
- * transaction is an undo step of its own; answers how many ran. When a later step fails,
- * the earlier ones are taken back (best effort) before the error goes out.
- * @param {Project} project @param {string} label @param {ValueEdit[]} edits @param {number | null} [mode]
+ * transaction is an undo step of its own; answers how many ran. `confirm` reads the result
+ * back. When a later step or the read-back fails, what was done is taken back (best
+ * effort: the static values set back, the keyframes added removed, the parameters switched
+ * on switched off) before the error goes out.
+ * @param {Project} project @param {string} label @param {ValueEdit[]} edits @param {number | null} mode
+ * @param {() => Promise<void>} confirm
  */
-function applyValues(project, label, edits, mode = null) {
+async function applyValues(project, label, edits, mode, confirm) {
   const fixed = edits.filter((e) => e.ticks === null);
   const keyed = edits.filter((e) => e.ticks !== null);
-  let steps = 0;
-  if (fixed.length > 0) {
-    tx(project, label, () => fixed.map((e) => e.param.createSetValueAction(e.kf, true)));
-    steps += 1;
-  }
-  if (keyed.length === 0) return steps;
   const params = [...new Set(keyed.map((e) => e.param))];
   const switched = params.filter((p) => !p.isTimeVarying());
   /** @type {Map<ComponentParam, Set<string>>} */
   const had = new Map(params.map((p) => [p, new Set(p.getKeyframeListAsTickTimes().map((t) => String(t.ticks)))]));
-  if (switched.length > 0) {
-    tx(project, label, () => switched.map((p) => p.createSetTimeVaryingAction(true)));
+  /** @type {{ param: ComponentParam, kf: Keyframe }[]} */
+  const olds = [];
+  for (const e of fixed) olds.push({ param: e.param, kf: await e.param.getStartValue() });
+  // Switching keyframing off keeps a keyframe's value: the static values to put back.
+  /** @type {{ param: ComponentParam, kf: Keyframe }[]} */
+  const statics = [];
+  for (const p of switched) statics.push({ param: p, kf: await p.getStartValue() });
+  let steps = 0;
+  let setFixed = false;
+  let added = false;
+  if (fixed.length > 0) {
+    tx(project, label, () => fixed.map((e) => e.param.createSetValueAction(e.kf, true)));
+    setFixed = true;
     steps += 1;
   }
-  let added = false;
   try {
-    tx(project, label, () => keyed.map((e) => e.param.createAddKeyframeAction(e.kf)));
-    added = true;
-    steps += 1;
-    if (mode !== null) {
-      tx(project, label, () => keyed.map((e) => e.param.createSetInterpolationAtKeyframeAction(tickTime(/** @type {string} */ (e.ticks)), mode, true)));
+    if (keyed.length > 0) {
+      if (switched.length > 0) {
+        tx(project, label, () => switched.map((p) => p.createSetTimeVaryingAction(true)));
+        steps += 1;
+      }
+      tx(project, label, () => keyed.map((e) => e.param.createAddKeyframeAction(e.kf)));
+      added = true;
       steps += 1;
+      if (mode !== null) {
+        tx(project, label, () => keyed.map((e) => e.param.createSetInterpolationAtKeyframeAction(tickTime(/** @type {string} */ (e.ticks)), mode, true)));
+        steps += 1;
+      }
     }
+    await confirm();
   } catch (e) {
     try {
+      if (setFixed) tx(project, label, () => olds.map((o) => o.param.createSetValueAction(o.kf, true)));
       if (added) {
         const fresh = keyed.filter((k) => !(/** @type {Set<string>} */ (had.get(k.param))).has(/** @type {string} */ (k.ticks)) && switched.indexOf(k.param) < 0);
         if (fresh.length > 0) tx(project, label, () => fresh.map((k) => k.param.createRemoveKeyframeAction(tickTime(/** @type {string} */ (k.ticks)), true)));
       }
-      if (switched.length > 0) tx(project, label, () => switched.map((p) => p.createSetTimeVaryingAction(false)));
+      if (switched.length > 0) {
+        tx(project, label, () => switched.map((p) => p.createSetTimeVaryingAction(false)));
+        tx(project, label, () => statics.map((o) => o.param.createSetValueAction(o.kf, true)));
+      }
     } catch (ignored) {
       // the original failure is the one to report
     }
@@ -2854,8 +2872,8 @@ handlers.set_param = async (args, ctx) => {
   const sc = await sequenceContext(a);
   const edits = await paramEdits(sc, await clipTargets(sc, a), a);
   const keyed = !isMissing(a.time);
-  const steps = applyValues(sc.project, keyed ? "Keyframe" : "Set Param", edits);
-  await confirmEdit(ctx, sc, valueExpectations(edits, (e) => /** @type {any} */ (e).rc.ref + " " + e.param.displayName));
+  const steps = await applyValues(sc.project, keyed ? "Keyframe" : "Set Param", edits, null,
+    () => confirmEdit(ctx, sc, valueExpectations(edits, (e) => /** @type {any} */ (e).rc.ref + " " + e.param.displayName)));
   return withStepsNote({
     set: edits.map((e) => ({
       clip: e.rc.ref, component: e.c.displayName, param: e.param.displayName, value: a.value,
@@ -2889,8 +2907,8 @@ handlers.add_keyframes = async (args, ctx) => {
   const mode = typeof a.interpolation === "string" && Object.prototype.hasOwnProperty.call(INTERPOLATION, a.interpolation)
     ? INTERPOLATION[a.interpolation]() : null;
   const edits = keys.map((k) => ({ param, kf: k.kf, ticks: k.ticks }));
-  const steps = applyValues(sc.project, "Add Keyframes", edits, mode);
-  await confirmEdit(ctx, sc, valueExpectations(edits, () => rc.ref + " " + param.displayName));
+  const steps = await applyValues(sc.project, "Add Keyframes", edits, mode,
+    () => confirmEdit(ctx, sc, valueExpectations(edits, () => rc.ref + " " + param.displayName)));
   return withStepsNote({ clip: rc.ref, param: param.displayName, keyframes: keys.length }, steps);
 };
 
@@ -2938,8 +2956,8 @@ handlers.set_transform = async (args, ctx) => {
     checkStatic(param, ticks);
     edits.push({ param, kf, ticks, key, component: FIXED[fixed].name, name });
   }
-  const steps = applyValues(sc.project, ticks !== null ? "Keyframe" : "Set Param", edits);
-  await confirmEdit(ctx, sc, valueExpectations(edits, (e) => rc.ref + " " + /** @type {any} */ (e).component + "." + /** @type {any} */ (e).name));
+  const steps = await applyValues(sc.project, ticks !== null ? "Keyframe" : "Set Param", edits, null,
+    () => confirmEdit(ctx, sc, valueExpectations(edits, (e) => rc.ref + " " + /** @type {any} */ (e).component + "." + /** @type {any} */ (e).name)));
   return withStepsNote({ clip: a.clip, set: edits.map((e) => e.component + "." + e.name + "=" + JSON.stringify(a[e.key])) }, steps);
 };
 
@@ -3066,8 +3084,8 @@ handlers.set_clip_volume = async (args, ctx) => {
     checkStatic(param, ticks);
     edits.push({ rc, param, kf, ticks });
   }
-  const steps = applyValues(sc.project, isMissing(a.time) ? "Clip Volume" : "Volume Keyframe", edits);
-  await confirmEdit(ctx, sc, valueExpectations(edits, (e) => /** @type {any} */ (e).rc.ref + " Volume level"));
+  const steps = await applyValues(sc.project, isMissing(a.time) ? "Clip Volume" : "Volume Keyframe", edits, null,
+    () => confirmEdit(ctx, sc, valueExpectations(edits, (e) => /** @type {any} */ (e).rc.ref + " Volume level")));
   return withStepsNote({ set: edits.map((e) => ({ clip: e.rc.ref, db: isMissing(a.db) ? null : a.db, level })) }, steps);
 };
 
@@ -3096,8 +3114,8 @@ handlers.audio_fade = async (args, ctx) => {
     kf.position = tickTime(t.toString());
     return { param, kf, ticks: t.toString() };
   });
-  const steps = applyValues(sc.project, "Audio Fade", edits);
-  await confirmEdit(ctx, sc, valueExpectations(edits, () => rc.ref + " Volume level"));
+  const steps = await applyValues(sc.project, "Audio Fade", edits, null,
+    () => confirmEdit(ctx, sc, valueExpectations(edits, () => rc.ref + " Volume level")));
   return withStepsNote({ clip: rc.ref, fade: type, seconds: round3(Number(fade) / TICKS_PER_SECOND) }, steps);
 };
 

@@ -15,7 +15,8 @@ const XMP = '<x:xmpmeta xmlns:x="adobe:ns:meta/"><rdf:RDF xmlns:rdf="http://www.
 
 // The interview (12 s, video and audio) on V1/A1 from 0 s, the music (3.5 s) on A1 from
 // 12 s, and a bin. `multi`: the edit's transaction holds more than one action, so "partial"
-// leaves it half done. `before` runs without faults; `since` is the first Premiere with the verb.
+// leaves it half done; `reverts`: the verb then takes back what it did itself. `before` runs
+// without faults; `since` is the first Premiere with the verb.
 const UXP = [
   { verb: 'create_bin', args: { name: 'New' } },
   { verb: 'move_item', args: ({ ids }) => ({ item: ids.interview, bin: 'Bin' }) },
@@ -35,7 +36,7 @@ const UXP = [
   { verb: 'trim_clip', args: { clip: 'V1:0', trimEnd: 1 }, multi: true },
   { verb: 'remove_clips', args: { clip: 'V1:0' } },
   { verb: 'remove_gap', args: { clip: 'V1:0' }, before: [['move_clip', { clip: 'V1:0', by: 2 }], ['move_clip', { clip: 'A1:1', by: 2 }]], multi: true },
-  { verb: 'razor', args: { time: 5 }, multi: true },
+  { verb: 'razor', args: { time: 5 }, multi: true, reverts: true },
   { verb: 'set_clip_enabled', args: { clips: ['V1:0', 'A1:0'], enabled: false }, multi: true },
   { verb: 'rename_clip', args: { clip: 'V1:0', name: 'Named' } },
   { verb: 'duplicate_clip', args: { clip: 'V1:0', videoTrackOffset: 1 } },
@@ -43,12 +44,12 @@ const UXP = [
   { verb: 'add_effect', args: { clip: 'V1:0', name: 'Gaussian Blur' } },
   { verb: 'remove_effect', args: { clip: 'V1:0', component: 'AE.ADBE Gaussian Blur 2' }, before: [['add_effect', { clip: 'V1:0', name: 'Gaussian Blur' }]] },
   { verb: 'set_param', args: { clip: 'V1:0', component: 'Opacity', param: 'Opacity', value: 50 } },
-  { verb: 'set_transform', args: { clip: 'V1:0', scale: 50, rotation: 10 }, multi: true },
-  { verb: 'add_keyframes', args: { clip: 'V1:0', component: 'Motion', param: 'Scale', keyframes: [{ time: 1, value: 50 }, { time: 3, value: 100 }] }, multi: true },
+  { verb: 'set_transform', args: { clip: 'V1:0', scale: 50, rotation: 10 }, multi: true, reverts: true },
+  { verb: 'add_keyframes', args: { clip: 'V1:0', component: 'Motion', param: 'Scale', keyframes: [{ time: 1, value: 50 }, { time: 3, value: 100 }] }, multi: true, reverts: true },
   { verb: 'remove_keyframes', args: { clip: 'V1:0', component: 'Motion', param: 'Scale', time: 1 },
     before: [['add_keyframes', { clip: 'V1:0', component: 'Motion', param: 'Scale', keyframes: [{ time: 1, value: 50 }, { time: 3, value: 100 }] }]] },
-  { verb: 'set_clip_volume', args: { clips: ['A1:0', 'A1:1'], db: -6 }, multi: true },
-  { verb: 'audio_fade', args: { clip: 'A1:0', type: 'in', duration: 1 }, multi: true },
+  { verb: 'set_clip_volume', args: { clips: ['A1:0', 'A1:1'], db: -6 }, multi: true, reverts: true },
+  { verb: 'audio_fade', args: { clip: 'A1:0', type: 'in', duration: 1 }, multi: true, reverts: true },
   { verb: 'remove_transition', args: { clip: 'V1:0' }, before: [['add_transition', { clip: 'V1:0' }]] },
   { verb: 'add_marker', args: { time: 1, name: 'm' } },
   { verb: 'remove_marker', args: { all: true }, before: [['add_marker', { time: 1, name: 'a' }], ['add_marker', { time: 2, name: 'b' }]], multi: true },
@@ -89,9 +90,10 @@ async function underFault(sim, faults, call) {
   } finally {
     sim.app.faults.set({});
   }
+  const left = state(sim);
   const taken = sim.undoHistory().length - steps;
   for (let i = 0; i < taken; i++) sim.undo();
-  return { r, taken };
+  return { r, taken, left };
 }
 
 for (const version of [OLDEST, NEWEST]) {
@@ -114,6 +116,7 @@ for (const version of [OLDEST, NEWEST]) {
         const partial = await underFault(sim, { partial: [c.verb] }, () => sim.call(c.verb, args));
         if (c.multi) assert.equal(partial.r.errorCode, 'edit_not_applied', `partial: ${JSON.stringify(partial.r)}`);
         else assert.equal(partial.r.ok && partial.r.result.verified, true, `partial of one action: ${JSON.stringify(partial.r)}`);
+        if (c.reverts) assert.equal(partial.left, start, 'partial: the verb took back what it did');
         assert.equal(state(sim), start, 'partial: the project is as it was once its undo steps are undone');
 
         const real = await sim.call(c.verb, args);
