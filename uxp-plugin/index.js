@@ -1223,9 +1223,14 @@ handlers.import_media = async (args, ctx) => {
   // importFiles answers one boolean for the lot; name each file that gave no new item so a
   // partial import is not silent.
   const got = new Set(items.map((it) => (typeof it.mediaPath === "string" ? normPath(it.mediaPath) : "")));
+  let all = true;
   for (const p of paths) {
-    if (!got.has(normPath(p))) ctx.warn("No new project item from " + p + " (Premiere refused or skipped the file; check that it exists on this machine and is media).");
+    if (got.has(normPath(p))) continue;
+    all = false;
+    ctx.warn("No new project item from " + p + " (Premiere refused or skipped the file; check that it exists on this machine and is media).");
   }
+  // Every file was read back as a new item; the warnings name those that were not.
+  if (all) ctx.verified = true;
   return { imported: items.length, items };
 };
 
@@ -2352,7 +2357,7 @@ handlers.clear_selection = async (args) => {
   return { cleared: await sc.sequence.clearSelection() };
 };
 
-handlers.scene_edit_detection = async (args) => {
+handlers.scene_edit_detection = async (args, ctx) => {
   const a = argsOf(args);
   const sc = await sequenceContext(a);
   const operation = isMissing(a.operation) ? "cut" : a.operation;
@@ -2365,6 +2370,7 @@ handlers.scene_edit_detection = async (args) => {
   const { targets } = await targetSet(sc, a, false);
   const started = await withSelection(sc.sequence, targets.map((c) => c.clip), async (selection) =>
     await U.performSceneEditDetectionOnSelection(ops[operation], selection));
+  ctx.unverified = "Premiere detects the scenes after the call returns; premiere_get_sequence shows the cuts once it is done";
   return { started, operation };
 };
 
