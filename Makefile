@@ -1,11 +1,16 @@
 # Thin wrappers over scripts/ (what the README and CI call).
-.PHONY: run test build bench clean
+.PHONY: run test build bench clean selftest
 
 run:
 	@scripts/run $(ARGS)
 
 test:
 	@scripts/test
+
+# The self-test for a real Premiere Pro (see the README); ARGS="--sim 25.6" runs it
+# against the simulator instead.
+selftest:
+	@scripts/selftest $(ARGS)
 
 build:
 	@scripts/build

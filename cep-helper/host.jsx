@@ -348,6 +348,8 @@ QUOR_VERBS.export_frame_qe = function (args) {
   if (typeof args.path !== "string" || !/[^\/\\.]/.test(args.path.replace(/\.png$/i, ""))) {
     throw quor_fail("bad_path", "path must name the PNG file to write");
   }
+  // A relative name would land in whatever folder Premiere runs in.
+  if (!/^(\/|[A-Za-z]:[\\\/]|\\\\)/.test(args.path)) throw quor_fail("bad_path", "path must be an absolute path");
   var ctx = quor_context();
   var timecode = quor_timecode(ctx.seq, args.time);
   // Premiere adds ".png" to the name it is given (Adobe's PProPanel sample passes none), so

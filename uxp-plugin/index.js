@@ -364,6 +364,10 @@ function parseTicks(value, sequence) {
     if (/^\d+f$/.test(text)) return framesToTicks(parseInt(text, 10), needRate(value, sequence));
     if (/^\d+[:;]\d+[:;]\d+[:;]\d+$/.test(text)) {
       const rate = needRate(value, sequence);
+      const ff = parseInt(text.split(/[:;]/)[3], 10);
+      if (ff >= Math.round(rate.value)) {
+        throw fail("bad_time", "Timecode '" + text + "' has frame " + ff + ", but frames run 0 to " + (Math.round(rate.value) - 1) + " at " + round3(rate.value) + " fps.");
+      }
       return framesToTicks(timecodeToFrames(text, rate.value), rate);
     }
   }
@@ -1105,6 +1109,15 @@ function isText(v) {
   return typeof v === "string" && v !== "";
 }
 
+/**
+ * Refuses a desktop file or folder named relative to nothing in particular: Premiere would
+ * resolve it against whatever folder it runs in. POSIX, drive-letter and UNC paths are absolute.
+ * @param {string} name the argument's name @param {any} value
+ */
+function needAbsolute(name, value) {
+  if (isText(value) && !/^(\/|[A-Za-z]:[\\/]|\\\\)/.test(value)) throw fail("bad_path", name + " must be an absolute path");
+}
+
 /** @param {any} args */
 function argsOf(args) {
   return args !== null && typeof args === "object" && !Array.isArray(args) ? args : {};
@@ -1142,6 +1155,7 @@ handlers.get_project = async () => {
 handlers.open_project = async (args) => {
   const a = argsOf(args);
   if (!isText(a.path)) throw fail("bad_args", "path is required");
+  needAbsolute("path", a.path);
   const options = new ppro.OpenProjectOptions();
   if (typeof options.setShowConvertProjectDialog === "function") options.setShowConvertProjectDialog(false);
   if (typeof options.setShowLocateFileDialog === "function") options.setShowLocateFileDialog(false);
@@ -1155,7 +1169,9 @@ handlers.open_project = async (args) => {
 handlers.new_project = async (args) => {
   const a = argsOf(args);
   if (!isText(a.path)) throw fail("bad_args", "path is required (…/MyProject.prproj)");
+  needAbsolute("path", a.path);
   const path = /\.prproj$/i.test(a.path) ? a.path : a.path + ".prproj";
+  if (fileExists(path)) throw fail("create_failed", "Couldn't create " + path + ": the file already exists. Open it with premiere_open_project, or pass another path.");
   const proj = await ppro.Project.createProject(path);
   if (!proj) throw fail("create_failed", "Couldn't create " + path + " — does the folder exist?");
   return { name: proj.name, path: proj.path };
@@ -1165,6 +1181,7 @@ handlers.save_project = async (args) => {
   const a = argsOf(args);
   const proj = await project();
   if (isText(a.path)) {
+    needAbsolute("path", a.path);
     const saved = await proj.saveAs(a.path);
     return { saved, path: a.path };
   }
@@ -1180,7 +1197,11 @@ handlers.close_project = async (args) => {
   if (typeof options.setPromptIfDirty === "function") options.setPromptIfDirty(false);
   if (typeof options.setShowCancelButton === "function") options.setShowCancelButton(false);
   const closed = await proj.close(options);
-  return { closed };
+  // Premiere makes another open project active, if there is one: say which.
+  /** @type {Project | null} */
+  let now = null;
+  try { now = (await ppro.Project.getActiveProject()) || null; } catch (e) { now = null; }
+  return { closed, activeProject: now ? { name: now.name, path: now.path } : null };
 };
 
 handlers.list_project_items = async (args) => {
@@ -1210,13 +1231,14 @@ handlers.import_media = async (args, ctx) => {
   else if (isText(a.paths)) paths = [a.paths];
   else if (isText(a.path)) paths = [a.path];
   if (paths.length === 0) throw fail("bad_args", "paths (array of absolute desktop file paths) is required");
+  for (const p of paths) needAbsolute(Array.isArray(a.paths) || isText(a.paths) ? "paths" : "path", p);
   const proj = await project();
   const before = new Set((await allItems(proj)).map((r) => r.id));
   const bin = await binFor(proj, a.bin);
   const ok = await proj.importFiles(paths, true, ppro.ProjectItem.cast(bin), a.asNumberedStills === true);
   const fresh = (await allItems(proj)).filter((r) => r.id === null || !before.has(r.id));
   if (!ok && fresh.length === 0) {
-    throw fail("import_failed", "Premiere refused the import. Check the paths exist on THIS machine: " + paths.join(", "));
+    throw fail("import_failed", "Premiere refused the import: " + paths.map(importProblem).join("; ") + ".");
   }
   const items = [];
   for (const rec of fresh) items.push(await describeItem(rec, true));
@@ -1227,12 +1249,19 @@ handlers.import_media = async (args, ctx) => {
   for (const p of paths) {
     if (got.has(normPath(p))) continue;
     all = false;
-    ctx.warn("No new project item from " + p + " (Premiere refused or skipped the file; check that it exists on this machine and is media).");
+    ctx.warn("No new project item from " + p + " (" + importProblem(p) + ").");
   }
   // Every file was read back as a new item; the warnings name those that were not.
   if (all) ctx.verified = true;
   return { imported: items.length, items };
 };
+
+/** Why Premiere gave no item for a file: it is missing, or else its type is not one Premiere imports. @param {string} p */
+function importProblem(p) {
+  if (!fileExists(p)) return p + " doesn't exist on this machine";
+  const ext = /\.([^.\\/]+)$/.exec(p);
+  return p + " is of a type Premiere does not import (" + (ext ? "." + ext[1] : "no extension") + ")";
+}
 
 /** Ids of a bin's direct children. @param {FolderItem} bin @returns {Promise<Set<string>>} */
 async function childIds(bin) {
@@ -1516,6 +1545,7 @@ handlers.create_sequence = async (args, ctx) => {
       seq = await proj.createSequenceFromMedia(name, clips);
     }
   } else if (isText(a.presetPath)) {
+    needAbsolute("presetPath", a.presetPath);
     seq = typeof proj.createSequenceWithPresetPath === "function"
       ? await proj.createSequenceWithPresetPath(name, a.presetPath)
       : await proj.createSequence(name, a.presetPath);
@@ -1918,60 +1948,82 @@ function trackIndexArg(ref, dflt) {
 
 /**
  * insert_clip, overwrite_clip and append_clip: lays a project item's marked range on a
- * video and an audio track at one time.
- * @param {any} args @param {"insert" | "overwrite" | "append"} how
+ * video and an audio track at one time. `videoTrack: false` or `audioTrack: false` keeps
+ * only the other half: Premiere always places both, so the unwanted half goes onto a track
+ * of its kind that is empty from the time on (one past the last when none is, which makes
+ * Premiere add the track) and is removed there again.
+ * @param {any} args @param {CallContext} ctx @param {"insert" | "overwrite" | "append"} how
  */
-async function placeClip(args, how, ctx) {
+async function placeClip(args, ctx, how) {
   const a = argsOf(args);
   const sc = await sequenceContext(a);
   const rec = await findItem(sc.project, a.item);
-  const videoIndex = trackIndexArg(!isMissing(a.videoTrack) ? a.videoTrack : a.track, 0);
-  const audioIndex = trackIndexArg(a.audioTrack, videoIndex);
+  const noVideo = a.videoTrack === false;
+  const noAudio = a.audioTrack === false;
+  if (noVideo && noAudio) throw fail("bad_args", "videoTrack and audioTrack can't both be false: nothing would be placed");
+  let videoIndex = trackIndexArg(!noVideo && !isMissing(a.videoTrack) ? a.videoTrack : a.track, 0);
+  let audioIndex = noAudio ? videoIndex : trackIndexArg(a.audioTrack, videoIndex);
   /** @type {string | null} */
   let at;
   if (how === "append") {
-    const clips = await trackClips(await getTrack(sc, parseTrack(isMissing(a.track) ? "V1" : a.track)));
+    const along = noVideo ? { kind: /** @type {const} */ ("audio"), index: audioIndex } : parseTrack(isMissing(a.track) ? "V1" : a.track);
+    const clips = await trackClips(await getTrack(sc, along));
     at = clips.length > 0 ? clips[clips.length - 1].end.ticks : "0";
   } else {
     at = toTick(a.time, sc);
     if (at === null) at = (await sc.sequence.getPlayerPosition()).ticks;
   }
   const when = /** @type {string} */ (at);
+  /** @type {"video" | "audio" | null} */
+  const scratch = noVideo ? "video" : noAudio ? "audio" : null;
+  const counts = { video: await sc.sequence.getVideoTrackCount(), audio: await sc.sequence.getAudioTrackCount() };
+  if (scratch === "video") videoIndex = await freeTrack(sc, "video", BigInt(when), MAX_TICKS, []);
+  if (scratch === "audio") audioIndex = await freeTrack(sc, "audio", BigInt(when), MAX_TICKS, []);
   const editor = ppro.SequenceEditor.getEditor(sc.sequence);
   const insert = how === "insert";
-  tx(sc.project, insert ? "Insert Clip" : "Overwrite Clip", () => insert
+  const label = insert ? "Insert Clip" : "Overwrite Clip";
+  tx(sc.project, label, () => insert
     ? editor.createInsertProjectItemAction(rec.item, tickTime(when), videoIndex, audioIndex, a.limitShift === true)
     : editor.createOverwriteItemAction(rec.item, tickTime(when), videoIndex, audioIndex));
-  const itemId = idOf(rec.item);
+  let steps = 1;
+  if (scratch !== null) {
+    const index = scratch === "video" ? videoIndex : audioIndex;
+    const unwanted = await clipAt(sc, scratch, index, when, rec.id);
+    if (unwanted) {
+      await withSelection(sc.sequence, [unwanted], (selection) => tx(sc.project, label, () =>
+        editor.createRemoveItemsAction(selection, false, ppro.Constants.MediaType.ANY, false)));
+      steps += 1;
+    }
+    const after = scratch === "video" ? await sc.sequence.getVideoTrackCount() : await sc.sequence.getAudioTrackCount();
+    if (after > counts[scratch]) {
+      ctx.warn("Premiere added track " + trackLabel({ kind: scratch, index }) + " while placing; it is empty.");
+    }
+  }
+  // What this call placed: the item's clips starting at the time on the tracks it aimed at.
+  const mine = (await timelineClips(sc)).filter((c) => c.start.ticks === when && c.itemId === rec.id &&
+    (c.kind === "video" ? !noVideo && c.track === videoIndex : !noAudio && c.track === audioIndex));
+  const first = mine.length > 0 ? mine[0] : null;
   await confirmEdit(ctx, sc, [{
     subject: "'" + rec.name + "'", key: "placed", should: "be placed at", is: "is at", want: when, time: true,
     read: async () => {
-      // On its video track, or its audio track for media without video.
-      const on = (await timelineClips(sc)).filter((c) => c.itemId === itemId &&
-        ((c.kind === "video" && c.track === videoIndex) || (c.kind === "audio" && c.track === audioIndex)));
-      const near = on.find((c) => c.start.ticks === when) || on[0];
+      if (first) return first.start.ticks;
+      // Premiere may have snapped the time to a frame: the item's clip nearest it on those tracks.
+      const on = (await timelineClips(sc)).filter((c) => c.itemId === rec.id &&
+        (c.kind === "video" ? !noVideo && c.track === videoIndex : !noAudio && c.track === audioIndex));
+      const near = on.sort((x, y) => Math.abs(Number(BigInt(x.start.ticks) - BigInt(when))) - Math.abs(Number(BigInt(y.start.ticks) - BigInt(when))))[0];
       return near ? near.start.ticks : null;
     },
   }]);
-  /** @type {any} */
-  let placed = null;
-  try {
-    const t = { kind: /** @type {const} */ ("video"), index: videoIndex };
-    const clips = await trackClips(await getTrack(sc, t));
-    const i = clips.findIndex((c) => c.start.ticks === when);
-    if (i >= 0) placed = await describeClip({ clip: clips[i].clip, ref: trackLabel(t) + ":" + i, start: clips[i].start, end: clips[i].end }, sc, false);
-  } catch (e) {
-    placed = null;
-  }
-  return {
+  return withStepsNote({
     mode: insert ? "insert" : "overwrite", item: rec.name, at: timeOut(when, sc),
-    videoTrack: "V" + (videoIndex + 1), audioTrack: "A" + (audioIndex + 1), placed,
-  };
+    videoTrack: noVideo ? null : "V" + (videoIndex + 1), audioTrack: noAudio ? null : "A" + (audioIndex + 1),
+    placed: first ? await describeClip(first, sc, false) : null, clips: mine.map((c) => c.ref),
+  }, steps);
 }
 
-handlers.insert_clip = async (args, ctx) => placeClip(args, "insert", ctx);
-handlers.overwrite_clip = async (args, ctx) => placeClip(args, "overwrite", ctx);
-handlers.append_clip = async (args, ctx) => placeClip(args, "append", ctx);
+handlers.insert_clip = async (args, ctx) => placeClip(args, ctx, "insert");
+handlers.overwrite_clip = async (args, ctx) => placeClip(args, ctx, "overwrite");
+handlers.append_clip = async (args, ctx) => placeClip(args, ctx, "append");
 
 handlers.move_clip = async (args, ctx) => {
   const a = argsOf(args);
@@ -2405,6 +2457,47 @@ handlers.rename_track = async (args, ctx) => {
 
 /** @typedef {{ index: number, component: Component, displayName: string, matchName: string }} ComponentEntry */
 
+/**
+ * What a name given by a caller means among `list`. Names are compared in lower case with
+ * white space removed. A candidate one of whose names equals the wanted one wins (the first
+ * such); otherwise, for a name of three letters or more, the candidates with a name
+ * containing it: one is a loose `hit`, several leave `hit` null with them as `candidates`.
+ * @template T
+ * @param {T[]} list @param {(c: T) => (string | null | undefined)[]} namesOf @param {string} wanted
+ * @returns {{ hit: T | null, loose: boolean, candidates: T[] }}
+ */
+function matchByName(list, namesOf, wanted) {
+  const squash = (/** @type {any} */ n) => String(n).toLowerCase().replace(/\s+/g, "");
+  const key = squash(wanted);
+  const names = (/** @type {T} */ c) => namesOf(c).filter((n) => typeof n === "string" && n !== "").map(squash);
+  const exact = list.find((c) => names(c).indexOf(key) >= 0);
+  if (exact !== undefined) return { hit: exact, loose: false, candidates: [exact] };
+  const partial = key.length < 3 ? [] : list.filter((c) => names(c).some((n) => n.indexOf(key) >= 0));
+  return { hit: partial.length === 1 ? partial[0] : null, loose: partial.length === 1, candidates: partial };
+}
+
+/**
+ * Warns that a name was taken loosely and says what it was taken for.
+ * @param {CallContext} ctx @param {string} what @param {any} wanted @param {string} used
+ */
+function warnLoose(ctx, what, wanted, used) {
+  ctx.warn("No " + what + " is named exactly '" + refText(wanted) + "'; used " + used + ".");
+}
+
+/** A call context that passes each distinct warning on once (for verbs with several targets). @param {CallContext} ctx @returns {CallContext} */
+function warnOnce(ctx) {
+  const seen = new Set();
+  return { warn: (text) => { if (!seen.has(text)) { seen.add(text); ctx.warn(text); } } };
+}
+
+/**
+ * The candidates of an ambiguous name, for the end of a not-found message ("" when there are none).
+ * @param {string[]} names
+ */
+function candidatesNote(names) {
+  return names.length > 1 ? " Several match; did you mean one of: " + names.join(", ") + "?" : "";
+}
+
 /** The target set without linked partners: the clips named by `clips` or `clip`, each once. @param {SeqContext} sc @param {any} a */
 async function clipTargets(sc, a) {
   return (await targetSet(sc, a, false)).targets;
@@ -2428,11 +2521,14 @@ async function componentsOf(clip) {
 // match name, and their parameters by position: the order in which each component defines
 // them, the order of the Effect Controls panel (Component.getParam: "the actual is defined
 // exclusively by the component itself"). The English names stay usable as references.
-/** @type {Record<string, { matchName: string, name: string, params: string[] }>} */
+// `ranges` are the values Premiere holds for a numeric parameter (the limits of its
+// Effect Controls slider); a value outside is refused rather than silently clamped.
+/** @type {Record<string, { matchName: string, name: string, params: string[], ranges?: Record<string, [number, number]> }>} */
 const FIXED = {
-  motion: { matchName: "AE.ADBE Motion", name: "Motion", params: ["Position", "Scale", "Scale Width", "Uniform Scale", "Rotation", "Anchor Point", "Anti-flicker Filter"] },
-  opacity: { matchName: "AE.ADBE Opacity", name: "Opacity", params: ["Opacity", "Blend Mode"] },
-  volume: { matchName: "ADBE Volume", name: "Volume", params: ["Bypass", "Level"] },
+  motion: { matchName: "AE.ADBE Motion", name: "Motion", params: ["Position", "Scale", "Scale Width", "Uniform Scale", "Rotation", "Anchor Point", "Anti-flicker Filter"],
+    ranges: { "Scale": [0, 10000], "Scale Width": [0, 10000], "Anti-flicker Filter": [0, 1] } },
+  opacity: { matchName: "AE.ADBE Opacity", name: "Opacity", params: ["Opacity", "Blend Mode"], ranges: { "Opacity": [0, 100] } },
+  volume: { matchName: "ADBE Volume", name: "Volume", params: ["Bypass", "Level"], ranges: { "Level": [0, 1] } },
   channelVolume: { matchName: "ADBE Channel Volume", name: "Channel Volume", params: ["Bypass", "Left", "Right"] },
   panner: { matchName: "ADBE Panner", name: "Panner", params: ["Balance"] },
 };
@@ -2450,11 +2546,13 @@ function componentNotFound(list, ref) {
 }
 
 /**
- * A component by chain index (number), match name, display name (any case) or, for the
- * fixed effects, their English name (any case); 0 when the reference is missing.
- * @param {TrackItem} clip @param {any} ref @returns {Promise<ComponentEntry & { chain: VideoComponentChain | AudioComponentChain }>}
+ * A component by chain index (number), match name, display name or, for the fixed effects,
+ * their English name (any case); 0 when the reference is missing. Given a call context, a
+ * name that is part of exactly one component's names finds it, with a warning.
+ * @param {TrackItem} clip @param {any} ref @param {CallContext} [ctx]
+ * @returns {Promise<ComponentEntry & { chain: VideoComponentChain | AudioComponentChain }>}
  */
-async function findComponent(clip, ref) {
+async function findComponent(clip, ref, ctx) {
   const chain = await clip.getComponentChain();
   const list = await componentsOf(clip);
   const r = isMissing(ref) ? 0 : ref;
@@ -2462,9 +2560,15 @@ async function findComponent(clip, ref) {
   if (typeof r === "number") {
     hit = list.find((c) => c.index === r);
   } else {
-    const key = String(r).toLowerCase();
-    hit = list.find((c) => c.matchName === String(r) || c.displayName.toLowerCase() === key) ||
-      list.find((c) => { const f = fixedByMatchName(c.matchName); return f !== null && f.name.toLowerCase() === key; });
+    const fixed = (/** @type {ComponentEntry} */ c) => { const f = fixedByMatchName(c.matchName); return f ? f.name : null; };
+    const m = matchByName(list, (c) => [c.displayName, c.matchName, fixed(c)], String(r));
+    if (m.hit && m.loose && ctx) warnLoose(ctx, "component", r, "'" + m.hit.displayName + "' (" + m.hit.matchName + ")");
+    hit = m.hit && (!m.loose || ctx) ? m.hit : null;
+    if (!hit) {
+      const e = componentNotFound(list, r);
+      e.message += candidatesNote(m.candidates.map((c) => c.displayName));
+      throw e;
+    }
   }
   if (!hit) throw componentNotFound(list, r);
   return Object.assign({ chain }, hit);
@@ -2491,27 +2595,29 @@ function paramsOf(component) {
 }
 
 /**
- * A parameter of a component by index (number), display name (any case) or, on a fixed
- * effect (given its match name), its English name (any case).
+ * A parameter of a component by index (number), display name or, on a fixed effect (given
+ * its match name), its English name (any case). Given a call context, a name that is part
+ * of exactly one parameter's names finds it, with a warning.
  * @param {Component} component @param {any} ref @param {string} [matchName] the component's
+ * @param {CallContext} [ctx]
  * @returns {ComponentParam}
  */
-function findParam(component, ref, matchName) {
+function findParam(component, ref, matchName, ctx) {
   const params = paramsOf(component);
   /** @type {ComponentParam | null} */
   let hit = null;
+  let note = "";
   if (typeof ref === "number") {
     hit = Number.isInteger(ref) && ref >= 0 && ref < params.length ? params[ref] : null;
   } else if (!isMissing(ref)) {
-    const key = String(ref).toLowerCase();
-    hit = params.find((p) => String(p.displayName).toLowerCase() === key) || null;
     const fixed = matchName === undefined ? null : fixedByMatchName(matchName);
-    if (!hit && fixed && fixed.params.length === params.length) {
-      const i = fixed.params.findIndex((n) => n.toLowerCase() === key);
-      if (i >= 0) hit = params[i];
-    }
+    const english = fixed && fixed.params.length === params.length ? fixed.params : [];
+    const m = matchByName(params.map((p, i) => i), (i) => [params[i].displayName, english[i]], String(ref));
+    if (m.hit !== null && m.loose && ctx) warnLoose(ctx, "parameter", ref, "'" + params[m.hit].displayName + "'");
+    hit = m.hit !== null && (!m.loose || ctx) ? params[m.hit] : null;
+    note = candidatesNote(m.candidates.map((i) => params[i].displayName));
   }
-  if (!hit) throw fail("param_not_found", "No parameter '" + refText(ref) + "'. Parameters: " + params.map((p) => p.displayName).join(", "));
+  if (!hit) throw fail("param_not_found", "No parameter '" + refText(ref) + "'. Parameters: " + params.map((p) => p.displayName).join(", ") + note);
   return hit;
 }
 
@@ -2613,6 +2719,21 @@ function keyTicks(value, timeBase, base, sc) {
 /** A keyframe position (media time) in sequence seconds. @param {any} position @param {ClipBase} base */
 function keySeconds(position, base) {
   return round3(Number(BigInt(position.ticks) - base.inPoint + base.start) / TICKS_PER_SECOND);
+}
+
+/**
+ * Refuses a number outside the range Premiere holds for a fixed effect's parameter.
+ * @param {ComponentEntry} entry the parameter's component @param {ComponentParam} param @param {any} value
+ */
+function checkRange(entry, param, value) {
+  const fixed = fixedByMatchName(entry.matchName);
+  if (!fixed || !fixed.ranges || typeof value !== "number") return;
+  const params = paramsOf(entry.component);
+  const i = params.findIndex((p) => p.displayName === param.displayName);
+  const range = i >= 0 && params.length === fixed.params.length ? fixed.ranges[fixed.params[i]] : undefined;
+  if (range && (value < range[0] || value > range[1])) {
+    throw fail("bad_value", "Value " + value + " is outside the range of '" + param.displayName + "' (" + range[0] + " to " + range[1] + ").");
+  }
 }
 
 /** @param {ComponentParam} param @param {any} value @returns {Keyframe} */
@@ -2806,26 +2927,42 @@ handlers.add_effect = async (args, ctx) => {
   if (!isText(a.matchName) && !isText(a.name)) throw fail("bad_args", "matchName (video) or name is required — premiere_list_effects lists them");
   const targets = await clipTargets(sc, a);
   const label = isText(a.name) ? a.name : a.matchName;
+  // A name is looked up once per kind: exactly (any case) or, when only one effect has
+  // it as part of its name, loosely with a warning.
+  /** @type {string | null} */
+  let videoMatchName = isText(a.matchName) ? a.matchName : null;
+  /** @type {string | null} */
+  let audioName = null;
   /** @type {{ chain: VideoComponentChain | AudioComponentChain, component: any }[]} */
   const adds = [];
   for (const rc of targets) {
     let component = null;
     if (rc.kind === "video") {
-      let matchName = isText(a.matchName) ? a.matchName : null;
-      if (matchName === null) {
+      if (videoMatchName === null) {
         const matchNames = await ppro.VideoFilterFactory.getMatchNames();
         const displayNames = await ppro.VideoFilterFactory.getDisplayNames();
-        const want = String(a.name).toLowerCase();
-        const i = displayNames.findIndex((d) => String(d).toLowerCase() === want);
-        if (i < 0 || matchNames[i] === undefined) {
-          throw fail("effect_not_found", "No video effect named '" + a.name + "'. premiere_list_effects {kind:\"video\", search:\"…\"} lists them.");
+        const m = matchByName(matchNames.map((n, i) => i), (i) => [displayNames[i], matchNames[i]], String(a.name));
+        if (m.hit === null) {
+          throw fail("effect_not_found", "No video effect named '" + a.name + "'. premiere_list_effects {kind:\"video\", search:\"…\"} lists them." +
+            candidatesNote(m.candidates.map((i) => String(displayNames[i]))));
         }
-        matchName = matchNames[i];
+        if (m.loose) warnLoose(ctx, "video effect", a.name, "'" + displayNames[m.hit] + "' (" + matchNames[m.hit] + ")");
+        videoMatchName = matchNames[m.hit];
       }
-      try { component = await ppro.VideoFilterFactory.createComponent(matchName); } catch (e) { component = null; }
+      try { component = await ppro.VideoFilterFactory.createComponent(videoMatchName); } catch (e) { component = null; }
     } else {
+      if (audioName === null) {
+        const names = (await ppro.AudioFilterFactory.getDisplayNames()).map(String);
+        const m = matchByName(names, (n) => [n], String(label));
+        if (m.hit === null && m.candidates.length > 1) {
+          throw fail("effect_not_found", "No audio effect named '" + label + "'." + candidatesNote(m.candidates));
+        }
+        if (m.hit !== null && m.loose) warnLoose(ctx, "audio effect", label, "'" + m.hit + "'");
+        audioName = m.hit !== null ? m.hit : String(label);
+      }
       const audioClip = /** @type {AudioClipTrackItem} */ (rc.clip);
-      try { component = await ppro.AudioFilterFactory.createComponentByDisplayName(label, audioClip); } catch (e) { component = null; }
+      const name = audioName;
+      try { component = await ppro.AudioFilterFactory.createComponentByDisplayName(name, audioClip); } catch (e) { component = null; }
     }
     if (!component) throw fail("effect_not_found", "Premiere couldn't create effect '" + label + "'");
     adds.push({ chain: await rc.clip.getComponentChain(), component });
@@ -2846,7 +2983,7 @@ handlers.remove_effect = async (args, ctx) => {
   const sc = await sequenceContext(a);
   const rc = await findClip(sc, a.clip);
   if (isMissing(a.component)) throw fail("bad_args", "component is required (index, name or matchName) — premiere_get_clip_effects lists them");
-  const c = await findComponent(rc.clip, a.component);
+  const c = await findComponent(rc.clip, a.component, ctx);
   const had = (await componentsOf(rc.clip)).length;
   tx(sc.project, "Remove Effect", () => c.chain.createRemoveComponentAction(c.component));
   await confirmEdit(ctx, sc, [expectValue(rc.ref, "component count", had - 1, async () => (await componentsOf(rc.clip)).length)]);
@@ -2856,15 +2993,17 @@ handlers.remove_effect = async (args, ctx) => {
 /**
  * Resolves what set_param does to each target before anything changes, so that a bad
  * component, parameter, time or value leaves the project as it was.
- * @param {SeqContext} sc @param {ResolvedClip[]} targets @param {any} a
+ * @param {SeqContext} sc @param {ResolvedClip[]} targets @param {any} a @param {CallContext} ctx
  */
-async function paramEdits(sc, targets, a) {
+async function paramEdits(sc, targets, a, ctx) {
   if (a.value === undefined) throw fail("bad_args", "value is required (number, bool, [x,y] or {red,green,blue,alpha})");
+  const once = warnOnce(ctx);
   const edits = [];
   for (const rc of targets) {
-    const c = await findComponent(rc.clip, a.component);
-    const param = findParam(c.component, a.param, c.matchName);
+    const c = await findComponent(rc.clip, a.component, once);
+    const param = findParam(c.component, a.param, c.matchName, once);
     const ticks = keyTicks(a.time, a.timeBase, await clipBase(rc), sc);
+    checkRange(c, param, a.value);
     const kf = makeKeyframe(param, a.value);
     if (ticks !== null) kf.position = tickTime(ticks);
     checkStatic(param, ticks);
@@ -2876,7 +3015,7 @@ async function paramEdits(sc, targets, a) {
 handlers.set_param = async (args, ctx) => {
   const a = argsOf(args);
   const sc = await sequenceContext(a);
-  const edits = await paramEdits(sc, await clipTargets(sc, a), a);
+  const edits = await paramEdits(sc, await clipTargets(sc, a), a, ctx);
   const keyed = !isMissing(a.time);
   const steps = await applyValues(sc.project, keyed ? "Keyframe" : "Set Param", edits, null,
     () => confirmEdit(ctx, sc, valueExpectations(edits, (e) => /** @type {any} */ (e).rc.ref + " " + e.param.displayName)));
@@ -2901,11 +3040,12 @@ handlers.add_keyframes = async (args, ctx) => {
   const list = a.keyframes;
   const shaped = (/** @type {any} */ k) => k !== null && typeof k === "object" && !Array.isArray(k) && !isMissing(k.time) && k.value !== undefined;
   if (!Array.isArray(list) || list.length === 0 || !list.every(shaped)) throw fail("bad_args", "keyframes: [{time, value}, …] is required");
-  const c = await findComponent(rc.clip, a.component);
-  const param = findParam(c.component, a.param, c.matchName);
+  const c = await findComponent(rc.clip, a.component, ctx);
+  const param = findParam(c.component, a.param, c.matchName, ctx);
   const base = await clipBase(rc);
   const keys = list.map((k) => {
     const ticks = /** @type {string} */ (keyTicks(k.time, a.timeBase, base, sc));
+    checkRange(c, param, k.value);
     const kf = makeKeyframe(param, k.value);
     kf.position = tickTime(ticks);
     return { ticks, kf };
@@ -2922,8 +3062,8 @@ handlers.remove_keyframes = async (args, ctx) => {
   const a = argsOf(args);
   const sc = await sequenceContext(a);
   const rc = await findClip(sc, a.clip);
-  const c = await findComponent(rc.clip, a.component);
-  const param = findParam(c.component, a.param, c.matchName);
+  const c = await findComponent(rc.clip, a.component, ctx);
+  const param = findParam(c.component, a.param, c.matchName, ctx);
   if (a.all === true) {
     tx(sc.project, "Clear Keyframes", () => param.createSetTimeVaryingAction(false));
     await confirmEdit(ctx, sc, [expectValue(rc.ref + " " + param.displayName, "keyframed", false, () => !!param.isTimeVarying())]);
@@ -2933,6 +3073,7 @@ handlers.remove_keyframes = async (args, ctx) => {
   const from = keyTicks(isMissing(a.start) ? a.time : a.start, a.timeBase, base, sc);
   const to = keyTicks(a.end, a.timeBase, base, sc);
   if (from === null) throw fail("bad_args", "Pass all:true, time (one keyframe), or start and end (a range)");
+  if (to !== null && BigInt(from) > BigInt(to)) throw fail("bad_args", "start is after end: pass the range from the earlier time to the later one");
   tx(sc.project, "Remove Keyframes", () => (to === null
     ? param.createRemoveKeyframeAction(tickTime(from), true)
     : param.createRemoveKeyframeRangeAction(tickTime(from), tickTime(to), true)));
@@ -2956,7 +3097,9 @@ handlers.set_transform = async (args, ctx) => {
   /** @type {(ValueEdit & { key: string, component: string, name: string })[]} */
   const edits = [];
   for (const [key, fixed, name] of wanted) {
-    const param = fixedParam(await fixedComponent(rc.clip, fixed), fixed, name);
+    const entry = await fixedComponent(rc.clip, fixed);
+    const param = fixedParam(entry, fixed, name);
+    checkRange(entry, param, a[key]);
     const kf = makeKeyframe(param, a[key]);
     if (ticks !== null) kf.position = tickTime(ticks);
     checkStatic(param, ticks);
@@ -2967,19 +3110,25 @@ handlers.set_transform = async (args, ctx) => {
   return withStepsNote({ clip: a.clip, set: edits.map((e) => e.component + "." + e.name + "=" + JSON.stringify(a[e.key])) }, steps);
 };
 
+// UXP lists video transitions by match name only. Their names are the match names without
+// the "AE.ADBE " prefix, except where the Effects panel shows another name.
+/** @type {Record<string, string>} */
+const TRANSITION_NAMES = { "AE.ADBE Cross Dissolve New": "Cross Dissolve", "AE.ADBE MorphCut": "Morph Cut" };
+
 handlers.add_transition = async (args, ctx) => {
   const a = argsOf(args);
   const sc = await sequenceContext(a);
   const targets = await clipTargets(sc, a);
   let matchName = isText(a.matchName) ? a.matchName : null;
   const wanted = isText(a.name) ? a.name : "Cross Dissolve";
-  const squash = (/** @type {string} */ s) => s.toLowerCase().replace(/\s+/g, "");
   if (matchName === null) {
     const names = await ppro.TransitionFactory.getVideoTransitionMatchNames();
-    matchName = names.find((m) => squash(m).indexOf(squash(wanted)) >= 0) || null;
-    if (matchName === null) {
-      throw fail("transition_not_found", "No transition like '" + wanted + "'. premiere_list_effects {kind:\"transition\"} lists match names.");
+    const m = matchByName(names, (n) => [n, n.replace(/^AE\.ADBE /, ""), TRANSITION_NAMES[n]], wanted);
+    if (m.hit === null) {
+      throw fail("transition_not_found", "No transition like '" + wanted + "'. premiere_list_effects {kind:\"transition\"} lists match names." + candidatesNote(m.candidates));
     }
+    if (m.loose) warnLoose(ctx, "transition", wanted, m.hit);
+    matchName = m.hit;
   }
   for (const rc of targets) {
     if (rc.kind !== "video") throw fail("video_only", "UXP only supports video transitions. For audio, use premiere_add_keyframes on Volume>Level to fade.");
@@ -3049,6 +3198,7 @@ handlers.insert_mogrt = async (args, ctx) => {
   const sc = await sequenceContext(a);
   const fromLibrary = isText(a.library) && isText(a.element);
   if (!isText(a.path) && !fromLibrary) throw fail("bad_args", "path (a .mogrt file) or library with element is required");
+  needAbsolute("path", a.path);
   const ticks = toTick(a.time, sc) || "0";
   const track = parseTrack(isMissing(a.track) ? "V2" : a.track);
   const audioIndex = typeof a.audioTrack === "string" ? parseTrack(a.audioTrack).index : count(a.audioTrack);
@@ -3081,6 +3231,7 @@ handlers.set_clip_volume = async (args, ctx) => {
   }
   if (finiteNumber(a.level) && a.level < 0) throw fail("bad_args", "level must be 0 or more (linear; 1.0 is +15 dB) — or pass db");
   const level = finiteNumber(a.level) ? a.level : dbToLevel(finiteNumber(a.db) ? a.db : 0);
+  if (level > 1) throw fail("bad_value", "Level " + round3(level) + " is outside the range of 'Level' (0 to 1, that is up to +15 dB).");
   const edits = [];
   for (const rc of targets) {
     const param = await volumeParam(rc.clip);
@@ -3111,10 +3262,13 @@ handlers.audio_fade = async (args, ctx) => {
   const spanStart = base.inPoint;
   const spanEnd = base.inPoint + length;
   const silent = dbToLevel(-96);
-  const level = dbToLevel(finiteNumber(a.db) ? a.db : 0);
+  const inner = type === "in" ? spanStart + fade : spanEnd - fade;
+  // Without db the fade keeps the clip's level where the fade meets it (static or keyed).
+  let level = finiteNumber(a.db) ? dbToLevel(a.db) : await paramValueAt(param, inner.toString());
+  if (typeof level !== "number" || !isFinite(level)) level = dbToLevel(0);
   const points = type === "in"
-    ? [[spanStart, silent], [spanStart + fade, level]]
-    : [[spanEnd - fade, level], [spanEnd, silent]];
+    ? [[spanStart, silent], [inner, level]]
+    : [[inner, level], [spanEnd, silent]];
   const edits = points.map(([t, v]) => {
     const kf = makeKeyframe(param, v);
     kf.position = tickTime(t.toString());
@@ -3169,6 +3323,8 @@ handlers.list_markers = async (args) => {
   return { count: markers.length, markers };
 };
 
+const MARKER_TYPES = ["comment", "chapter", "weblink"];
+
 handlers.add_marker = async (args, ctx) => {
   const a = argsOf(args);
   const o = await markerOwner(a);
@@ -3176,7 +3332,11 @@ handlers.add_marker = async (args, ctx) => {
   if (start === null) start = o.sc ? String((await o.sc.sequence.getPlayerPosition()).ticks) : "0";
   const duration = toTick(a.duration, o.sc) || "0";
   const M = ppro.Marker;
-  const type = a.type === "chapter" ? M.MARKER_TYPE_CHAPTER : a.type === "weblink" ? M.MARKER_TYPE_WEBLINK : M.MARKER_TYPE_COMMENT;
+  const kind = isMissing(a.type) ? "comment" : String(a.type).toLowerCase();
+  if (MARKER_TYPES.indexOf(kind) < 0) {
+    ctx.warn("Marker type '" + refText(a.type) + "' is none of " + MARKER_TYPES.join(", ") + "; made a comment marker.");
+  }
+  const type = kind === "chapter" ? M.MARKER_TYPE_CHAPTER : kind === "weblink" ? M.MARKER_TYPE_WEBLINK : M.MARKER_TYPE_COMMENT;
   const name = isMissing(a.name) ? "" : String(a.name);
   const comments = isMissing(a.comments) ? "" : String(a.comments);
   const colorIndex = isMissing(a.colorIndex) ? null : a.colorIndex;
@@ -3293,9 +3453,13 @@ handlers.export_frame = async (args, ctx) => {
   if (base.toLowerCase().endsWith(ending) && base.length > ending.length) base = base.slice(0, -ending.length);
   if (/[\\/]/.test(base)) throw fail("bad_args", "name must be a file name without folders; put the folder in dir");
   if (!isText(a.dir)) throw fail("bad_args", "dir is required");
+  needAbsolute("dir", a.dir);
   const dir = a.dir;
   const ok = await ppro.Exporter.exportSequenceFrame(sc.sequence, tickTime(ticks), base + ending, dir, width, height);
-  if (!ok) throw fail("export_failed", "exportSequenceFrame failed (dir " + dir + ")");
+  if (!ok) {
+    if (!fileExists(dir)) throw fail("export_failed", "The folder " + dir + " does not exist; create it or pass another dir.");
+    throw fail("export_failed", "exportSequenceFrame failed (dir " + dir + ")");
+  }
   // Premiere appends the format's extension to the name it is given ("output.png" becomes
   // "output.png.png": Adobe's frame-export sample, "we do double extension"). The name
   // carries the extension because it chooses the format, so the doubled file is renamed
@@ -3330,6 +3494,7 @@ handlers.export_frames = async (args) => {
     const n = Math.max(1, Math.min(64, count(a.count) || 8));
     const from = BigInt(toTick(a.start, sc) || "0");
     const to = BigInt(toTick(a.end, sc) || String((await sc.sequence.getEndTime()).ticks));
+    if (from > to) throw fail("bad_args", "start (" + round3(Number(from) / TICKS_PER_SECOND) + "s) is after end (" + round3(Number(to) / TICKS_PER_SECOND) + "s)");
     times = [];
     for (let i = 0; i < n; i++) times.push({ ticks: (from + (to - from) * BigInt(2 * i + 1) / BigInt(2 * n)).toString() });
   }
@@ -3393,6 +3558,8 @@ handlers.export_sequence = async (args, ctx) => {
   const sc = await sequenceContext(a);
   if (!isText(a.output)) throw fail("bad_args", "output (absolute file path on this machine) is required");
   if (!isText(a.preset)) throw fail("bad_args", "preset (.epr path) is required — premiere_list_export_presets finds them");
+  needAbsolute("output", a.output);
+  needAbsolute("preset", a.preset);
   const mode = isText(a.mode) ? a.mode : "immediate";
   const T = ppro.Constants.ExportType;
   const type = mode === "immediate" ? T.IMMEDIATELY : mode === "ame" ? T.QUEUE_TO_AME : mode === "queue" ? T.QUEUE_TO_APP : undefined;
@@ -3423,6 +3590,7 @@ handlers.export_interchange = async (args) => {
   const a = argsOf(args);
   const sc = await sequenceContext(a);
   if (!isText(a.output)) throw fail("bad_args", "output path is required");
+  needAbsolute("output", a.output);
   const format = isMissing(a.format) ? "otio" : a.format;
   // ProjectConverter arrived in Premiere 26.2 and its AAF export in 26.3 (reference "Since").
   /** @type {Record<string, [string, string, string]>} */
@@ -3455,6 +3623,7 @@ handlers.source_monitor = async (args) => {
   // Refused before anything is opened.
   if (t !== null && typeof SM.setPosition !== "function") throw tooOld("Seeking the Source Monitor", "SourceMonitor.setPosition", "26.3");
   if (isText(a.path)) {
+    needAbsolute("path", a.path);
     if (!(await SM.openFilePath(a.path))) throw fail("open_failed", "The Source Monitor couldn't open " + a.path);
   } else if (!isMissing(a.item)) {
     const proj = await project();

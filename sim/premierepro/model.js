@@ -83,10 +83,11 @@ class TrackModel extends Model {
 }
 
 class ParamModel extends Model {
-  constructor(displayName, value) {
+  constructor(displayName, value, range = null) {
     super();
     this.displayName = displayName;
     this.value = value;
+    this.range = range; // [min, max] of a numeric parameter, when known (see sim/README.md)
     this.timeVarying = false;
     this.keyframes = []; // {position: bigint, value, interpolation}
   }
@@ -97,7 +98,7 @@ class ComponentModel extends Model {
     super();
     this.matchName = matchName;
     this.displayName = displayName;
-    this.params = params.map(([n, v]) => new ParamModel(n, v));
+    this.params = params.map(([n, v, range]) => new ParamModel(n, v, range || null));
   }
 }
 
@@ -139,15 +140,15 @@ function intrinsicComponents(kind) {
   if (kind === 'video') {
     return fixed([
       new ComponentModel('AE.ADBE Motion', 'Motion', [
-        ['Position', { x: 0.5, y: 0.5 }], ['Scale', 100], ['Scale Width', 100], ['Uniform Scale', true],
-        ['Rotation', 0], ['Anchor Point', { x: 0.5, y: 0.5 }], ['Anti-flicker Filter', 0],
+        ['Position', { x: 0.5, y: 0.5 }], ['Scale', 100, [0, 10000]], ['Scale Width', 100, [0, 10000]], ['Uniform Scale', true],
+        ['Rotation', 0], ['Anchor Point', { x: 0.5, y: 0.5 }], ['Anti-flicker Filter', 0, [0, 1]],
       ]),
-      new ComponentModel('AE.ADBE Opacity', 'Opacity', [['Opacity', 100], ['Blend Mode', 0]]),
+      new ComponentModel('AE.ADBE Opacity', 'Opacity', [['Opacity', 100, [0, 100]], ['Blend Mode', 0]]),
     ]);
   }
   return fixed([
     // Level is linear amplitude where 1.0 is +15 dB, so a clip's 0 dB is 10^(-15/20).
-    new ComponentModel('ADBE Volume', 'Volume', [['Bypass', false], ['Level', UNITY_LEVEL]]),
+    new ComponentModel('ADBE Volume', 'Volume', [['Bypass', false], ['Level', UNITY_LEVEL, [0, 1]]]),
     new ComponentModel('ADBE Channel Volume', 'Channel Volume', [['Bypass', false], ['Left', 1], ['Right', 1]]),
     new ComponentModel('ADBE Panner', 'Panner', [['Balance', 0]]),
   ]);
@@ -313,7 +314,7 @@ function cloneTrackItem(ti) {
     const cc = new ComponentModel(comp.matchName, comp.displayName, []);
     if (comp.intrinsic) cc.intrinsic = true;
     cc.params = comp.params.map((p) => {
-      const pp = new ParamModel(p.displayName, p.value);
+      const pp = new ParamModel(p.displayName, p.value, p.range);
       pp.timeVarying = p.timeVarying;
       pp.keyframes = p.keyframes.map((k) => Object.assign({}, k));
       return pp;
@@ -789,7 +790,7 @@ class ProjectModel extends Model {
           const cm = new ComponentModel(c.matchName, c.displayName, []);
           if (c.intrinsic) cm.intrinsic = true;
           cm.params = c.params.map((q) => {
-            const pm = new ParamModel(q.displayName, q.value);
+            const pm = new ParamModel(q.displayName, q.value, Array.isArray(q.range) ? q.range : null);
             pm.timeVarying = q.timeVarying;
             pm.keyframes = q.keyframes.map((k) => Object.assign({}, k, { position: BigInt(k.position) }));
             return pm;

@@ -854,7 +854,9 @@ function install(api, app) {
       const p = paramOf(this);
       const v = toValue(inValue);
       if (!sameKind(v, p.value)) throw new TypeError(`Value of the wrong type for parameter '${p.displayName}'`);
-      return keyframe({ position: 0n, value: v, interpolation: 0 });
+      // A number outside the parameter's range is held at the nearer end, as its slider does.
+      const held = p.range && typeof v === 'number' ? Math.min(p.range[1], Math.max(p.range[0], v)) : v;
+      return keyframe({ position: 0n, value: held, interpolation: 0 });
     }
     async getValueAtTime(time) { return fromValue(valueAt(paramOf(this), bigOf(time))); }
     findNearestKeyframe(inTime, outTime) {

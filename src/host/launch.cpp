@@ -63,6 +63,17 @@ std::vector<std::string> open_arguments(const std::string& app, const std::strin
 }
 
 boost::asio::awaitable<json> launch(VerbContext context, json args) {
+  const std::string* project = arg_string(args, "project");
+  // A simulated Premiere is the running app as far as an agent is concerned.
+  if (const auto uxp = plugin_record(*context.state, "uxp"); uxp && hello_is_simulator(uxp->first)) {
+    if (project != nullptr) {
+      json open_args = json::object();
+      open_args["path"] = *project;
+      co_return co_await context.dispatch(std::string("open_project"), std::move(open_args));
+    }
+    co_return json{{"success", true}, {"alreadyRunning", true}, {"simulator", true}};
+  }
+
   const std::vector<InstallRecord> installs = find_premiere_installs();
   const InstallRecord* chosen = nullptr;
   const std::optional<std::uint64_t> year = arg_uint(args, "year");
@@ -77,7 +88,6 @@ boost::asio::awaitable<json> launch(VerbContext context, json args) {
     answer["installs"] = installs_to_json(installs);
     co_return answer;
   }
-  const std::string* project = arg_string(args, "project");
 
   if (co_await premiere_running()) {
     if (project != nullptr && is_connected(*context.state, "uxp")) {

@@ -95,7 +95,7 @@ test('talking to the bridge', async (t) => {
     assert.deepEqual(bridge.of('hello')[0], {
       type: 'hello', runtime: 'uxp', pluginVersion: '0.1.0', protocol: 1, premiereVersion: '26.3.0',
       project: null, sequence: null, os: 'darwin',
-      // Added by the simulator's socket, not by the plug-in.
+      // added by the simulator's WebSocket, not by the plug-in
       simulator: true, presetFolders: [path.join(__dirname, '..', '..', 'sim', 'presets')],
     });
     assert.equal(sim.panel().status, `Connected (port ${bridge.port})`);

@@ -35,9 +35,9 @@ test('an agent styles, exports and inspects a cut through the bridge', { skip: S
     const blur = fx.components.find((c) => c.matchName === 'AE.ADBE Gaussian Blur 2');
     assert.deepEqual(blur.params[0], { index: 0, name: 'Blurriness', value: 15, animated: true, keyframes: [0, 2] });
     assert.ok(Array.isArray(fx.pitfalls) || typeof fx._hint === 'string', 'the answer is decorated');
-    const bad = await send('premiere_set_param', { clip: 'V1:0', component: 'Blur', param: 'x', value: 1 });
+    const bad = await send('premiere_set_param', { clip: 'V1:0', component: 'Blurry', param: 'x', value: 1 });
     assert.deepEqual([bad.success, bad.errorCode], [false, 'component_not_found']);
-    assert.match(bad.error, /^No component 'Blur' on this clip\. It has: Motion \(AE\.ADBE Motion\), Opacity \(AE\.ADBE Opacity\), Gaussian Blur/);
+    assert.match(bad.error, /^No component 'Blurry' on this clip\. It has: Motion \(AE\.ADBE Motion\), Opacity \(AE\.ADBE Opacity\), Gaussian Blur/);
   });
 
   await t.test('an exported frame is a PNG of the asked size showing the scaled clip', async () => {

@@ -85,7 +85,7 @@ test('export_frame writes a real PNG of the requested size showing the sequence'
   await t.test('size, format, name and folder errors', async () => {
     assert.deepEqual(failure(await sim.call('export_frame', { time: 1 })), [false, 'bad_args', 'dir is required']);
     const missing = path.join(f.out, 'nope');
-    assert.deepEqual(failure(await sim.call('export_frame', { dir: missing })), [false, 'export_failed', `exportSequenceFrame failed (dir ${missing})`]);
+    assert.deepEqual(failure(await sim.call('export_frame', { dir: missing })), [false, 'export_failed', `The folder ${missing} does not exist; create it or pass another dir.`]);
     assert.deepEqual(failure(await sim.call('export_frame', { dir: f.out, format: 'heic' })),
       [false, 'bad_args', "format must be one of bmp, dpx, gif, jpg, exr, png, tga, tif (not 'heic')"], 'not a format Premiere writes');
     assert.equal((await sim.ok('export_frame', { dir: f.out, format: 'JPEG', width: 16, name: 'alias' })).path, path.join(f.out, 'alias.jpg'));
@@ -259,7 +259,7 @@ test('export_interchange writes OpenTimelineIO and Final Cut Pro XML of the sequ
   await t.test('AAF, bad formats, missing output and unwritable folders', async () => {
     const aaf = await sim.call('export_interchange', { output: path.join(f.out, 'cut.aaf'), format: 'aaf' });
     assert.deepEqual([aaf.errorCode, aaf.error], ['premiere_error', 'The Premiere simulator cannot write AAF files; export otio or fcpxml instead']);
-    assert.deepEqual(failure(await sim.call('export_interchange', { output: 'x', format: 'edl' })), [false, 'bad_args', 'format must be otio, fcpxml, or aaf']);
+    assert.deepEqual(failure(await sim.call('export_interchange', { output: path.join(f.out, 'x'), format: 'edl' })), [false, 'bad_args', 'format must be otio, fcpxml, or aaf']);
     assert.deepEqual(failure(await sim.call('export_interchange', {})), [false, 'bad_args', 'output path is required']);
     assert.equal((await sim.call('export_interchange', { output: path.join(f.out, 'no', 'x.otio') })).errorCode, 'export_failed');
   });

@@ -83,6 +83,8 @@ test('projects: new, save, close, open', async (t) => {
     const r2 = await sim.ok('new_project', { path: path.join(f.media, 'Show') });
     assert.equal(r2.path, path.join(f.media, 'Show.prproj'));
     assert.ok(fs.existsSync(r2.path));
+    assert.deepEqual(failure(await sim.call('new_project', { path: path.join(f.media, 'Show') })), { ok: false, errorCode: 'create_failed',
+      error: `Couldn't create ${r2.path}: the file already exists. Open it with premiere_open_project, or pass another path.` });
   });
 
   await t.test('get_project describes the active project', async () => {
@@ -102,7 +104,7 @@ test('projects: new, save, close, open', async (t) => {
     assert.deepEqual(await sim.ok('save_project', {}), { saved: true, path: path.join(f.media, 'Show.prproj') });
     const copy = path.join(f.media, 'Copy.prproj');
     assert.deepEqual(await sim.ok('save_project', { path: copy }), { saved: true, path: copy });
-    assert.deepEqual(await sim.ok('close_project', {}), { closed: true });
+    assert.equal((await sim.ok('close_project', {})).closed, true);
     assert.notEqual((await sim.ok('ping', {})).project, 'Copy.prproj');
     assert.deepEqual(failure(await sim.call('open_project', {})), { ok: false, errorCode: 'bad_args', error: 'path is required' });
     const nowhere = path.join(f.media, 'nowhere.prproj');
@@ -127,7 +129,7 @@ test('import and list items', async (t) => {
     const gone = [path.join(f.media, 'gone.mp4'), path.join(f.media, 'notes.txt')];
     fs.writeFileSync(gone[1], 'not media');
     assert.deepEqual(failure(await sim.call('import_media', { paths: gone })),
-      { ok: false, errorCode: 'import_failed', error: `Premiere refused the import. Check the paths exist on THIS machine: ${gone.join(', ')}` });
+      { ok: false, errorCode: 'import_failed', error: `Premiere refused the import: ${gone[0]} doesn't exist on this machine; ${gone[1]} is of a type Premiere does not import (.txt).` });
   });
 
   await t.test('imported files become clips with durations; a single path works too', async () => {
