@@ -13,42 +13,42 @@ function verbName(v) {
 }
 
 /**
- * Reads fault specifications: `{noop: ['add_marker'], partial: 'trim_clip'}` or a list of
+ * Reads the faults asked for: `{noop: ['add_marker'], partial: 'trim_clip'}` or a list of
  * texts such as "noop=add_marker,move_clip" (the command line's --fault). Throws on a mode
- * it does not know or a spec without verbs.
+ * it does not know or a fault without verbs.
  * @returns {Map<string, string>} verb → mode
  */
-function parseFaults(spec) {
+function parseFaults(asked) {
   const out = new Map();
-  if (spec === undefined || spec === null) return out;
+  if (asked === undefined || asked === null) return out;
   const add = (mode, verbs) => {
     if (!FAULT_MODES.includes(mode)) throw new Error(`unknown fault "${mode}" (one of ${FAULT_MODES.join(', ')})`);
     const list = (Array.isArray(verbs) ? verbs : String(verbs).split(',')).map(verbName).filter((v) => v !== '');
     if (list.length === 0) throw new Error(`fault "${mode}" names no verb`);
     for (const v of list) out.set(v, mode);
   };
-  if (typeof spec === 'string' || Array.isArray(spec)) {
-    for (const text of typeof spec === 'string' ? [spec] : spec) {
+  if (typeof asked === 'string' || Array.isArray(asked)) {
+    for (const text of typeof asked === 'string' ? [asked] : asked) {
       const eq = String(text).indexOf('=');
       if (eq < 0) throw new Error(`--fault takes MODE=VERB[,VERB…], not "${text}"`);
       add(String(text).slice(0, eq).trim(), String(text).slice(eq + 1));
     }
   } else {
-    for (const [mode, verbs] of Object.entries(spec)) add(mode, verbs);
+    for (const [mode, verbs] of Object.entries(asked)) add(mode, verbs);
   }
   return out;
 }
 
 /** The verbs in flight and the faults asked for. */
 class FaultPlan {
-  constructor(spec) {
-    this.byVerb = parseFaults(spec);
+  constructor(asked) {
+    this.byVerb = parseFaults(asked);
     this.inFlight = new Map(); // token → verb
     this.nextToken = 1;
   }
 
   /** Replaces the faults asked for (tests change them between calls). */
-  set(spec) { this.byVerb = parseFaults(spec); }
+  set(asked) { this.byVerb = parseFaults(asked); }
 
   /** A call message was delivered to a plug-in. @returns {number} its token */
   begin(verb) {

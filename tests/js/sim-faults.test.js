@@ -7,7 +7,7 @@ const assert = require('node:assert/strict');
 const { editFixture } = require('./helpers');
 const { parseFaults } = require('../../sim/premierepro/faults');
 
-test('fault specifications: modes, verb lists, the bridge prefix, and refusals', () => {
+test('faults asked for: modes, verb lists, the bridge prefix, and refusals', () => {
   assert.deepEqual([...parseFaults(['noop=add_marker,premiere_move_clip', 'stale=razor'])],
     [['add_marker', 'noop'], ['move_clip', 'noop'], ['razor', 'stale']]);
   assert.deepEqual([...parseFaults({ partial: 'trim_clip' })], [['trim_clip', 'partial']]);
