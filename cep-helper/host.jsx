@@ -182,6 +182,34 @@ function quor_qeClip(qtrack, index) {
   throw quor_fail("clip_not_found", "No clip index " + index + " on that track");
 }
 
+/**
+ * Read-back: QE can answer success and change nothing, so each edit reads back what it
+ * meant to change. The error names the first difference; `expected` and `found` travel
+ * with it.
+ */
+function quor_notApplied(subject, key, should, want, is, found) {
+  var e = quor_fail("edit_not_applied", subject + " should " + should + " " + want + " but " + is + " " + found +
+    ". Premiere took the edit but the project does not show it.");
+  e.quorExpected = {};
+  e.quorFound = {};
+  e.quorExpected[key] = want;
+  e.quorFound[key] = found;
+  return e;
+}
+
+/** The standard DOM's clips of a track (gaps are not listed there). */
+function quor_domClips(ctx, video, index) {
+  return (video ? ctx.seq.videoTracks[index] : ctx.seq.audioTracks[index]).clips;
+}
+
+/** Whether a clip of the track spans `seconds` (strictly inside it). */
+function quor_spans(clips, seconds) {
+  for (var i = 0; i < clips.numItems; i++) {
+    if (Number(clips[i].start.seconds) < seconds && seconds < Number(clips[i].end.seconds)) return true;
+  }
+  return false;
+}
+
 /** A count argument: a non-negative integer, anything else counts as absent (0). */
 function quor_count(v) {
   return typeof v === "number" && isFinite(v) && v >= 0 && Math.floor(v) === v ? v : 0;
@@ -209,19 +237,30 @@ QUOR_VERBS.razor = function (args) {
   var cut = [];
   var videoCount = ctx.qs.numVideoTracks;
   var audioCount = ctx.qs.numAudioTracks;
-  for (i = 0; i < videoCount; i++) {
-    label = "V" + (i + 1);
+  var seconds = Number(args.time);
+  // Tracks with a clip across the cut must have one clip more afterwards (a locked track
+  // is not cut, as in Premiere's own razor).
+  var checks = [];
+  var clips, j;
+  for (i = 0; i < videoCount + audioCount; i++) {
+    var video = i < videoCount;
+    var index = video ? i : i - videoCount;
+    label = (video ? "V" : "A") + (index + 1);
     if (wanted && !wanted[label]) continue;
-    ctx.qs.getVideoTrackAt(i).razor(timecode);
+    clips = quor_domClips(ctx, video, index);
+    var domTrack = video ? ctx.seq.videoTracks[index] : ctx.seq.audioTracks[index];
+    if (!domTrack.isLocked() && quor_spans(clips, seconds)) checks.push({ video: video, index: index, label: label, count: clips.numItems });
+    if (video) ctx.qs.getVideoTrackAt(index).razor(timecode);
+    else ctx.qs.getAudioTrackAt(index).razor(timecode);
     cut.push(label);
   }
-  for (i = 0; i < audioCount; i++) {
-    label = "A" + (i + 1);
-    if (wanted && !wanted[label]) continue;
-    ctx.qs.getAudioTrackAt(i).razor(timecode);
-    cut.push(label);
+  for (j = 0; j < checks.length; j++) {
+    var n = quor_domClips(ctx, checks[j].video, checks[j].index).numItems;
+    if (n !== checks[j].count + 1) {
+      throw quor_notApplied(checks[j].label, checks[j].label + " clips", "have", (checks[j].count + 1) + " clips", "has", n + "");
+    }
   }
-  return { cutTracks: cut, timecode: timecode, method: "qe-razor" };
+  return { cutTracks: cut, timecode: timecode, method: "qe-razor", verified: true };
 };
 
 QUOR_VERBS.set_speed = function (args) {
@@ -241,7 +280,16 @@ QUOR_VERBS.set_speed = function (args) {
   if (typeof item.setSpeed !== "function") throw quor_fail("qe_missing", "This Premiere's QE track item has no setSpeed");
   var done = item.setSpeed(speed, "", reverse, args.maintainPitch !== false, ripple);
   if (done === false) throw quor_fail("speed_failed", "Premiere refused speed " + speed + " for clip " + args.clip);
-  return { clip: args.clip, speed: speed, reverse: reverse, ripple: ripple };
+  var t = quor_trackRef(m[1]);
+  var clip = quor_domClips(ctx, t.video, t.index)[parseInt(m[2], 10)];
+  var now = clip ? Number(clip.getSpeed()) : NaN;
+  if (!(Math.abs(now - speed) <= 0.001 * Math.max(1, speed))) {
+    throw quor_notApplied(args.clip, "speed", "play at speed", speed + "", "plays at", isFinite(now) ? now + "" : "nothing");
+  }
+  if ((clip.isSpeedReversed() ? true : false) !== reverse) {
+    throw quor_notApplied(args.clip, "reverse", "be reversed:", reverse + "", "is", !reverse + "");
+  }
+  return { clip: args.clip, speed: speed, reverse: reverse, ripple: ripple, verified: true };
 };
 
 QUOR_VERBS.add_tracks = function (args) {
@@ -255,11 +303,13 @@ QUOR_VERBS.add_tracks = function (args) {
   if (video > 0 || audio > 0) ctx.qs.addTracks(video, ctx.qs.numVideoTracks, audio, type, ctx.qs.numAudioTracks, 0, 0, 0);
   var videoAfter = ctx.seq.videoTracks.numTracks;
   var audioAfter = ctx.seq.audioTracks.numTracks;
-  if (videoAfter !== videoBefore + video || audioAfter !== audioBefore + audio) {
-    throw quor_fail("add_tracks_failed", "Premiere added " + (videoAfter - videoBefore) + " of " + video +
-      " video and " + (audioAfter - audioBefore) + " of " + audio + " audio tracks");
+  if (videoAfter !== videoBefore + video) {
+    throw quor_notApplied("The sequence", "videoTracks", "have", (videoBefore + video) + " video tracks", "has", videoAfter + "");
   }
-  return { videoTracks: videoAfter, audioTracks: audioAfter };
+  if (audioAfter !== audioBefore + audio) {
+    throw quor_notApplied("The sequence", "audioTracks", "have", (audioBefore + audio) + " audio tracks", "has", audioAfter + "");
+  }
+  return { videoTracks: videoAfter, audioTracks: audioAfter, verified: true };
 };
 
 QUOR_VERBS.remove_track = function (args) {
@@ -270,22 +320,28 @@ QUOR_VERBS.remove_track = function (args) {
   if (t.video) ctx.qs.removeVideoTrack(t.index);
   else ctx.qs.removeAudioTrack(t.index);
   var after = t.video ? ctx.seq.videoTracks.numTracks : ctx.seq.audioTracks.numTracks;
-  if (after !== before - 1) throw quor_fail("remove_track_failed", "Premiere did not remove " + t.label);
-  return { removed: args.track };
+  if (after !== before - 1) {
+    throw quor_notApplied("The sequence", t.video ? "videoTracks" : "audioTracks", "have", (before - 1) + (t.video ? " video" : " audio") + " tracks", "has", after + "");
+  }
+  return { removed: args.track, verified: true };
 };
 
 QUOR_VERBS.lock_track = function (args) {
   var ctx = quor_context();
   var locked = args.locked !== false;
-  quor_domTrack(ctx, quor_trackRef(args.track)).setLocked(locked ? 1 : 0);
-  return { track: args.track, locked: locked };
+  var track = quor_domTrack(ctx, quor_trackRef(args.track));
+  track.setLocked(locked ? 1 : 0);
+  if ((track.isLocked() ? true : false) !== locked) throw quor_notApplied(args.track, "locked", "be locked:", locked + "", "is", !locked + "");
+  return { track: args.track, locked: locked, verified: true };
 };
 
 QUOR_VERBS.set_track_target = function (args) {
   var ctx = quor_context();
   var targeted = args.targeted !== false;
-  quor_domTrack(ctx, quor_trackRef(args.track)).setTargeted(targeted, true);
-  return { track: args.track, targeted: targeted };
+  var track = quor_domTrack(ctx, quor_trackRef(args.track));
+  track.setTargeted(targeted, true);
+  if ((track.isTargeted() ? true : false) !== targeted) throw quor_notApplied(args.track, "targeted", "be targeted:", targeted + "", "is", !targeted + "");
+  return { track: args.track, targeted: targeted, verified: true };
 };
 
 QUOR_VERBS.export_frame_qe = function (args) {
@@ -329,11 +385,16 @@ function quor_dispatch(payload) {
     return quor_json({ ok: true, result: QUOR_VERBS[verb](args) });
   } catch (e) {
     var isObject = e !== null && typeof e === "object";
-    return quor_json({
+    var out = {
       ok: false,
       errorCode: isObject && e.quorCode ? String(e.quorCode) : "extendscript_error",
       error: isObject && e.message !== undefined ? String(e.message) : String(e),
       line: isObject && e.line !== undefined ? e.line : null
-    });
+    };
+    if (isObject && e.quorExpected) {
+      out.expected = e.quorExpected;
+      out.found = e.quorFound;
+    }
+    return quor_json(out);
   }
 }

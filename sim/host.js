@@ -49,6 +49,7 @@ function createCrypto() {
  * @param {string} [options.version] host version reported by uxp.host.version
  * @param {string} [options.platform] what os.platform() answers
  * @param {(line: string) => void} [options.onConsole] receives each console line
+ * @param {{begin: (verb: string) => number, end: (token: number) => void}} [options.calls] hears of each call delivered and answered
  */
 function loadPlugin(options) {
   const pluginDir = path.resolve(options.pluginDir || DEFAULT_PLUGIN_DIR);
@@ -86,7 +87,7 @@ function loadPlugin(options) {
     clearInterval: timers.clearInterval,
     // The bridge counts a simulated Premiere as installed and running, and finds the
     // simulator's own export presets (sim/presets) beside the machine's.
-    WebSocket: createWebSocketClass(sockets, { simulator: true, presetFolders: [path.join(__dirname, 'presets')] }),
+    WebSocket: createWebSocketClass(sockets, { simulator: true, presetFolders: [path.join(__dirname, 'presets')] }, options.calls || null),
     crypto: createCrypto(),
     document,
     ...scope,

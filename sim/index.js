@@ -33,6 +33,9 @@ class Sim {
    * @param {'uxp' | 'cep'} [options.only] start only that plug-in (default: both)
    * @param {string} [options.helperDir] CEP helper folder (default cep-helper/)
    * @param {number} [options.scriptTimeoutMs] longest run of one ExtendScript evaluation
+   * @param {object | string[]} [options.faults] verbs whose transactions lie:
+   *   `{noop: ['add_marker'], partial: ['trim_clip'], stale: ['move_clip']}` or texts such
+   *   as "noop=add_marker,move_clip" (premierepro/faults.js)
    */
   constructor(options = {}) {
     if (options.only !== undefined && options.only !== 'uxp' && options.only !== 'cep') {
@@ -42,6 +45,7 @@ class Sim {
     this.app = new AppModel(options);
     this.ppro = createPremiere(this.app);
     const home = options.home || process.env.HOME || '';
+    const calls = { begin: (verb) => this.app.faults.begin(verb), end: (token) => this.app.faults.end(token) };
     this.host = null;
     this.plugin = null;
     this.cep = null;
@@ -54,6 +58,7 @@ class Sim {
         locale: this.app.locale,
         platform: options.platform,
         onConsole: options.onConsole,
+        calls,
       });
       this.plugin = this.host.exports;
     }
@@ -65,6 +70,7 @@ class Sim {
           helperDir: options.helperDir,
           scriptTimeoutMs: options.scriptTimeoutMs,
           onConsole: options.onConsole,
+          calls,
         });
       } catch (e) {
         this.dispose();
@@ -80,7 +86,12 @@ class Sim {
    */
   async cepCall(verb, args) {
     if (!this.cep) throw new Error('The CEP helper is not loaded (only: "uxp")');
-    return JSON.parse(JSON.stringify(await this.cep.exports.runCall(verb, args)));
+    const token = this.app.faults.begin(verb);
+    try {
+      return JSON.parse(JSON.stringify(await this.cep.exports.runCall(verb, args)));
+    } finally {
+      this.app.faults.end(token);
+    }
   }
 
   /** Like cepCall, but returns the result and throws when the verb failed. */
@@ -101,7 +112,13 @@ class Sim {
    */
   async call(verb, args) {
     if (!this.plugin) throw new Error('The UXP plug-in is not loaded (only: "cep")');
-    const out = await this.plugin.runVerb(verb, args);
+    const token = this.app.faults.begin(verb);
+    let out;
+    try {
+      out = await this.plugin.runVerb(verb, args);
+    } finally {
+      this.app.faults.end(token);
+    }
     return JSON.parse(JSON.stringify(out, this.plugin.replacer));
   }
 

@@ -6,6 +6,7 @@
 //
 //   node sim/main.js [--verbose] [--platform darwin] [--premiere-version 25.6] [--locale de_DE] [--only uxp|cep]
 //                    [--script-timeout 30] [--ame-installed] [--direct-api]
+//                    [--fault noop=VERB[,VERB…]] [--fault partial=VERB] [--fault stale=VERB]
 //
 // --premiere-version picks the Premiere the simulator plays (25.6.0 to 26.5.0, default
 // 26.3.0): it offers exactly the members that version has (premierepro/since.js).
@@ -14,6 +15,9 @@
 // --only starts one of the two plug-ins. --script-timeout <s> stops an ExtendScript
 // evaluation that runs longer (default 30 s; Premiere itself would hang).
 // --ame-installed makes Adobe Media Encoder count as installed.
+// --fault makes the named verbs' transactions lie (repeatable): noop answers success and
+// changes nothing, partial applies only the first action of the compound action, stale fails
+// the transaction as a stale action would (premierepro/faults.js).
 // --direct-api also serves a stand-in for the companion application's direct API (window
 // list and capture, sim/direct-api.js) and leaves its port in ~/.quor/direct-api-port.
 
@@ -44,6 +48,7 @@ function main(argv) {
     process.stderr.write('[cutrelay-sim] --script-timeout takes a number of seconds\n');
     process.exit(2);
   }
+  const faults = argv.flatMap((a, i) => (a === '--fault' ? [argv[i + 1] === undefined ? '' : argv[i + 1]] : a.startsWith('--fault=') ? [a.slice(8)] : []));
   const home = process.env.HOME || process.env.USERPROFILE || '';
   let sim;
   try {
@@ -53,6 +58,7 @@ function main(argv) {
       version,
       locale,
       ameInstalled: argv.includes('--ame-installed'),
+      faults,
       only,
       scriptTimeoutMs: scriptTimeout === undefined ? undefined : scriptTimeout * 1000,
       onConsole: verbose ? (line) => process.stderr.write(line + '\n') : undefined,
@@ -65,6 +71,9 @@ function main(argv) {
   if (sim.plugin) loaded.push(`plug-in ${sim.plugin.PLUGIN_VERSION}`);
   if (sim.cep) loaded.push(`CEP helper ${sim.cep.exports.HELPER_VERSION}`);
   process.stdout.write(`[cutrelay-sim] Premiere ${sim.app.version} simulator running; ${loaded.join(' and ')} ${loaded.length > 1 ? 'look' : 'looks'} for ${home}/.quor/cutrelay/connection.json\n`);
+  if (sim.app.faults.byVerb.size > 0) {
+    process.stdout.write(`[cutrelay-sim] faults: ${[...sim.app.faults.byVerb].map(([v, m]) => `${m}=${v}`).join(' ')}\n`);
+  }
   let directApi = null;
   if (argv.includes('--direct-api')) {
     directApi = new DirectApiStandIn({ app: sim.app, home, token: process.env.QUOR_BRIDGE_TOKEN });

@@ -6,7 +6,11 @@ const WS = require('ws');
 
 // `helloExtras`, when given, is merged into every hello the script sends: the one way the
 // simulator tells the bridge that the plug-in it hosts runs in a simulated Premiere.
-function createWebSocketClass(sockets, helloExtras = null) {
+//
+// `calls`, when given ({begin(verb) → token, end(token)}), hears of each call message
+// delivered to the script and of the result it sends back: how the simulator knows which
+// verb runs (premierepro/faults.js).
+function createWebSocketClass(sockets, helloExtras = null, calls = null) {
   class WebSocket {
     constructor(url, protocols = undefined) {
       const socket = protocols === undefined ? new WS(String(url)) : new WS(String(url), protocols);
@@ -16,6 +20,7 @@ function createWebSocketClass(sockets, helloExtras = null) {
       this.onerror = null;
       this.onclose = null;
       this.binaryType = 'arraybuffer';
+      this._calls = new Map(); // call id → token of `calls`
       sockets.add(this);
       const fire = (name, event) => {
         const h = this[name];
@@ -29,11 +34,19 @@ function createWebSocketClass(sockets, helloExtras = null) {
           const buf = Array.isArray(data) ? Buffer.concat(data) : Buffer.from(data);
           payload = buf.buffer.slice(buf.byteOffset, buf.byteOffset + buf.byteLength);
         }
+        if (calls && typeof payload === 'string' && payload.includes('"call"')) {
+          try {
+            const m = JSON.parse(payload);
+            if (m && m.type === 'call' && typeof m.verb === 'string') this._calls.set(m.id, calls.begin(m.verb));
+          } catch (e) { /* not JSON: the script will say so */ }
+        }
         fire('onmessage', { type: 'message', data: payload });
       });
       socket.on('error', (err) => fire('onerror', { type: 'error', message: err && err.message }));
       socket.on('close', (code, reason) => {
         sockets.delete(this);
+        for (const token of this._calls.values()) calls.end(token);
+        this._calls.clear();
         fire('onclose', { type: 'close', code, reason: reason ? reason.toString() : '' });
       });
     }
@@ -51,7 +64,20 @@ function createWebSocketClass(sockets, helloExtras = null) {
           if (message && message.type === 'hello') data = JSON.stringify(Object.assign(message, helloExtras));
         } catch (e) { /* not JSON: sent as it is */ }
       }
+      this._ended(data);
       this._ws.send(data);
+    }
+
+    /** The script answered a call: that verb is no longer running. */
+    _ended(data) {
+      if (this._calls.size === 0 || typeof data !== 'string' || !data.includes('"result"')) return;
+      try {
+        const m = JSON.parse(data);
+        if (m && m.type === 'result' && this._calls.has(m.id)) {
+          calls.end(this._calls.get(m.id));
+          this._calls.delete(m.id);
+        }
+      } catch (e) { /* not JSON */ }
     }
 
     close(code = 1000, reason = '') {

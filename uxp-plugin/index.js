@@ -449,6 +449,176 @@ function tx(project, label, build) {
 }
 
 // ---------------------------------------------------------------------------------------
+// Read-back: an edit is done when Premiere shows it. Premiere can accept a transaction and
+// change nothing (an action gone stale, a version difference), so every edit verb states
+// what it means to leave behind and reads it back after its transaction.
+
+/**
+ * One thing an edit means to leave behind: `subject` should `should` `want`; `read`
+ * answers what Premiere kept (null when there is none). With `time` the values are tick
+ * texts, equal to the frame; numbers are equal within `tolerance` (default 0.001, relative
+ * above 1); anything else by its JSON. `key` names it in `expected` and `found`.
+ * @typedef {{ subject: string, key: string, should: string, is: string, want: any, read: () => any, time?: boolean, tolerance?: number }} Expectation
+ */
+
+// Ticks of one frame at 24 fps: the rounding allowed for a time without a sequence (source
+// in/out points, which Premiere snaps to the media's frames).
+const MEDIA_FRAME_TICKS = 10584000000n;
+
+/** @param {Expectation} e @param {any} v a value as sent in `expected` / `found` */
+function expectedOut(e, v) {
+  if (isMissing(v)) return null;
+  if (e.time) return round3(Number(BigInt(v)) / TICKS_PER_SECOND);
+  return toJsonSafe(v);
+}
+
+/** @param {Expectation} e @param {any} v */
+function shown(e, v) {
+  if (isMissing(v)) return "nothing";
+  if (e.time) return (Number(BigInt(v)) / TICKS_PER_SECOND).toFixed(2) + " s";
+  if (typeof v === "number") return String(round3(v));
+  if (typeof v === "string") return v;
+  return refText(v);
+}
+
+/**
+ * @param {Expectation} e @param {any} found @param {bigint} frame ticks of one frame
+ */
+function agrees(e, found, frame) {
+  const want = e.want;
+  if (isMissing(want) || isMissing(found)) return isMissing(want) && isMissing(found);
+  if (e.time) {
+    const d = BigInt(want) - BigInt(found);
+    return (d < 0n ? -d : d) < frame;
+  }
+  if (typeof want === "number" && typeof found === "number") {
+    const tolerance = e.tolerance === undefined ? 0.001 : e.tolerance;
+    return Math.abs(want - found) <= tolerance * Math.max(1, Math.abs(want));
+  }
+  if (Array.isArray(want) && Array.isArray(found)) {
+    return want.length === found.length && want.every((w, i) => agrees(Object.assign({}, e, { want: w }), found[i], frame));
+  }
+  if (want !== null && typeof want === "object" && found !== null && typeof found === "object") {
+    return Object.keys(want).every((k) => agrees(Object.assign({}, e, { want: want[k] }), found[k], frame));
+  }
+  return JSON.stringify(toJsonSafe(want)) === JSON.stringify(toJsonSafe(found));
+}
+
+/**
+ * Reads every expectation back and marks the call verified; the first difference fails
+ * with "edit_not_applied", carrying `expected` and `found` for every part that differs.
+ * @param {CallContext} ctx @param {SeqContext | null} sc @param {Expectation[]} expectations
+ */
+async function confirmEdit(ctx, sc, expectations) {
+  const frame = sc && sc.rate && sc.rate.ticksPerFrame > 0 ? BigInt(Math.round(sc.rate.ticksPerFrame)) : MEDIA_FRAME_TICKS;
+  /** @type {{ e: Expectation, found: any }[]} */
+  const wrong = [];
+  for (const e of expectations) {
+    /** @type {any} */
+    let found;
+    try { found = await e.read(); } catch (err) { found = null; }
+    if (!agrees(e, found, frame)) wrong.push({ e, found });
+  }
+  if (wrong.length > 0) throw notApplied(wrong);
+  ctx.verified = true;
+}
+
+/** @param {{ e: Expectation, found: any }[]} wrong */
+function notApplied(wrong) {
+  const { e, found } = wrong[0];
+  const more = wrong.length > 1 ? " (and " + (wrong.length - 1) + " more difference" + (wrong.length > 2 ? "s" : "") + ")" : "";
+  const err = /** @type {QuorError & { expected?: any, found?: any }} */ (fail("edit_not_applied",
+    e.subject + " should " + e.should + " " + shown(e, e.want) + " but " + e.is + " " + shown(e, found) + more +
+    ". Premiere took the edit but the project does not show it."));
+  /** @type {Record<string, any>} */
+  const expected = {};
+  /** @type {Record<string, any>} */
+  const got = {};
+  for (const w of wrong) {
+    expected[w.e.key] = expectedOut(w.e, w.e.want);
+    got[w.e.key] = expectedOut(w.e, w.found);
+  }
+  err.expected = expected;
+  err.found = got;
+  return err;
+}
+
+/**
+ * Expectations on a clip's times: the `edges` given (tick texts) of `clip`, read from the
+ * clip itself.
+ * @param {string} ref @param {TrackItem} clip @param {{ start?: string | null, end?: string | null, inPoint?: string | null, outPoint?: string | null }} edges
+ * @returns {Expectation[]}
+ */
+function clipTimes(ref, clip, edges) {
+  /** @type {Expectation[]} */
+  const out = [];
+  /** @type {[string, string, string, () => Promise<string>][]} */
+  const reads = [
+    ["start", "start at", "starts at", async () => (await clip.getStartTime()).ticks],
+    ["end", "end at", "ends at", async () => (await clip.getEndTime()).ticks],
+    ["inPoint", "have its in point at", "has it at", async () => (await clip.getInPoint()).ticks],
+    ["outPoint", "have its out point at", "has it at", async () => (await clip.getOutPoint()).ticks],
+  ];
+  for (const [name, should, is, read] of reads) {
+    const want = /** @type {Record<string, any>} */ (edges)[name];
+    if (isMissing(want)) continue;
+    out.push({ subject: ref, key: ref + " " + name, should, is, want, time: true, read });
+  }
+  return out;
+}
+
+/**
+ * The start (tick text) of the clip on a track that comes from `itemId` and lasts `length`
+ * ticks, nearest `near`; null when there is none.
+ * @param {TimelineClip[]} clips @param {string} kind @param {number} track @param {string | null} itemId
+ * @param {bigint} length @param {bigint} near
+ */
+function startOfClip(clips, kind, track, itemId, length, near) {
+  /** @type {bigint | null} */
+  let best = null;
+  for (const c of clips) {
+    if (c.kind !== kind || c.track !== track || c.itemId !== itemId) continue;
+    if (BigInt(c.end.ticks) - BigInt(c.start.ticks) !== length) continue;
+    const s = BigInt(c.start.ticks);
+    if (best === null || (s > near ? s - near : near - s) < (best > near ? best - near : near - best)) best = s;
+  }
+  return best === null ? null : best.toString();
+}
+
+/**
+ * Expectations that whole clips stand at given starts, read from one fresh reading of the
+ * timeline: each of `wanted` (a clip as it was, and where its start should now be) on its
+ * own track, same source, same length.
+ * @param {SeqContext} sc @param {{ c: TimelineClip, start: string, track?: number, kind?: string }[]} wanted
+ * @returns {Expectation[]}
+ */
+function clipsAt(sc, wanted) {
+  /** @type {Promise<TimelineClip[]> | null} */
+  let after = null;
+  const timeline = () => (after === null ? (after = timelineClips(sc)) : after);
+  return wanted.map((w) => {
+    const kind = w.kind || w.c.kind;
+    const track = w.track === undefined ? w.c.track : w.track;
+    const label = trackLabel({ kind: kind === "audio" ? "audio" : "video", index: track });
+    const subject = w.c.ref + (label === w.c.ref.split(":")[0] ? "" : " (on " + label + ")");
+    return {
+      subject, key: subject + " start", should: "start at", is: "starts at", want: w.start, time: true,
+      read: async () => startOfClip(await timeline(), kind, track, w.c.itemId,
+        BigInt(w.c.end.ticks) - BigInt(w.c.start.ticks), BigInt(w.start)),
+    };
+  });
+}
+
+/**
+ * A plain expectation: `subject` should be `want`, read by `read`.
+ * @param {string} subject @param {string} what @param {any} want @param {() => any} read
+ * @returns {Expectation}
+ */
+function expectValue(subject, what, want, read) {
+  return { subject: subject + (what ? " " + what : ""), key: subject + (what ? " " + what : ""), should: "be", is: "is", want, read };
+}
+
+// ---------------------------------------------------------------------------------------
 // Project and sequence lookup
 
 /** @returns {Promise<Project>} */
@@ -759,6 +929,57 @@ async function trackClips(track) {
   return keyed.map((k) => k.c);
 }
 
+/** @typedef {{ name: string | null, matchName: string | null, start: TickTime, end: TickTime }} TrackTransition */
+
+/**
+ * The transitions of a track, in time order: Premiere lists them as track items of type
+ * TRANSITION. Empty where it lists none (audio tracks have no transitions in UXP).
+ * @param {VideoTrack | AudioTrack} track @returns {Promise<TrackTransition[]>}
+ */
+async function trackTransitions(track) {
+  /** @type {TrackTransition[]} */
+  const out = [];
+  try {
+    for (const item of track.getTrackItems(ppro.Constants.TrackItemType.TRANSITION, false) || []) {
+      /** @type {string | null} */
+      let name = null;
+      /** @type {string | null} */
+      let matchName = null;
+      try { name = await item.getName(); } catch (e) { name = null; }
+      try { matchName = await item.getMatchName(); } catch (e) { matchName = null; }
+      out.push({ name, matchName, start: await item.getStartTime(), end: await item.getEndTime() });
+    }
+  } catch (e) {
+    return [];
+  }
+  return out.sort((a, b) => (BigInt(a.start.ticks) < BigInt(b.start.ticks) ? -1 : 1));
+}
+
+/**
+ * A clip's transitions: the one over its start and the one over its end, each with its
+ * name, match name, duration, span and alignment to the clip's edge ("start": it begins at
+ * the edge, "end": it ends there, "center": it spans it).
+ * @param {TrackTransition[]} list @param {TickTime} start @param {TickTime} end @param {SeqContext} sc
+ */
+function clipTransitions(list, start, end, sc) {
+  const out = [];
+  for (const [position, edge] of /** @type {[string, bigint][]} */ ([["start", BigInt(start.ticks)], ["end", BigInt(end.ticks)]])) {
+    const hit = list.find((t) => {
+      const from = BigInt(t.start.ticks);
+      const to = BigInt(t.end.ticks);
+      return position === "start" ? from <= edge && edge < to : from < edge && edge <= to;
+    });
+    if (!hit) continue;
+    const from = BigInt(hit.start.ticks);
+    const to = BigInt(hit.end.ticks);
+    out.push({
+      position, name: hit.name, matchName: hit.matchName, duration: round3(Number(to - from) / TICKS_PER_SECOND),
+      start: timeOut(hit.start, sc), end: timeOut(hit.end, sc), alignment: from === edge ? "start" : to === edge ? "end" : "center",
+    });
+  }
+  return out;
+}
+
 /** @param {unknown} ref @returns {QuorError} */
 function badClip(ref) {
   return fail("bad_clip", "Bad clip ref '" + refText(ref) + "'. Use \"V1:0\" (track:index) — premiere_get_sequence lists them.");
@@ -905,7 +1126,7 @@ function argsOf(args) {
 // ---------------------------------------------------------------------------------------
 // Verbs: project, items, sequences
 
-/** @typedef {{ warn: (text: string) => void }} CallContext */
+/** @typedef {{ warn: (text: string) => void, verified?: boolean, unverified?: string }} CallContext */
 /** @typedef {(args: any, ctx: CallContext) => Promise<any>} Handler */
 
 /** @type {Record<string, Handler>} */
@@ -1024,9 +1245,14 @@ handlers.import_media = async (args, ctx) => {
   // importFiles answers one boolean for the lot; name each file that gave no new item so a
   // partial import is not silent.
   const got = new Set(items.map((it) => (typeof it.mediaPath === "string" ? normPath(it.mediaPath) : "")));
+  let all = true;
   for (const p of paths) {
-    if (!got.has(normPath(p))) ctx.warn("No new project item from " + p + " (" + importProblem(p) + ").");
+    if (got.has(normPath(p))) continue;
+    all = false;
+    ctx.warn("No new project item from " + p + " (" + importProblem(p) + ").");
   }
+  // Every file was read back as a new item; the warnings name those that were not.
+  if (all) ctx.verified = true;
   return { imported: items.length, items };
 };
 
@@ -1061,7 +1287,12 @@ async function newChildren(bin, before) {
   return out;
 }
 
-handlers.create_bin = async (args) => {
+/** An item's id, or null. @param {any} item */
+function idOf(item) {
+  try { return item ? item.getId() || null : null; } catch (e) { return null; }
+}
+
+handlers.create_bin = async (args, ctx) => {
   const a = argsOf(args);
   if (!isText(a.name)) throw fail("bad_args", "name is required");
   const proj = await project();
@@ -1070,38 +1301,50 @@ handlers.create_bin = async (args) => {
   tx(proj, "Create Bin", () => parent.createBinAction(a.name, a.makeUnique !== false));
   // With makeUnique Premiere may add a number to the name: answer the name the bin got.
   const made = (await newChildren(parent, before)).find((it) => typeName(it.type) === "bin");
+  const where = isMissing(a.parent) ? "/" : refText(a.parent);
+  await confirmEdit(ctx, null, [{ subject: "Bin '" + a.name + "'", key: "bin", should: "be created in", is: "is", want: where, read: () => (made ? where : "missing") }]);
   return { created: made ? made.name : a.name, parent: isMissing(a.parent) ? "/" : a.parent };
 };
 
-handlers.move_item = async (args) => {
+handlers.move_item = async (args, ctx) => {
   const a = argsOf(args);
   const proj = await project();
   const rec = await findItem(proj, a.item);
   const target = await binFor(proj, a.bin);
   const parent = rec.item.getParentBin();
+  const toRoot = isMissing(a.bin) || a.bin === "/";
+  const where = toRoot ? "/" : qualifiedName(await findItem(proj, a.bin));
   tx(proj, "Move Item", () => parent.createMoveItemAction(rec.item, target));
+  await confirmEdit(ctx, null, [{ subject: "'" + rec.name + "'", key: "bin", should: "be in", is: "is in", want: where,
+    read: async () => {
+      const now = (await allItems(proj)).find((r) => r.item === rec.item || (rec.id !== null && r.id === rec.id));
+      return now ? now.bin || "/" : null;
+    } }]);
   return { moved: rec.name, to: isMissing(a.bin) ? "/" : a.bin };
 };
 
-handlers.rename_item = async (args) => {
+handlers.rename_item = async (args, ctx) => {
   const a = argsOf(args);
   const proj = await project();
   const rec = await findItem(proj, a.item);
   if (!isText(a.name)) throw fail("bad_args", "name is required");
   tx(proj, "Rename Item", () => rec.item.createSetNameAction(a.name));
+  await confirmEdit(ctx, null, [expectValue("'" + rec.name + "'", "name", a.name, () => rec.item.name)]);
   return { renamed: a.name };
 };
 
-handlers.delete_item = async (args) => {
+handlers.delete_item = async (args, ctx) => {
   const a = argsOf(args);
   const proj = await project();
   const rec = await findItem(proj, a.item);
   const parent = rec.item.getParentBin();
   tx(proj, "Delete Item", () => parent.createRemoveItemAction(rec.item));
+  await confirmEdit(ctx, null, [{ subject: "'" + rec.name + "'", key: "item", should: "be", is: "is", want: "deleted",
+    read: async () => ((await allItems(proj)).some((r) => r.item === rec.item || (rec.id !== null && r.id === rec.id)) ? "still in the project" : "deleted") }]);
   return { deleted: rec.name };
 };
 
-handlers.set_item_color = async (args) => {
+handlers.set_item_color = async (args, ctx) => {
   const a = argsOf(args);
   const proj = await project();
   const rec = await findItem(proj, a.item);
@@ -1109,16 +1352,23 @@ handlers.set_item_color = async (args) => {
     throw fail("bad_args", "colorIndex is required (0-15)");
   }
   tx(proj, "Label Color", () => rec.item.createSetColorLabelAction(a.colorIndex));
+  await confirmEdit(ctx, null, [expectValue("'" + rec.name + "'", "label colour", a.colorIndex, async () => await rec.item.getColorLabelIndex())]);
   return { item: rec.name, colorIndex: a.colorIndex };
 };
 
-handlers.set_source_in_out = async (args) => {
+handlers.set_source_in_out = async (args, ctx) => {
   const a = argsOf(args);
   const proj = await project();
   const rec = await findItem(proj, a.item);
   const clip = clipOf(rec.item);
+  const subject = "'" + rec.name + "'";
   if (a.clear === true) {
+    const was = [(await clip.getInPoint(ppro.Constants.MediaType.ANY)).ticks, (await clip.getOutPoint(ppro.Constants.MediaType.ANY)).ticks];
     tx(proj, "Clear In/Out", () => clip.createClearInOutPointsAction());
+    // Cleared points are the media's own bounds: points that were set must have moved.
+    const marked = BigInt(was[0]) > 0n;
+    await confirmEdit(ctx, null, [{ subject, key: "in/out", should: "have its in and out points", is: "has them", want: "cleared",
+      read: async () => (marked && (await clip.getInPoint(ppro.Constants.MediaType.ANY)).ticks === was[0] && (await clip.getOutPoint(ppro.Constants.MediaType.ANY)).ticks === was[1] ? "as they were" : "cleared") }]);
     return { cleared: true };
   }
   const inTicks = toTick(a.in, null);
@@ -1130,10 +1380,15 @@ handlers.set_source_in_out = async (args) => {
   } else if (outTicks !== null) {
     tx(proj, "Source In/Out", () => clip.createSetOutPointAction(tickTime(outTicks)));
   }
+  /** @type {Expectation[]} */
+  const points = [];
+  if (inTicks !== null) points.push({ subject, key: "in", should: "have its in point at", is: "has it at", want: inTicks, time: true, read: async () => (await clip.getInPoint(ppro.Constants.MediaType.ANY)).ticks });
+  if (outTicks !== null) points.push({ subject, key: "out", should: "have its out point at", is: "has it at", want: outTicks, time: true, read: async () => (await clip.getOutPoint(ppro.Constants.MediaType.ANY)).ticks });
+  await confirmEdit(ctx, null, points);
   return { item: rec.name, in: a.in, out: a.out };
 };
 
-handlers.create_subclip = async (args) => {
+handlers.create_subclip = async (args, ctx) => {
   const a = argsOf(args);
   const proj = await project();
   const rec = await findItem(proj, a.item);
@@ -1158,6 +1413,7 @@ handlers.create_subclip = async (args) => {
   /** @type {string | null} */
   let id = null;
   if (made) { try { id = made.getId(); } catch (e) { id = null; } }
+  await confirmEdit(ctx, null, [{ subject: "Subclip '" + name + "'", key: "subclip", should: "be", is: "is", want: "created", read: () => (made ? "created" : "missing") }]);
   return { created: made ? made.name : name, id };
 };
 
@@ -1174,12 +1430,22 @@ handlers.get_metadata = async (args) => {
   return out;
 };
 
-handlers.set_xmp_metadata = async (args) => {
+handlers.set_xmp_metadata = async (args, ctx) => {
   const a = argsOf(args);
   const proj = await project();
   const rec = await findItem(proj, a.item);
   if (typeof a.xmp !== "string") throw fail("bad_args", "xmp (the XMP packet as text) is required");
+  /** @returns {Promise<string | null>} */
+  const xmp = async () => { try { return String(await ppro.Metadata.getXMPMetadata(rec.item)); } catch (e) { return null; } };
+  const before = await xmp();
   tx(proj, "Set Metadata", () => ppro.Metadata.createSetXMPMetadataAction(rec.item, a.xmp));
+  // Premiere may rewrite the packet it keeps, so what is read back is that it changed.
+  if (before !== a.xmp) {
+    await confirmEdit(ctx, null, [{ subject: "The XMP metadata of '" + rec.name + "'", key: "xmp", should: "be", is: "is", want: "changed",
+      read: async () => ((await xmp()) === before ? "as it was" : "changed") }]);
+  } else {
+    ctx.verified = true;
+  }
   return { item: rec.name };
 };
 
@@ -1243,14 +1509,23 @@ async function requiredSequence(args) {
   return { proj, seq: await findSequence(proj, a.sequence) };
 }
 
-handlers.set_active_sequence = async (args) => {
+handlers.set_active_sequence = async (args, ctx) => {
   const { proj, seq } = await requiredSequence(args);
   try { await proj.openSequence(seq); } catch (e) { /* opening is best effort */ }
   await proj.setActiveSequence(seq);
+  await confirmEdit(ctx, null, [expectValue("The active sequence", "", seq.name, async () => {
+    const active = await proj.getActiveSequence();
+    return active && active.guid.toString() === seq.guid.toString() ? seq.name : active ? active.name : null;
+  })]);
   return { active: seq.name };
 };
 
-handlers.create_sequence = async (args) => {
+/** Whether a project has a sequence of that GUID. @param {Project} proj @param {string} guid */
+async function hasSequence(proj, guid) {
+  return (await proj.getSequences()).some((s) => s.guid.toString() === guid);
+}
+
+handlers.create_sequence = async (args, ctx) => {
   const a = argsOf(args);
   const proj = await project();
   const name = isText(a.name) ? a.name : "Sequence";
@@ -1278,20 +1553,28 @@ handlers.create_sequence = async (args) => {
     seq = await proj.createSequence(name);
   }
   if (!seq) throw fail("create_failed", "Premiere didn't create the sequence");
+  const made = seq;
+  await confirmEdit(ctx, null, [{ subject: "Sequence '" + made.name + "'", key: "sequence", should: "be", is: "is", want: "in the project",
+    read: async () => ((await hasSequence(proj, made.guid.toString())) ? "in the project" : "missing") }]);
   try { await proj.setActiveSequence(seq); } catch (e) { /* activation is best effort */ }
   return { name: seq.name, guid: seq.guid.toString() };
 };
 
-handlers.duplicate_sequence = async (args) => {
+handlers.duplicate_sequence = async (args, ctx) => {
   const sc = await sequenceContext(argsOf(args));
+  const before = (await sc.project.getSequences()).length;
   tx(sc.project, "Duplicate Sequence", () => sc.sequence.createCloneAction());
+  await confirmEdit(ctx, null, [expectValue("The project", "sequence count", before + 1, async () => (await sc.project.getSequences()).length)]);
   return { duplicated: sc.sequence.name };
 };
 
-handlers.delete_sequence = async (args) => {
+handlers.delete_sequence = async (args, ctx) => {
   const { proj, seq } = await requiredSequence(args);
   const name = seq.name;
+  const guid = seq.guid.toString();
   const deleted = await proj.deleteSequence(seq);
+  await confirmEdit(ctx, null, [{ subject: "Sequence '" + name + "'", key: "sequence", should: "be", is: "is", want: "deleted",
+    read: async () => ((await hasSequence(proj, guid)) ? "still in the project" : "deleted") }]);
   return { deleted, name };
 };
 
@@ -1335,6 +1618,12 @@ handlers.nest_selection = async (args, ctx) => {
       ctx.warn("The sequence in/out points could not be put back: " + (e && e.message ? e.message : String(e)));
     }
   }
+  const made = sub;
+  await confirmEdit(ctx, sc, [
+    { subject: "The nested sequence", key: "nested duration", should: "last", is: "lasts", want: (to - from).toString(), time: true,
+      read: async () => (made ? (await made.getEndTime()).ticks : null) },
+    ...sequencePoints(sc, oldIn, oldOut),
+  ]);
   return { nested: sub ? sub.name : null };
 };
 
@@ -1367,8 +1656,11 @@ handlers.get_sequence = async (args) => {
       try { muted = !!(await track.isMuted()); } catch (e) { muted = false; }
       const clips = [];
       const timed = await trackClips(track);
+      const transitions = detail && kind === "video" ? await trackTransitions(track) : [];
       for (let i = 0; i < timed.length; i++) {
-        clips.push(await describeClip({ clip: timed[i].clip, ref: trackLabel(t) + ":" + i, start: timed[i].start, end: timed[i].end }, sc, detail));
+        const described = await describeClip({ clip: timed[i].clip, ref: trackLabel(t) + ":" + i, start: timed[i].start, end: timed[i].end }, sc, detail);
+        if (detail && kind === "video") described.transitions = clipTransitions(transitions, timed[i].start, timed[i].end, sc);
+        clips.push(described);
       }
       tracks.push({ track: trackLabel(t), name: track.name, muted, clips });
     }
@@ -1417,7 +1709,7 @@ function frameRate(fps) {
   return rate;
 }
 
-handlers.set_sequence_settings = async (args) => {
+handlers.set_sequence_settings = async (args, ctx) => {
   const a = argsOf(args);
   const sc = await sequenceContext(a);
   const settings = await sc.sequence.getSettings();
@@ -1435,7 +1727,18 @@ handlers.set_sequence_settings = async (args) => {
   if (typeof a.maxBitDepth === "boolean") await settings.setMaximumBitDepth(a.maxBitDepth);
   if (typeof a.maxRenderQuality === "boolean") await settings.setMaxRenderQuality(a.maxRenderQuality);
   tx(sc.project, "Sequence Settings", () => sc.sequence.createSetSettingsAction(settings));
-  return sequenceSettingsOut(sc);
+  const after = await sequenceSettingsOut(sc);
+  /** @type {Expectation[]} */
+  const wanted = [];
+  const subject = "'" + sc.sequence.name + "'";
+  if (positive(a.width) && positive(a.height)) {
+    wanted.push(expectValue(subject, "width", a.width, () => after.width), expectValue(subject, "height", a.height, () => after.height));
+  }
+  if (positive(a.fps)) wanted.push(Object.assign(expectValue(subject, "fps", a.fps, () => after.fps), { tolerance: 0.0005 }));
+  if (typeof a.maxBitDepth === "boolean") wanted.push(expectValue(subject, "maxBitDepth", a.maxBitDepth, () => after.maxBitDepth));
+  if (typeof a.maxRenderQuality === "boolean") wanted.push(expectValue(subject, "maxRenderQuality", a.maxRenderQuality, () => after.maxRenderQuality));
+  await confirmEdit(ctx, sc, wanted);
+  return after;
 };
 
 handlers.set_playhead = async (args) => {
@@ -1467,6 +1770,19 @@ async function setSequenceInOut(sc, inTicks, outTicks, label) {
   });
 }
 
+/**
+ * Expectations on a sequence's in and out points (tick texts; null: not checked).
+ * @param {SeqContext} sc @param {string | null} inTicks @param {string | null} outTicks @returns {Expectation[]}
+ */
+function sequencePoints(sc, inTicks, outTicks) {
+  const subject = "'" + sc.sequence.name + "'";
+  /** @type {Expectation[]} */
+  const out = [];
+  if (inTicks !== null) out.push({ subject, key: "inPoint", should: "have its in point at", is: "has it at", want: inTicks, time: true, read: async () => (await sc.sequence.getInPoint()).ticks });
+  if (outTicks !== null) out.push({ subject, key: "outPoint", should: "have its out point at", is: "has it at", want: outTicks, time: true, read: async () => (await sc.sequence.getOutPoint()).ticks });
+  return out;
+}
+
 handlers.set_in_out = async (args, ctx) => {
   const a = argsOf(args);
   const sc = await sequenceContext(a);
@@ -1474,6 +1790,7 @@ handlers.set_in_out = async (args, ctx) => {
   const outTicks = toTick(a.out, sc);
   const seq = sc.sequence;
   await setSequenceInOut(sc, inTicks, outTicks, "Sequence In/Out");
+  await confirmEdit(ctx, sc, sequencePoints(sc, inTicks, outTicks));
   if (a.workArea === true && (inTicks !== null || outTicks !== null)) {
     // Work-area calls appear in Adobe's samples but not in the 26.3 typings or reference.
     const workArea = /** @type {UndeclaredPremiere} */ (/** @type {unknown} */ (ppro)).WorkAreaUtils;
@@ -1686,6 +2003,17 @@ async function placeClip(args, ctx, how) {
   const mine = (await timelineClips(sc)).filter((c) => c.start.ticks === when && c.itemId === rec.id &&
     (c.kind === "video" ? !noVideo && c.track === videoIndex : !noAudio && c.track === audioIndex));
   const first = mine.length > 0 ? mine[0] : null;
+  await confirmEdit(ctx, sc, [{
+    subject: "'" + rec.name + "'", key: "placed", should: "be placed at", is: "is at", want: when, time: true,
+    read: async () => {
+      if (first) return first.start.ticks;
+      // Premiere may have snapped the time to a frame: the item's clip nearest it on those tracks.
+      const on = (await timelineClips(sc)).filter((c) => c.itemId === rec.id &&
+        (c.kind === "video" ? !noVideo && c.track === videoIndex : !noAudio && c.track === audioIndex));
+      const near = on.sort((x, y) => Math.abs(Number(BigInt(x.start.ticks) - BigInt(when))) - Math.abs(Number(BigInt(y.start.ticks) - BigInt(when))))[0];
+      return near ? near.start.ticks : null;
+    },
+  }]);
   return withStepsNote({
     mode: insert ? "insert" : "overwrite", item: rec.name, at: timeOut(when, sc),
     videoTrack: noVideo ? null : "V" + (videoIndex + 1), audioTrack: noAudio ? null : "A" + (audioIndex + 1),
@@ -1711,7 +2039,7 @@ handlers.move_clip = async (args, ctx) => {
   const key = (/** @type {{c: TimelineClip, shift: string}} */ m) => BigInt(m.c.start.ticks) * (BigInt(m.shift) > 0n ? -1n : 1n);
   moves.sort((x, y) => (key(x) < key(y) ? -1 : key(x) > key(y) ? 1 : 0));
   tx(sc.project, "Move Clip", () => moves.map((m) => m.c.clip.createMoveAction(tickTime(m.shift))));
-  await checkMoves(sc, moves, all);
+  await confirmEdit(ctx, sc, moveExpectations(sc, moves, all));
   const moved = new Set(targets.map((c) => c.ref));
   const left = targets.filter((c) => partnersOf(c, all).some((p) => !moved.has(p.ref)));
   if (left.length > 0) {
@@ -1723,40 +2051,28 @@ handlers.move_clip = async (args, ctx) => {
 };
 
 /**
- * Reads the timeline back after a move and fails loudly when it is not what the move meant:
- * every moved clip where it was sent (same track, length and source), and every clip the
- * moves did not land on where it was. (A report on Adobe's developer forum: a move past a
- * clip of the same source on the same track can leave that clip invisible.) Clips the
- * moves landed on may be trimmed or gone: moving overwrites.
+ * What a move means for the timeline: every moved clip where it was sent (same track,
+ * length and source), and every clip the moves did not land on where it was. (A report on
+ * Adobe's developer forum: a move past a clip of the same source on the same track can
+ * leave that clip invisible.) Clips the moves landed on may be trimmed or gone: moving
+ * overwrites.
  * @param {SeqContext} sc @param {{ c: TimelineClip, shift: string }[]} moves @param {TimelineClip[]} before
+ * @returns {Expectation[]}
  */
-async function checkMoves(sc, moves, before) {
-  const after = await timelineClips(sc);
-  const key = (/** @type {string} */ kind, /** @type {number} */ track, /** @type {string} */ start, /** @type {string} */ end, /** @type {string | null} */ id) =>
-    kind + track + ":" + start + "-" + end + "@" + id;
-  const present = new Set(after.map((c) => key(c.kind, c.track, c.start.ticks, c.end.ticks, c.itemId)));
-  const wrong = [];
-  /** @type {{ kind: string, track: number, from: bigint, to: bigint }[]} */
-  const landed = [];
-  for (const m of moves) {
-    const start = tickSum(m.c.start.ticks, m.shift);
-    const end = tickSum(m.c.end.ticks, m.shift);
-    landed.push({ kind: m.c.kind, track: m.c.track, from: BigInt(start), to: BigInt(end) });
-    if (!present.has(key(m.c.kind, m.c.track, start, end, m.c.itemId))) wrong.push(m.c.ref + " is not at " + round3(Number(start) / TICKS_PER_SECOND) + "s");
-  }
+function moveExpectations(sc, moves, before) {
+  const landed = moves.map((m) => ({
+    kind: m.c.kind, track: m.c.track, from: BigInt(m.c.start.ticks) + BigInt(m.shift), to: BigInt(m.c.end.ticks) + BigInt(m.shift),
+  }));
   const movedRefs = new Set(moves.map((m) => m.c.ref));
-  for (const c of before) {
-    if (movedRefs.has(c.ref)) continue;
-    const hit = landed.some((l) => l.kind === c.kind && l.track === c.track && BigInt(c.start.ticks) < l.to && l.from < BigInt(c.end.ticks));
-    if (!hit && !present.has(key(c.kind, c.track, c.start.ticks, c.end.ticks, c.itemId))) wrong.push(c.ref + " (not moved) changed");
-  }
-  if (wrong.length > 0) {
-    throw fail("edit_not_applied", "Premiere's move left the timeline other than asked: " + wrong.join("; ") +
-      ". Check it with premiere_get_sequence; Edit > Undo reverts the move.");
-  }
+  const stay = before.filter((c) => !movedRefs.has(c.ref) &&
+    !landed.some((l) => l.kind === c.kind && l.track === c.track && BigInt(c.start.ticks) < l.to && l.from < BigInt(c.end.ticks)));
+  return clipsAt(sc, [
+    ...moves.map((m) => ({ c: m.c, start: tickSum(m.c.start.ticks, m.shift) })),
+    ...stay.map((c) => ({ c, start: c.start.ticks })),
+  ]);
 }
 
-handlers.trim_clip = async (args) => {
+handlers.trim_clip = async (args, ctx) => {
   const a = argsOf(args);
   const sc = await sequenceContext(a);
   const rc = await findClip(sc, a.clip);
@@ -1776,13 +2092,14 @@ handlers.trim_clip = async (args) => {
     inPoint !== null && c.clip.createSetInPointAction(tickTime(inPoint)),
     outPoint !== null && c.clip.createSetOutPointAction(tickTime(outPoint)),
   ]));
+  await confirmEdit(ctx, sc, targets.flatMap((c) => clipTimes(c.ref, c.clip, { start: newStart, end: newEnd, inPoint, outPoint })));
   /** @type {any} */
   let after = null;
   try { after = await describeClip(await findClip(sc, rc.ref), sc, false); } catch (e) { after = null; }
   return { clip: rc.ref, linked: partners.map((c) => c.ref), after };
 };
 
-handlers.remove_clips = async (args) => {
+handlers.remove_clips = async (args, ctx) => {
   const a = argsOf(args);
   const sc = await sequenceContext(a);
   const { targets } = await targetSet(sc, a, true);
@@ -1791,10 +2108,17 @@ handlers.remove_clips = async (args) => {
   await withSelection(sc.sequence, targets.map((c) => c.clip), (selection) =>
     tx(sc.project, ripple ? "Ripple Delete" : "Delete Clips", () =>
       editor.createRemoveItemsAction(selection, ripple, ppro.Constants.MediaType.ANY, a.shiftOverlapping === true)));
+  /** @type {Promise<TimelineClip[]> | null} */
+  let after = null;
+  await confirmEdit(ctx, sc, targets.map((c) => ({
+    subject: c.ref, key: c.ref, should: "be", is: "is", want: "removed",
+    read: async () => ((await (after === null ? (after = timelineClips(sc)) : after)).some((x) => x.kind === c.kind && x.track === c.track &&
+      x.itemId === c.itemId && x.start.ticks === c.start.ticks && x.end.ticks === c.end.ticks) ? "still there" : "removed"),
+  })));
   return { removed: targets.map((c) => c.ref), ripple };
 };
 
-handlers.remove_gap = async (args) => {
+handlers.remove_gap = async (args, ctx) => {
   const a = argsOf(args);
   const sc = await sequenceContext(a);
   const rc = await findClip(sc, a.clip);
@@ -1820,6 +2144,7 @@ handlers.remove_gap = async (args) => {
   moving.sort((x, y) => (BigInt(x.start.ticks) < BigInt(y.start.ticks) ? -1 : 1));
   const shift = (-gap).toString();
   tx(sc.project, "Close Gap", () => moving.map((c) => c.clip.createMoveAction(tickTime(shift))));
+  await confirmEdit(ctx, sc, clipsAt(sc, moving.map((c) => ({ c, start: tickSum(c.start.ticks, shift) }))));
   return { closed: gapSeconds, movedClips: moving.length };
 };
 
@@ -1880,6 +2205,11 @@ handlers.razor = async (args, ctx) => {
     steps += await razorGroup(sc, group, at, ctx);
     for (const m of group) cutTracks.push(m.label);
   }
+  // Each cut clip is now two: its left half up to the cut, its right half from it.
+  await confirmEdit(ctx, sc, clipsAt(sc, spans.flatMap((m) => [
+    { c: Object.assign({}, m, { ref: m.ref + " left half", end: tickTime(at) }), start: m.start.ticks },
+    { c: Object.assign({}, m, { ref: m.ref + " right half", start: tickTime(at) }), start: at },
+  ])));
   return withStepsNote({ cutTracks, at: timeOut(at, sc), method: "uxp-overwrite" }, steps);
 };
 
@@ -1957,7 +2287,9 @@ async function razorGroup(sc, group, at, ctx) {
       const copy = await clipAt(sc, m.kind, scratch[m.kind], first.start.ticks, m.itemId);
       if (copy) copies.push(copy);
     }
-    if (copies.length !== group.length) throw fail("razor_failed", "Premiere didn't copy the clip to cut it; nothing was cut.");
+    if (copies.length !== group.length) {
+      throw notApplied([{ e: expectValue(first.ref, "copies for the cut", group.length, () => copies.length), found: copies.length }]);
+    }
     const lefts = group.map((m) => m.clip);
     const rights = copies.slice();
     tx(sc.project, "Razor (trim)", () => [
@@ -2008,22 +2340,24 @@ async function razorGroup(sc, group, at, ctx) {
   return steps;
 }
 
-handlers.set_clip_enabled = async (args) => {
+handlers.set_clip_enabled = async (args, ctx) => {
   const a = argsOf(args);
   const sc = await sequenceContext(a);
   const { targets } = await targetSet(sc, a, false);
   const enabled = a.enabled !== false;
   tx(sc.project, "Enable/Disable", () => targets.map((c) => c.clip.createSetDisabledAction(!enabled)));
+  await confirmEdit(ctx, sc, targets.map((c) => expectValue(c.ref, "enabled", enabled, async () => !(await c.clip.isDisabled()))));
   return { clips: targets.map((c) => c.ref), enabled };
 };
 
-handlers.rename_clip = async (args) => {
+handlers.rename_clip = async (args, ctx) => {
   const a = argsOf(args);
   const sc = await sequenceContext(a);
   const rc = await findClip(sc, a.clip);
   if (typeof a.name !== "string") throw fail("bad_args", "name is required");
   const name = a.name;
   tx(sc.project, "Rename Clip", () => rc.clip.createSetNameAction(name));
+  await confirmEdit(ctx, sc, [expectValue(rc.ref, "name", name, async () => await rc.clip.getName())]);
   return { clip: rc.ref, name };
 };
 
@@ -2032,14 +2366,18 @@ function trackOffset(v) {
   return typeof v === "number" && Number.isInteger(v) ? v : 0;
 }
 
-handlers.duplicate_clip = async (args) => {
+handlers.duplicate_clip = async (args, ctx) => {
   const a = argsOf(args);
   const sc = await sequenceContext(a);
   const rc = await findClip(sc, a.clip);
   const offset = toTick(a.offset, sc) || "0";
+  const self = /** @type {TimelineClip} */ ((await timelineClips(sc)).find((c) => c.ref === rc.ref) || Object.assign({ itemId: null }, rc));
   const editor = ppro.SequenceEditor.getEditor(sc.sequence);
   tx(sc.project, "Duplicate Clip", () => editor.createCloneTrackItemAction(rc.clip, tickTime(offset),
     trackOffset(a.videoTrackOffset), trackOffset(a.audioTrackOffset), a.alignToVideo !== false, a.insert === true));
+  const copy = Object.assign({}, self, { ref: rc.ref + " copy" });
+  const track = rc.track + trackOffset(rc.kind === "video" ? a.videoTrackOffset : a.audioTrackOffset);
+  await confirmEdit(ctx, sc, clipsAt(sc, [{ c: copy, start: tickSum(rc.start.ticks, offset), track }]));
   return { duplicated: rc.ref };
 };
 
@@ -2071,7 +2409,7 @@ handlers.clear_selection = async (args) => {
   return { cleared: await sc.sequence.clearSelection() };
 };
 
-handlers.scene_edit_detection = async (args) => {
+handlers.scene_edit_detection = async (args, ctx) => {
   const a = argsOf(args);
   const sc = await sequenceContext(a);
   const operation = isMissing(a.operation) ? "cut" : a.operation;
@@ -2084,19 +2422,21 @@ handlers.scene_edit_detection = async (args) => {
   const { targets } = await targetSet(sc, a, false);
   const started = await withSelection(sc.sequence, targets.map((c) => c.clip), async (selection) =>
     await U.performSceneEditDetectionOnSelection(ops[operation], selection));
+  ctx.unverified = "Premiere detects the scenes after the call returns; premiere_get_sequence shows the cuts once it is done";
   return { started, operation };
 };
 
-handlers.set_track_mute = async (args) => {
+handlers.set_track_mute = async (args, ctx) => {
   const a = argsOf(args);
   const sc = await sequenceContext(a);
   const ref = parseTrack(a.track);
   const track = await getTrack(sc, ref);
   await track.setMute(a.mute !== false);
+  await confirmEdit(ctx, sc, [expectValue(trackLabel(ref), "muted", a.mute !== false, async () => !!(await track.isMuted()))]);
   return { track: trackLabel(ref), muted: !!(await track.isMuted()) };
 };
 
-handlers.rename_track = async (args) => {
+handlers.rename_track = async (args, ctx) => {
   const a = argsOf(args);
   const sc = await sequenceContext(a);
   const ref = parseTrack(a.track);
@@ -2107,6 +2447,7 @@ handlers.rename_track = async (args) => {
     throw tooOld("premiere_rename_track", (ref.kind === "audio" ? "AudioTrack" : "VideoTrack") + ".createSetNameAction", "26.3");
   }
   tx(sc.project, "Rename Track", () => track.createSetNameAction(name));
+  await confirmEdit(ctx, sc, [expectValue(trackLabel(ref), "name", name, async () => (await getTrack(sc, ref)).name)]);
   return { track: trackLabel(ref), name };
 };
 
@@ -2420,49 +2761,85 @@ function checkStatic(param, ticks) {
  * are added, then (with `mode`) their interpolation is set. Premiere 26.3 warns that actions
  * carry data that goes stale, so an "add keyframe" built before its parameter is
  * time-varying is not to be trusted. The scripting API has no undo group, so each
- * transaction is an undo step of its own; answers how many ran. When a later step fails,
- * the earlier ones are taken back (best effort) before the error goes out.
- * @param {Project} project @param {string} label @param {ValueEdit[]} edits @param {number | null} [mode]
+ * transaction is an undo step of its own; answers how many ran. `confirm` reads the result
+ * back. When a later step or the read-back fails, what was done is taken back (best
+ * effort: the static values set back, the keyframes added removed, the parameters switched
+ * on switched off) before the error goes out.
+ * @param {Project} project @param {string} label @param {ValueEdit[]} edits @param {number | null} mode
+ * @param {() => Promise<void>} confirm
  */
-function applyValues(project, label, edits, mode = null) {
+async function applyValues(project, label, edits, mode, confirm) {
   const fixed = edits.filter((e) => e.ticks === null);
   const keyed = edits.filter((e) => e.ticks !== null);
-  let steps = 0;
-  if (fixed.length > 0) {
-    tx(project, label, () => fixed.map((e) => e.param.createSetValueAction(e.kf, true)));
-    steps += 1;
-  }
-  if (keyed.length === 0) return steps;
   const params = [...new Set(keyed.map((e) => e.param))];
   const switched = params.filter((p) => !p.isTimeVarying());
   /** @type {Map<ComponentParam, Set<string>>} */
   const had = new Map(params.map((p) => [p, new Set(p.getKeyframeListAsTickTimes().map((t) => String(t.ticks)))]));
-  if (switched.length > 0) {
-    tx(project, label, () => switched.map((p) => p.createSetTimeVaryingAction(true)));
+  /** @type {{ param: ComponentParam, kf: Keyframe }[]} */
+  const olds = [];
+  for (const e of fixed) olds.push({ param: e.param, kf: await e.param.getStartValue() });
+  // Switching keyframing off keeps a keyframe's value: the static values to put back.
+  /** @type {{ param: ComponentParam, kf: Keyframe }[]} */
+  const statics = [];
+  for (const p of switched) statics.push({ param: p, kf: await p.getStartValue() });
+  let steps = 0;
+  let setFixed = false;
+  let added = false;
+  if (fixed.length > 0) {
+    tx(project, label, () => fixed.map((e) => e.param.createSetValueAction(e.kf, true)));
+    setFixed = true;
     steps += 1;
   }
-  let added = false;
   try {
-    tx(project, label, () => keyed.map((e) => e.param.createAddKeyframeAction(e.kf)));
-    added = true;
-    steps += 1;
-    if (mode !== null) {
-      tx(project, label, () => keyed.map((e) => e.param.createSetInterpolationAtKeyframeAction(tickTime(/** @type {string} */ (e.ticks)), mode, true)));
+    if (keyed.length > 0) {
+      if (switched.length > 0) {
+        tx(project, label, () => switched.map((p) => p.createSetTimeVaryingAction(true)));
+        steps += 1;
+      }
+      tx(project, label, () => keyed.map((e) => e.param.createAddKeyframeAction(e.kf)));
+      added = true;
       steps += 1;
+      if (mode !== null) {
+        tx(project, label, () => keyed.map((e) => e.param.createSetInterpolationAtKeyframeAction(tickTime(/** @type {string} */ (e.ticks)), mode, true)));
+        steps += 1;
+      }
     }
+    await confirm();
   } catch (e) {
     try {
+      if (setFixed) tx(project, label, () => olds.map((o) => o.param.createSetValueAction(o.kf, true)));
       if (added) {
         const fresh = keyed.filter((k) => !(/** @type {Set<string>} */ (had.get(k.param))).has(/** @type {string} */ (k.ticks)) && switched.indexOf(k.param) < 0);
         if (fresh.length > 0) tx(project, label, () => fresh.map((k) => k.param.createRemoveKeyframeAction(tickTime(/** @type {string} */ (k.ticks)), true)));
       }
-      if (switched.length > 0) tx(project, label, () => switched.map((p) => p.createSetTimeVaryingAction(false)));
+      if (switched.length > 0) {
+        tx(project, label, () => switched.map((p) => p.createSetTimeVaryingAction(false)));
+        tx(project, label, () => statics.map((o) => o.param.createSetValueAction(o.kf, true)));
+      }
     } catch (ignored) {
       // the original failure is the one to report
     }
     throw e;
   }
   return steps;
+}
+
+/**
+ * What value edits mean to leave behind: each static value set, each keyframe there with
+ * its value. `subject` names an edit's clip and parameter.
+ * @param {ValueEdit[]} edits @param {(e: ValueEdit) => string} subject @returns {Expectation[]}
+ */
+function valueExpectations(edits, subject) {
+  /** @param {any} v */
+  const unwrap = (v) => (v !== null && typeof v === "object" && "value" in v ? v.value : v);
+  return edits.map((e) => {
+    const want = fromParamValue(unwrap(unwrap(e.kf.value)));
+    const ticks = e.ticks;
+    if (ticks === null) return expectValue(subject(e), "", want, () => paramValueAt(e.param, "0"));
+    const at = subject(e) + " keyframe at " + round3(Number(BigInt(ticks)) / TICKS_PER_SECOND) + " s (media time)";
+    return expectValue(at, "", want, async () =>
+      (e.param.getKeyframeListAsTickTimes().some((t) => String(t.ticks) === ticks) ? await paramValueAt(e.param, ticks) : null));
+  });
 }
 
 /**
@@ -2538,7 +2915,10 @@ handlers.get_clip_effects = async (args) => {
     }
     components.push({ index: c.index, displayName: c.displayName, matchName: c.matchName, params });
   }
-  return { clip: rc.ref, components };
+  /** @type {Record<string, any>} */
+  const out = { clip: rc.ref, components };
+  if (rc.kind === "video") out.transitions = clipTransitions(await trackTransitions(await getTrack(sc, { kind: "video", index: rc.track })), rc.start, rc.end, sc);
+  return out;
 };
 
 handlers.add_effect = async (args, ctx) => {
@@ -2588,9 +2968,13 @@ handlers.add_effect = async (args, ctx) => {
     adds.push({ chain: await rc.clip.getComponentChain(), component });
   }
   const index = typeof a.index === "number" && Number.isInteger(a.index) && a.index >= 0 ? a.index : null;
+  /** @type {number[]} */
+  const counts = [];
+  for (const rc of targets) counts.push((await componentsOf(rc.clip)).length);
   tx(sc.project, "Add Effect", () => adds.map((x) => (index === null
     ? x.chain.createAppendComponentAction(x.component)
     : x.chain.createInsertComponentAction(x.component, index))));
+  await confirmEdit(ctx, sc, targets.map((rc, i) => expectValue(rc.ref, "component count", counts[i] + 1, async () => (await componentsOf(rc.clip)).length)));
   return { added: label, clips: targets.map((t) => t.ref) };
 };
 
@@ -2600,7 +2984,9 @@ handlers.remove_effect = async (args, ctx) => {
   const rc = await findClip(sc, a.clip);
   if (isMissing(a.component)) throw fail("bad_args", "component is required (index, name or matchName) — premiere_get_clip_effects lists them");
   const c = await findComponent(rc.clip, a.component, ctx);
+  const had = (await componentsOf(rc.clip)).length;
   tx(sc.project, "Remove Effect", () => c.chain.createRemoveComponentAction(c.component));
+  await confirmEdit(ctx, sc, [expectValue(rc.ref, "component count", had - 1, async () => (await componentsOf(rc.clip)).length)]);
   return { clip: rc.ref, removed: c.displayName };
 };
 
@@ -2631,7 +3017,8 @@ handlers.set_param = async (args, ctx) => {
   const sc = await sequenceContext(a);
   const edits = await paramEdits(sc, await clipTargets(sc, a), a, ctx);
   const keyed = !isMissing(a.time);
-  const steps = applyValues(sc.project, keyed ? "Keyframe" : "Set Param", edits);
+  const steps = await applyValues(sc.project, keyed ? "Keyframe" : "Set Param", edits, null,
+    () => confirmEdit(ctx, sc, valueExpectations(edits, (e) => /** @type {any} */ (e).rc.ref + " " + e.param.displayName)));
   return withStepsNote({
     set: edits.map((e) => ({
       clip: e.rc.ref, component: e.c.displayName, param: e.param.displayName, value: a.value,
@@ -2665,7 +3052,9 @@ handlers.add_keyframes = async (args, ctx) => {
   });
   const mode = typeof a.interpolation === "string" && Object.prototype.hasOwnProperty.call(INTERPOLATION, a.interpolation)
     ? INTERPOLATION[a.interpolation]() : null;
-  const steps = applyValues(sc.project, "Add Keyframes", keys.map((k) => ({ param, kf: k.kf, ticks: k.ticks })), mode);
+  const edits = keys.map((k) => ({ param, kf: k.kf, ticks: k.ticks }));
+  const steps = await applyValues(sc.project, "Add Keyframes", edits, mode,
+    () => confirmEdit(ctx, sc, valueExpectations(edits, () => rc.ref + " " + param.displayName)));
   return withStepsNote({ clip: rc.ref, param: param.displayName, keyframes: keys.length }, steps);
 };
 
@@ -2677,6 +3066,7 @@ handlers.remove_keyframes = async (args, ctx) => {
   const param = findParam(c.component, a.param, c.matchName, ctx);
   if (a.all === true) {
     tx(sc.project, "Clear Keyframes", () => param.createSetTimeVaryingAction(false));
+    await confirmEdit(ctx, sc, [expectValue(rc.ref + " " + param.displayName, "keyframed", false, () => !!param.isTimeVarying())]);
     return { clip: rc.ref, cleared: true };
   }
   const base = await clipBase(rc);
@@ -2687,10 +3077,14 @@ handlers.remove_keyframes = async (args, ctx) => {
   tx(sc.project, "Remove Keyframes", () => (to === null
     ? param.createRemoveKeyframeAction(tickTime(from), true)
     : param.createRemoveKeyframeRangeAction(tickTime(from), tickTime(to), true)));
+  const lo = BigInt(from);
+  const hi = to === null ? lo : BigInt(to);
+  await confirmEdit(ctx, sc, [expectValue(rc.ref + " " + param.displayName, "keyframes in the range", 0,
+    () => param.getKeyframeListAsTickTimes().filter((t) => BigInt(t.ticks) >= lo && BigInt(t.ticks) <= hi).length)]);
   return { clip: rc.ref, removed: true };
 };
 
-handlers.set_transform = async (args) => {
+handlers.set_transform = async (args, ctx) => {
   const a = argsOf(args);
   const sc = await sequenceContext(a);
   const rc = await findClip(sc, a.clip);
@@ -2711,7 +3105,8 @@ handlers.set_transform = async (args) => {
     checkStatic(param, ticks);
     edits.push({ param, kf, ticks, key, component: FIXED[fixed].name, name });
   }
-  const steps = applyValues(sc.project, ticks !== null ? "Keyframe" : "Set Param", edits);
+  const steps = await applyValues(sc.project, ticks !== null ? "Keyframe" : "Set Param", edits, null,
+    () => confirmEdit(ctx, sc, valueExpectations(edits, (e) => rc.ref + " " + /** @type {any} */ (e).component + "." + /** @type {any} */ (e).name)));
   return withStepsNote({ clip: a.clip, set: edits.map((e) => e.component + "." + e.name + "=" + JSON.stringify(a[e.key])) }, steps);
 };
 
@@ -2740,28 +3135,53 @@ handlers.add_transition = async (args, ctx) => {
   }
   const duration = toTick(a.duration, sc);
   const atStart = a.position === "start";
-  for (const rc of targets) {
-    const clip = /** @type {VideoClipTrackItem} */ (rc.clip);
-    const name = /** @type {string} */ (matchName);
-    tx(sc.project, "Add Transition", () => {
-      let transition;
-      try {
-        transition = ppro.TransitionFactory.createVideoTransition(name);
-      } catch (e) {
-        throw fail("transition_not_found", "No transition like '" + name + "'. premiere_list_effects {kind:\"transition\"} lists match names.");
-      }
-      const options = new ppro.AddTransitionOptions();
-      options.setApplyToStart(atStart);
-      if (duration !== null) options.setDuration(tickTime(duration));
-      if (a.singleSided === true) options.setForceSingleSided(true);
-      if (finiteNumber(a.alignment)) options.setTransitionAlignment(a.alignment);
-      return clip.createAddVideoTransitionAction(transition, options);
-    });
-  }
+  const name = /** @type {string} */ (matchName);
+  // One transaction for every clip: a clip Premiere refuses leaves none with a transition.
+  tx(sc.project, "Add Transition", () => targets.map((rc) => {
+    let transition;
+    try {
+      transition = ppro.TransitionFactory.createVideoTransition(name);
+    } catch (e) {
+      throw fail("transition_not_found", "No transition like '" + name + "'. premiere_list_effects {kind:\"transition\"} lists match names.");
+    }
+    const options = new ppro.AddTransitionOptions();
+    options.setApplyToStart(atStart);
+    if (duration !== null) options.setDuration(tickTime(duration));
+    if (a.singleSided === true) options.setForceSingleSided(true);
+    if (finiteNumber(a.alignment)) options.setTransitionAlignment(a.alignment);
+    return /** @type {VideoClipTrackItem} */ (rc.clip).createAddVideoTransitionAction(transition, options);
+  }));
+  const position = atStart ? "start" : "end";
+  await confirmTransitions(ctx, sc, targets, position, name);
   return { transition: matchName, clips: targets.map((t) => t.ref), position: isMissing(a.position) ? "end" : a.position };
 };
 
-handlers.remove_transition = async (args) => {
+/**
+ * Reads transitions back: each clip should have `matchName` at its `position` edge (null:
+ * none there). Premiere's listing of transitions (track items of type TRANSITION) is not
+ * documented, so a transition that is not listed makes the answer unverified rather than
+ * failed; one that is listed where none should be, or another one, fails.
+ * @param {CallContext} ctx @param {SeqContext} sc @param {ResolvedClip[]} clips @param {string} position @param {string | null} matchName
+ */
+async function confirmTransitions(ctx, sc, clips, position, matchName) {
+  /** @type {Expectation[]} */
+  const wanted = [];
+  let listed = true;
+  for (const rc of clips) {
+    const now = await findClip(sc, rc.ref).catch(() => rc);
+    const at = clipTransitions(await trackTransitions(await getTrack(sc, { kind: "video", index: rc.track })), now.start, now.end, sc)
+      .find((t) => t.position === position);
+    if (matchName !== null && !at) listed = false;
+    wanted.push(expectValue(rc.ref, "transition at its " + position, matchName, () => (at ? at.matchName : null)));
+  }
+  if (listed) {
+    await confirmEdit(ctx, sc, wanted);
+  } else {
+    ctx.unverified = "Premiere lists no transition at the clip's " + position + " (its listing of transitions is not documented); check the timeline";
+  }
+}
+
+handlers.remove_transition = async (args, ctx) => {
   const a = argsOf(args);
   const sc = await sequenceContext(a);
   const rc = await findClip(sc, a.clip);
@@ -2769,10 +3189,11 @@ handlers.remove_transition = async (args) => {
   const clip = /** @type {VideoClipTrackItem} */ (rc.clip);
   const P = ppro.Constants.TransitionPosition;
   tx(sc.project, "Remove Transition", () => clip.createRemoveVideoTransitionAction(a.position === "start" ? P.START : P.END));
+  await confirmTransitions(ctx, sc, [rc], a.position === "start" ? "start" : "end", null);
   return { clip: rc.ref, removed: isMissing(a.position) ? "end" : a.position };
 };
 
-handlers.insert_mogrt = async (args) => {
+handlers.insert_mogrt = async (args, ctx) => {
   const a = argsOf(args);
   const sc = await sequenceContext(a);
   const fromLibrary = isText(a.library) && isText(a.element);
@@ -2792,13 +3213,16 @@ handlers.insert_mogrt = async (args) => {
   if (!items || items.length === 0) {
     throw fail("mogrt_failed", "Premiere inserted nothing from " + (isText(a.path) ? a.path : a.library + "/" + a.element) + ".");
   }
+  const graphic = items[0];
+  await confirmEdit(ctx, sc, [{ subject: "The graphic", key: "graphic start", should: "start at", is: "starts at", want: ticks, time: true,
+    read: async () => (await graphic.getStartTime()).ticks }]);
   return {
     inserted: items.length, track: trackLabel(track),
     _note: "Edit its text with premiere_get_clip_effects then premiere_set_param on the Graphic's text param.",
   };
 };
 
-handlers.set_clip_volume = async (args) => {
+handlers.set_clip_volume = async (args, ctx) => {
   const a = argsOf(args);
   const sc = await sequenceContext(a);
   const targets = await clipTargets(sc, a);
@@ -2817,11 +3241,12 @@ handlers.set_clip_volume = async (args) => {
     checkStatic(param, ticks);
     edits.push({ rc, param, kf, ticks });
   }
-  const steps = applyValues(sc.project, isMissing(a.time) ? "Clip Volume" : "Volume Keyframe", edits);
+  const steps = await applyValues(sc.project, isMissing(a.time) ? "Clip Volume" : "Volume Keyframe", edits, null,
+    () => confirmEdit(ctx, sc, valueExpectations(edits, (e) => /** @type {any} */ (e).rc.ref + " Volume level")));
   return withStepsNote({ set: edits.map((e) => ({ clip: e.rc.ref, db: isMissing(a.db) ? null : a.db, level })) }, steps);
 };
 
-handlers.audio_fade = async (args) => {
+handlers.audio_fade = async (args, ctx) => {
   const a = argsOf(args);
   const sc = await sequenceContext(a);
   const rc = await findClip(sc, a.clip);
@@ -2849,7 +3274,8 @@ handlers.audio_fade = async (args) => {
     kf.position = tickTime(t.toString());
     return { param, kf, ticks: t.toString() };
   });
-  const steps = applyValues(sc.project, "Audio Fade", edits);
+  const steps = await applyValues(sc.project, "Audio Fade", edits, null,
+    () => confirmEdit(ctx, sc, valueExpectations(edits, () => rc.ref + " Volume level")));
   return withStepsNote({ clip: rc.ref, fade: type, seconds: round3(Number(fade) / TICKS_PER_SECOND) }, steps);
 };
 
@@ -2878,6 +3304,9 @@ async function markerOwner(a) {
   const sc = await sequenceContext(a);
   return { owner: sc.sequence, project: sc.project, sc };
 }
+
+// The highest marker colour index (Premiere's marker colours are 0-7).
+const MARKER_COLORS = 7;
 
 /** @param {Marker} m */
 function markerGuid(m) {
@@ -2910,19 +3339,41 @@ handlers.add_marker = async (args, ctx) => {
   const type = kind === "chapter" ? M.MARKER_TYPE_CHAPTER : kind === "weblink" ? M.MARKER_TYPE_WEBLINK : M.MARKER_TYPE_COMMENT;
   const name = isMissing(a.name) ? "" : String(a.name);
   const comments = isMissing(a.comments) ? "" : String(a.comments);
+  const colorIndex = isMissing(a.colorIndex) ? null : a.colorIndex;
+  if (colorIndex !== null && !(Number.isInteger(colorIndex) && colorIndex >= 0 && colorIndex <= MARKER_COLORS)) {
+    throw fail("bad_args", "colorIndex must be a whole number from 0 to " + MARKER_COLORS);
+  }
   const markers = await ppro.Markers.getMarkers(o.owner);
   const at = /** @type {string} */ (start);
+  const guids = new Set(markers.getMarkers().map(markerGuid));
   tx(o.project, "Add Marker", () => markers.createAddMarkerAction(name, type, tickTime(at), tickTime(duration), comments));
-  if (typeof a.colorIndex === "number") {
-    const colorIndex = a.colorIndex;
-    const again = (await ppro.Markers.getMarkers(o.owner)).getMarkers();
-    const made = again.find((m) => String(m.getStart().ticks) === at && m.getName() === name);
-    if (made) tx(o.project, "Marker Color", () => made.createSetColorByIndexAction(colorIndex));
+  // The new marker: at that time with that name, and not one that was there before.
+  const made = async () => (await ppro.Markers.getMarkers(o.owner)).getMarkers().find((m) =>
+    String(m.getStart().ticks) === at && m.getName() === name && (markerGuid(m) === null || !guids.has(markerGuid(m)))) || null;
+  const marker = await made();
+  if (colorIndex !== null && marker) {
+    try {
+      tx(o.project, "Marker Color", () => marker.createSetColorByIndexAction(colorIndex));
+    } catch (e) {
+      // The marker goes again, so a failure leaves nothing behind.
+      try { tx(o.project, "Remove Marker", () => markers.createRemoveMarkerAction(marker)); } catch (ignored) { /* the first failure counts */ }
+      throw e;
+    }
   }
+  const subject = "Marker '" + name + "'";
+  /** @type {Expectation[]} */
+  const wanted = [{ subject, key: "marker", should: "be at", is: "is at", want: at, time: true,
+    read: async () => { const m = await made(); return m ? m.getStart().ticks : null; } }];
+  if (marker) {
+    wanted.push({ subject, key: "duration", should: "last", is: "lasts", want: duration, time: true, read: () => marker.getDuration().ticks });
+    wanted.push(expectValue(subject, "type", type, () => marker.getType()));
+    if (colorIndex !== null) wanted.push(expectValue(subject, "colorIndex", colorIndex, () => marker.getColorIndex()));
+  }
+  await confirmEdit(ctx, o.sc, wanted);
   return { added: name, at: timeOut(at, o.sc) };
 };
 
-handlers.remove_marker = async (args) => {
+handlers.remove_marker = async (args, ctx) => {
   const a = argsOf(args);
   const o = await markerOwner(a);
   const markers = await ppro.Markers.getMarkers(o.owner);
@@ -2934,6 +3385,7 @@ handlers.remove_marker = async (args) => {
     (!isMissing(a.guid) && markerGuid(m) === String(a.guid)) || (!isMissing(a.name) && m.getName() === String(a.name)));
   if (doomed.length === 0) throw fail("marker_not_found", "No matching marker (pass guid, name, or all:true)");
   tx(o.project, "Remove Marker", () => doomed.map((m) => markers.createRemoveMarkerAction(m)));
+  await confirmEdit(ctx, o.sc, [expectValue("The markers", "count", all.length - doomed.length, async () => (await ppro.Markers.getMarkers(o.owner)).getMarkers().length)]);
   return { removed: doomed.length };
 };
 
@@ -3525,7 +3977,29 @@ function errorResult(e) {
   if (e && typeof e === "object" && typeof e.stack === "string" && e.stack) {
     out.stack = e.stack.split("\n").slice(0, 6).join("\n");
   }
+  // An edit that did not happen says what it meant and what Premiere kept.
+  if (e && typeof e === "object" && "expected" in e && "found" in e) {
+    out.expected = e.expected;
+    out.found = e.found;
+  }
   return out;
+}
+
+/**
+ * An edit's answer with its read-back: `verified` true when everything it meant was read
+ * back, false with a `_note` naming what could not be checked (`ctx.unverified`).
+ * @param {CallContext} ctx @param {any} result
+ */
+function withVerification(ctx, result) {
+  if (result === null || typeof result !== "object" || Array.isArray(result)) return result;
+  if (typeof ctx.unverified === "string") {
+    result.verified = false;
+    const note = "Not verified: " + ctx.unverified + ".";
+    result._note = typeof result._note === "string" ? result._note + " " + note : note;
+  } else if (ctx.verified === true) {
+    result.verified = true;
+  }
+  return result;
 }
 
 /**
@@ -3537,9 +4011,10 @@ async function runVerb(verb, args) {
   if (!handler) return { ok: false, errorCode: "not_in_uxp", error: "UXP plugin has no verb '" + verb + "'" };
   /** @type {string[]} */
   const warnings = [];
+  /** @type {CallContext} */
   const ctx = { warn: (/** @type {any} */ text) => { warnings.push(String(text)); } };
   try {
-    const result = await handler(isMissing(args) ? {} : args, ctx);
+    const result = withVerification(ctx, await handler(isMissing(args) ? {} : args, ctx));
     /** @type {Record<string, any>} */
     const out = { ok: true, result: result === undefined ? null : result };
     if (warnings.length > 0) out.warnings = warnings;

@@ -27,6 +27,14 @@ const LABEL = {
  * leaves the project as it was and answers false.
  */
 function edit(project, label, change) {
+  // A fault asked for (premierepro/faults.js): QE answers success and changes nothing, or
+  // refuses. A QE edit is one action, so "partial" applies it whole.
+  const fault = project._app.faults.current();
+  if (fault === 'noop') return true;
+  if (fault === 'stale') {
+    project._rejections.push({ label, message: 'fault stale: the edit was refused', kind: 'rejected' });
+    return false;
+  }
   const before = snapshot(project);
   try {
     change();
@@ -170,11 +178,12 @@ function createDom(options) {
     isLocked() { return !!this._t.locked; }
     /** 1 locks, 0 unlocks. */
     setLocked(locked) {
-      this._t.locked = !!Number(locked);
+      if (this._seq.project._app.faults.current() === null) this._t.locked = !!Number(locked);
     }
     isTargeted() { return !!this._t.targeted; }
     setTargeted(isTargeted, shouldBroadcast) {
-      this._t.targeted = !!isTargeted;
+      // Under a fault the setter changes nothing (a stale one has no way to say so).
+      if (this._seq.project._app.faults.current() === null) this._t.targeted = !!isTargeted;
       return true;
     }
   }

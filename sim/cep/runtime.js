@@ -66,6 +66,7 @@ function versionInRange(version, range) {
  * @param {string} [options.build] what app.build answers
  * @param {number} [options.scriptTimeoutMs] longest run of one ExtendScript evaluation
  * @param {(line: string) => void} [options.onConsole] page console and ExtendScript trace output
+ * @param {{begin: (verb: string) => number, end: (token: number) => void}} [options.calls] hears of each call delivered and answered
  */
 function loadHelper(options) {
   const helperDir = path.resolve(options.helperDir || DEFAULT_HELPER_DIR);
@@ -136,7 +137,7 @@ function loadHelper(options) {
     clearTimeout: timers.clearTimeout,
     setInterval: timers.setInterval,
     clearInterval: timers.clearInterval,
-    WebSocket: createWebSocketClass(sockets),
+    WebSocket: createWebSocketClass(sockets, null, options.calls || null),
     __adobe_cep__: cep,
     encodeURIComponent,
   };

@@ -15,6 +15,7 @@ const { probeMedia } = require('./media');
 const { normaliseVersion } = require('./since');
 const { normaliseLocale } = require('./locale');
 const { EVENTS } = require('./constants');
+const { FaultPlan } = require('./faults');
 
 const FIRST_ITEM_ID = 0xf4240;
 const DEFAULT_TRACKS = 3;
@@ -631,15 +632,24 @@ class ProjectModel extends Model {
       compound.open = false;
     }
     if (compound.actions.length === 0) return true;
+    // A fault asked for (faults.js): success that changes nothing, only the first action
+    // applied, or the failure of a stale action.
+    const fault = this._app.faults.current();
+    if (fault === 'noop') return true;
+    if (fault === 'stale') {
+      this._rejections.push({ label: undoString || '', message: 'fault stale: an action of the transaction was stale', kind: 'rejected' });
+      return false;
+    }
+    const actions = fault === 'partial' ? compound.actions.slice(0, 1) : compound.actions;
     const before = snapshot(this);
     try {
-      for (const action of compound.actions) action.apply();
+      for (const action of actions) action.apply();
     } catch (e) {
       restore(before);
       this._rejections.push({ label: undoString || '', message: e && e.message ? e.message : String(e), kind: e instanceof SimReject ? 'rejected' : 'error' });
       return false;
     }
-    this._history.push({ label: undoString === undefined ? '' : String(undoString), actions: compound.actions.map((a) => a.kind), before });
+    this._history.push({ label: undoString === undefined ? '' : String(undoString), actions: actions.map((a) => a.kind), before });
     this._redo = [];
     this.markDirty();
     return true;
@@ -853,6 +863,8 @@ class AppModel {
     this.encoder = new EncoderModel();
     // Creative Cloud libraries: {libraryName: {elementName: path of a .mogrt}}.
     this.libraries = options.libraries || {};
+    // Faults on request for named verbs (faults.js).
+    this.faults = new FaultPlan(options.faults);
   }
 
   emit(name, target, payload) {

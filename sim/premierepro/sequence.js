@@ -325,7 +325,24 @@ function install(api, app) {
         cursor = ti.end;
       }
     }
+    if (trackItemType === TYPES.TRANSITION && t.kind === 'video') {
+      for (const ti of t.items) {
+        for (const atStart of [true, false]) {
+          const tr = ti.transitions[atStart ? 'start' : 'end'];
+          if (tr) out.push(transitionView(tr, atStart ? ti.start : ti.end - tr.duration, atStart ? ti.start + tr.duration : ti.end));
+        }
+      }
+    }
     return out;
+  }
+
+  // A transition as a TRANSITION track item: its match name, a name and its span, which
+  // lies inside the clip as the transition is drawn; readable, not editable.
+  function transitionView(tr, start, end) {
+    const item = new TrackItemModel('video', null, start, end, 0n);
+    item.name = tr.matchName.replace(/^AE\.ADBE /, '');
+    item.transition = tr.matchName;
+    return tiView(item);
   }
 
   // A gap is an EMPTY track item: readable, but not editable.
@@ -391,7 +408,7 @@ function install(api, app) {
   }
 
   const itemMembers = {
-    async getMatchName() { const ti = tiOf(this); return ti.gap ? '' : (ti.kind === 'video' ? 'AE.ADBE Clip' : 'ADBE Audio Clip'); },
+    async getMatchName() { const ti = tiOf(this); return ti.transition || (ti.gap ? '' : (ti.kind === 'video' ? 'AE.ADBE Clip' : 'ADBE Audio Clip')); },
     async getName() { return tiOf(this).name; },
     async getIsSelected() { return !!tiOf(this).selected; },
     async getSpeed() { return tiOf(this).speed; },
@@ -438,7 +455,10 @@ function install(api, app) {
       return tiAction(this, 'TrackItem.createSetEndAction', (ti) => { ti.end = t; });
     },
     async getDuration() { const ti = tiOf(this); return T(ti.end - ti.start); },
-    async getType() { return tiOf(this).gap ? Constants.TrackItemType.EMPTY : Constants.TrackItemType.CLIP; },
+    async getType() {
+      const ti = tiOf(this);
+      return ti.transition ? Constants.TrackItemType.TRANSITION : ti.gap ? Constants.TrackItemType.EMPTY : Constants.TrackItemType.CLIP;
+    },
     async isDisabled() { return !!tiOf(this).disabled; },
     createSetDisabledAction(disabled) {
       const v = !!disabled;

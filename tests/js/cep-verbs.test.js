@@ -36,7 +36,7 @@ test('razor', async (t) => {
   await t.test('cuts every track at the timecode; the UXP plug-in sees both halves', async (t) => {
     const { sim } = await editFixture(t);
     const r = await sim.cepOk('razor', { time: 5 });
-    assert.deepEqual(r, { cutTracks: ['V1', 'V2', 'V3', 'A1', 'A2', 'A3'], timecode: '00:00:05:00', method: 'qe-razor' });
+    assert.deepEqual(r, { cutTracks: ['V1', 'V2', 'V3', 'A1', 'A2', 'A3'], timecode: '00:00:05:00', method: 'qe-razor', verified: true });
     assert.deepEqual(await layout(sim, 'V1'), [['V1:0', 0, 5], ['V1:1', 5, 12]]);
     assert.deepEqual(await layout(sim, 'A1'), [['A1:0', 0, 5], ['A1:1', 5, 12], ['A1:2', 12, 15.5]]);
     const s = await sim.ok('get_sequence', {});
@@ -118,7 +118,7 @@ test('set_speed', async (t) => {
     const { sim } = await gappedFixture(t);
     assert.deepEqual(await layout(sim, 'V1'), [['V1:0', 0, 4], ['V1:1', 8, 12], ['V1:2', 12, 16]]);
     const r = await sim.cepOk('set_speed', { clip: 'V1:2', speed: '2' });
-    assert.deepEqual(r, { clip: 'V1:2', speed: 2, reverse: false, ripple: false });
+    assert.deepEqual(r, { clip: 'V1:2', speed: 2, reverse: false, ripple: false, verified: true });
     assert.deepEqual(await layout(sim, 'V1'), [['V1:0', 0, 4], ['V1:1', 8, 12], ['V1:2', 12, 14]]);
     const s = await sim.ok('get_sequence', {});
     assert.equal(s.videoTracks[0].clips[2].name, 'd_4s_25fps.mp4');
@@ -161,35 +161,35 @@ test('set_speed', async (t) => {
 test('tracks', async (t) => {
   await t.test('add_tracks appends after the last track and reports the counts', async (t) => {
     const { sim } = await editFixture(t);
-    assert.deepEqual(await sim.cepOk('add_tracks', {}), { videoTracks: 3, audioTracks: 3 });
+    assert.deepEqual(await sim.cepOk('add_tracks', {}), { videoTracks: 3, audioTracks: 3, verified: true });
     assert.equal(sim.undoHistory().includes('Add Tracks'), false);
-    assert.deepEqual(await sim.cepOk('add_tracks', { video: 2, audio: 1, audioType: '5.1' }), { videoTracks: 5, audioTracks: 4 });
+    assert.deepEqual(await sim.cepOk('add_tracks', { video: 2, audio: 1, audioType: '5.1' }), { videoTracks: 5, audioTracks: 4, verified: true });
     const s = await sim.ok('get_sequence', {});
     assert.deepEqual([s.videoTracks.length, s.audioTracks.length], [5, 4]);
     assert.equal(s.videoTracks[0].clips.length, 1, 'existing tracks keep their clips');
     const seq = sim.project().activeSequence;
     assert.deepEqual([seq.video[4].name, seq.audio[3].name, seq.audio[3].channelType], ['Video 5', 'Audio 4', 2]);
     // Counts that are not non-negative integers count as absent.
-    assert.deepEqual(await sim.cepOk('add_tracks', { video: -1, audio: 1.5 }), { videoTracks: 5, audioTracks: 4 });
+    assert.deepEqual(await sim.cepOk('add_tracks', { video: -1, audio: 1.5 }), { videoTracks: 5, audioTracks: 4, verified: true });
   });
 
   await t.test('add_tracks fails when Premiere adds fewer tracks than asked for', async (t) => {
     const { sim } = await editFixture(t);
     const r = await sim.cepCall('add_tracks', { video: 1000 });
-    assert.deepEqual([r.ok, r.errorCode], [false, 'add_tracks_failed']);
+    assert.deepEqual([r.ok, r.errorCode], [false, 'edit_not_applied']);
     assert.equal(sim.project().activeSequence.video.length, 3);
   });
 
   await t.test('remove_track takes the track and its clips; the last track of a kind stays', async (t) => {
     const { sim } = await editFixture(t);
-    assert.deepEqual(await sim.cepOk('remove_track', { track: 'a1' }), { removed: 'a1' });
+    assert.deepEqual(await sim.cepOk('remove_track', { track: 'a1' }), { removed: 'a1', verified: true });
     const s = await sim.ok('get_sequence', {});
     assert.equal(s.audioTracks.length, 2);
     assert.equal(s.audioTracks.every((tr) => tr.clips.length === 0), true);
     assert.deepEqual(sim.project().activeSequence.audio.map((tr) => tr.name), ['Audio 1', 'Audio 2']);
     await sim.cepOk('remove_track', { track: 'A2' });
     const r = await sim.cepCall('remove_track', { track: 'A1' });
-    assert.deepEqual([r.ok, r.errorCode], [false, 'remove_track_failed']);
+    assert.deepEqual([r.ok, r.errorCode], [false, 'edit_not_applied']);
     for (const [track, code] of [['A2', 'track_not_found'], ['Z1', 'bad_track'], [undefined, 'bad_track']]) {
       assert.equal((await sim.cepCall('remove_track', { track })).errorCode, code);
     }
@@ -201,11 +201,11 @@ test('tracks', async (t) => {
       code: 'var s = app.project.activeSequence; return [s.videoTracks[1].isLocked(), s.videoTracks[1].isTargeted(), s.audioTracks[0].isTargeted()];',
     })).value;
     assert.deepEqual(await state(), [false, false, true]);
-    assert.deepEqual(await sim.cepOk('lock_track', { track: 'V2' }), { track: 'V2', locked: true });
-    assert.deepEqual(await sim.cepOk('set_track_target', { track: 'V2' }), { track: 'V2', targeted: true });
-    assert.deepEqual(await sim.cepOk('set_track_target', { track: 'A1', targeted: false }), { track: 'A1', targeted: false });
+    assert.deepEqual(await sim.cepOk('lock_track', { track: 'V2' }), { track: 'V2', locked: true, verified: true });
+    assert.deepEqual(await sim.cepOk('set_track_target', { track: 'V2' }), { track: 'V2', targeted: true, verified: true });
+    assert.deepEqual(await sim.cepOk('set_track_target', { track: 'A1', targeted: false }), { track: 'A1', targeted: false, verified: true });
     assert.deepEqual(await state(), [true, true, false]);
-    assert.deepEqual(await sim.cepOk('lock_track', { track: 'V2', locked: false }), { track: 'V2', locked: false });
+    assert.deepEqual(await sim.cepOk('lock_track', { track: 'V2', locked: false }), { track: 'V2', locked: false, verified: true });
     assert.deepEqual((await state())[0], false);
     assert.equal((await sim.cepCall('lock_track', { track: 'V7' })).errorCode, 'track_not_found');
   });

@@ -56,7 +56,7 @@ test('effects: listing, adding, reading back, removing', async (t) => {
   });
 
   await t.test('add_effect by display name (any case) on video, by name on audio, at an index', async () => {
-    assert.deepEqual(await sim.ok('add_effect', { clip: 'V1:0', name: 'gaussian BLUR' }), { added: 'gaussian BLUR', clips: ['V1:0'] });
+    assert.deepEqual(await sim.ok('add_effect', { clip: 'V1:0', name: 'gaussian BLUR' }), { added: 'gaussian BLUR', clips: ['V1:0'], verified: true });
     await sim.ok('add_effect', { clip: 'V1:0', matchName: 'AE.ADBE Mosaic', index: 0 });
     await sim.ok('add_effect', { clips: ['A1:0', 'A1:1'], name: 'Studio Reverb' });
     assert.deepEqual(f.clip('video', 0, 0).components.map((c) => c.displayName), ['Mosaic', 'Motion', 'Opacity', 'Gaussian Blur']);
@@ -93,8 +93,8 @@ test('effects: listing, adding, reading back, removing', async (t) => {
   });
 
   await t.test('remove_effect by name, match name or index; fixed effects stay', async () => {
-    assert.deepEqual(await sim.ok('remove_effect', { clip: 'V1:0', component: 'AE.ADBE Mosaic' }), { clip: 'V1:0', removed: 'Mosaic' });
-    assert.deepEqual(await sim.ok('remove_effect', { clip: 'V1:0', component: 2 }), { clip: 'V1:0', removed: 'Gaussian Blur' });
+    assert.deepEqual(await sim.ok('remove_effect', { clip: 'V1:0', component: 'AE.ADBE Mosaic' }), { clip: 'V1:0', removed: 'Mosaic', verified: true });
+    assert.deepEqual(await sim.ok('remove_effect', { clip: 'V1:0', component: 2 }), { clip: 'V1:0', removed: 'Gaussian Blur', verified: true });
     assert.equal(sim.undoHistory().at(-1), 'Remove Effect');
     assert.equal((await sim.call('remove_effect', { clip: 'V1:0', component: 'Motion' })).errorCode, 'transaction_failed');
     assert.deepEqual(f.clip('video', 0, 0).components.map((c) => c.displayName), ['Motion', 'Opacity']);
@@ -108,7 +108,7 @@ test('parameters and keyframes: values, time base, interpolation, removal', asyn
 
   await t.test('set_param converts points and colours and answers what was sent', async () => {
     const r = await sim.ok('set_param', { clip: 'V1:0', component: 'Motion', param: 'position', value: [0.25, 0.75] });
-    assert.deepEqual(r, { set: [{ clip: 'V1:0', component: 'Motion', param: 'Position', value: [0.25, 0.75], keyframedAt: null }] });
+    assert.deepEqual(r, { set: [{ clip: 'V1:0', component: 'Motion', param: 'Position', value: [0.25, 0.75], keyframedAt: null }], verified: true });
     await sim.ok('set_param', { clip: 'V1:0', component: 'Motion', param: 'Anchor Point', value: { x: 0.1, y: 0.2 } });
     assert.deepEqual(f.param(f.clip('video', 0, 0), 'Motion', 'Position').value, { x: 0.25, y: 0.75 });
     assert.deepEqual(f.param(f.clip('video', 0, 0), 'Motion', 'Anchor Point').value, { x: 0.1, y: 0.2 });
@@ -159,7 +159,7 @@ test('parameters and keyframes: values, time base, interpolation, removal', asyn
   await t.test('add_keyframes with hold interpolation holds; linear ramps', async () => {
     const r = await sim.ok('add_keyframes', { clip: 'V1:0', component: 'Opacity', param: 'Opacity', interpolation: 'hold', keyframes: [{ time: 0, value: 0 }, { time: '2s', value: 100 }] });
     assert.deepEqual(r, { clip: 'V1:0', param: 'Opacity', keyframes: 2,
-      _note: "Premiere's scripting API has no undo group, so this took 3 undo steps (Edit > Undo 3 times reverts it)." });
+      _note: "Premiere's scripting API has no undo group, so this took 3 undo steps (Edit > Undo 3 times reverts it).", verified: true });
     assert.deepEqual(sim.undoHistory().slice(-3), ['Add Keyframes', 'Add Keyframes', 'Add Keyframes'], 'time-varying on, keyframes, interpolation: one step each, as in Adobe\'s sample');
     const at = async (time) => (await sim.ok('get_clip_effects', { clip: 'V1:0', time })).components[1].params[0].value;
     assert.equal(await at(1), 0);
@@ -171,11 +171,11 @@ test('parameters and keyframes: values, time base, interpolation, removal', asyn
   await t.test('remove_keyframes: one, a range, then all (static again)', async () => {
     await sim.ok('add_keyframes', { clip: 'V1:0', component: 'Motion', param: 'Rotation', keyframes: [1, 2, 3, 4].map((s) => ({ time: s, value: s * 10 })) });
     const rot = () => f.param(f.clip('video', 0, 0), 'Motion', 'Rotation');
-    assert.deepEqual(await sim.ok('remove_keyframes', { clip: 'V1:0', component: 'Motion', param: 'Rotation', time: 1 }), { clip: 'V1:0', removed: true });
+    assert.deepEqual(await sim.ok('remove_keyframes', { clip: 'V1:0', component: 'Motion', param: 'Rotation', time: 1 }), { clip: 'V1:0', removed: true, verified: true });
     await sim.ok('remove_keyframes', { clip: 'V1:0', component: 'Motion', param: 'Rotation', start: 2, end: 3 });
     assert.deepEqual(rot().keyframes.map((k) => Number(k.position) / TPS), [4]);
     assert.equal(sim.undoHistory().at(-1), 'Remove Keyframes');
-    assert.deepEqual(await sim.ok('remove_keyframes', { clip: 'V1:0', component: 'Motion', param: 'Rotation', all: true }), { clip: 'V1:0', cleared: true });
+    assert.deepEqual(await sim.ok('remove_keyframes', { clip: 'V1:0', component: 'Motion', param: 'Rotation', all: true }), { clip: 'V1:0', cleared: true, verified: true });
     assert.deepEqual([rot().timeVarying, rot().keyframes.length, rot().value], [false, 0, 40]);
     assert.equal(sim.undoHistory().at(-1), 'Clear Keyframes');
     assert.equal((await sim.call('remove_keyframes', { clip: 'V1:0', component: 'Motion', param: 'Rotation' })).errorCode, 'bad_args');
@@ -183,7 +183,7 @@ test('parameters and keyframes: values, time base, interpolation, removal', asyn
 
   await t.test('set_transform sets in order, and checks every value before setting any', async () => {
     const r = await sim.ok('set_transform', { clip: 'V1:0', anchor: { x: 0.5, y: 0.5 }, rotation: 15, position: [0.4, 0.6] });
-    assert.deepEqual(r, { clip: 'V1:0', set: ['Motion.Position=[0.4,0.6]', 'Motion.Rotation=15', 'Motion.Anchor Point={"x":0.5,"y":0.5}'] });
+    assert.deepEqual(r, { clip: 'V1:0', set: ['Motion.Position=[0.4,0.6]', 'Motion.Rotation=15', 'Motion.Anchor Point={"x":0.5,"y":0.5}'], verified: true });
     const keyed = await sim.ok('set_transform', { clip: 'V1:0', opacity: 40, scale: 80, time: 1 });
     assert.deepEqual(keyed.set, ['Motion.Scale=80', 'Opacity.Opacity=40']);
     assert.deepEqual(sim.undoHistory().slice(-2), ['Set Param', 'Keyframe'], 'static values in one step; keyframes (both already animated) in one');
@@ -199,10 +199,16 @@ test('transitions, audio levels and fades', async (t) => {
 
   await t.test('add_transition finds a match name from a loose name and applies it', async () => {
     const r = await sim.ok('add_transition', { clip: 'V1:0', name: 'dip to black', duration: 0.5 });
-    assert.deepEqual(r, { transition: 'AE.ADBE Dip To Black', clips: ['V1:0'], position: 'end' });
+    assert.deepEqual(r, { transition: 'AE.ADBE Dip To Black', clips: ['V1:0'], position: 'end', verified: true });
     assert.equal((await sim.ok('add_transition', { clip: 'V1:0', name: 'cross zoom', position: 'start', singleSided: true, alignment: 1 })).transition, 'AE.ADBE CrossZoom');
     const tr = f.clip('video', 0, 0).transitions;
     assert.deepEqual([tr.end.matchName, Number(tr.end.duration) / TPS, tr.start.matchName, tr.start.singleSided, tr.start.alignment], ['AE.ADBE Dip To Black', 0.5, 'AE.ADBE CrossZoom', true, 1]);
+    // Both read back, from get_clip_effects and get_sequence alike.
+    const listed = [{ position: 'start', name: 'CrossZoom', matchName: 'AE.ADBE CrossZoom', duration: 1, start: 0, end: 1, alignment: 'start' },
+      { position: 'end', name: 'Dip To Black', matchName: 'AE.ADBE Dip To Black', duration: 0.5, start: 11.5, end: 12, alignment: 'end' }];
+    const seconds = (list) => list.map((x) => Object.assign({}, x, { start: x.start.seconds, end: x.end.seconds }));
+    assert.deepEqual(seconds((await sim.ok('get_clip_effects', { clip: 'V1:0' })).transitions), listed);
+    assert.deepEqual(seconds((await sim.ok('get_sequence', {})).videoTracks[0].clips[0].transitions), listed);
     assert.equal((await sim.ok('add_transition', { clip: 'V1:0' })).transition, 'AE.ADBE Cross Dissolve New');
     assert.deepEqual(sim.undoHistory().slice(-3), ['Add Transition', 'Add Transition', 'Add Transition']);
   });
@@ -217,8 +223,8 @@ test('transitions, audio levels and fades', async (t) => {
   });
 
   await t.test('remove_transition at the start or the end', async () => {
-    assert.deepEqual(await sim.ok('remove_transition', { clip: 'V1:0', position: 'start' }), { clip: 'V1:0', removed: 'start' });
-    assert.deepEqual(await sim.ok('remove_transition', { clip: 'V1:0' }), { clip: 'V1:0', removed: 'end' });
+    assert.deepEqual(await sim.ok('remove_transition', { clip: 'V1:0', position: 'start' }), { clip: 'V1:0', removed: 'start', verified: true });
+    assert.deepEqual(await sim.ok('remove_transition', { clip: 'V1:0' }), { clip: 'V1:0', removed: 'end', verified: true });
     assert.deepEqual(f.clip('video', 0, 0).transitions, { start: null, end: null });
     assert.equal((await sim.call('remove_transition', { clip: 'V1:0' })).errorCode, 'transaction_failed');
   });
@@ -270,7 +276,7 @@ test('markers on sequences and clip items; MOGRTs', async (t) => {
   await t.test('add_marker at the playhead, with type, duration and colour; list_markers reads them', async () => {
     await sim.ok('set_playhead', { time: 3 });
     const r = await sim.ok('add_marker', { name: 'Intro', comments: 'cold open', duration: 1.5, type: 'chapter', colorIndex: 6 });
-    assert.deepEqual(r, { added: 'Intro', at: { seconds: 3, ticks: String(3 * TPS), timecode: '00:00:03:00', frame: 75 } });
+    assert.deepEqual(r, { added: 'Intro', at: { seconds: 3, ticks: String(3 * TPS), timecode: '00:00:03:00', frame: 75 }, verified: true });
     assert.deepEqual(sim.undoHistory().slice(-2), ['Add Marker', 'Marker Color']);
     await sim.ok('add_marker', { time: 1, type: 'nonsense' });
     const list = await sim.ok('list_markers', {});
@@ -290,10 +296,10 @@ test('markers on sequences and clip items; MOGRTs', async (t) => {
 
   await t.test('remove_marker by guid, by name, all; nothing matching is an error', async () => {
     const { markers } = await sim.ok('list_markers', {});
-    assert.deepEqual(await sim.ok('remove_marker', { guid: markers[1].guid }), { removed: 1 });
-    assert.deepEqual(await sim.ok('remove_marker', { item: f.items[0].id, name: 'take' }), { removed: 1 });
+    assert.deepEqual(await sim.ok('remove_marker', { guid: markers[1].guid }), { removed: 1, verified: true });
+    assert.deepEqual(await sim.ok('remove_marker', { item: f.items[0].id, name: 'take' }), { removed: 1, verified: true });
     assert.deepEqual(failure(await sim.call('remove_marker', {})), [false, 'marker_not_found', 'No matching marker (pass guid, name, or all:true)']);
-    assert.deepEqual(await sim.ok('remove_marker', { all: true }), { removed: 1 });
+    assert.deepEqual(await sim.ok('remove_marker', { all: true }), { removed: 1, verified: true });
     assert.equal(sim.undoHistory().at(-1), 'Remove Marker');
     sim.undo();
     assert.equal((await sim.ok('list_markers', {})).count, 1, 'undo brings the marker back');
@@ -303,7 +309,7 @@ test('markers on sequences and clip items; MOGRTs', async (t) => {
     const [tpl] = makeMedia(f.media, ['Lower Third.mogrt']);
     fs.writeFileSync(tpl + '.simmeta.json', JSON.stringify({ duration: 4, params: { 'Source Text': 'Name', Size: 40 } }));
     const r = await sim.ok('insert_mogrt', { path: tpl, time: 2 });
-    assert.deepEqual(r, { inserted: 1, track: 'V2', _note: "Edit its text with premiere_get_clip_effects then premiere_set_param on the Graphic's text param." });
+    assert.deepEqual(r, { inserted: 1, track: 'V2', _note: "Edit its text with premiere_get_clip_effects then premiere_set_param on the Graphic's text param.", verified: true });
     const fx = await sim.ok('get_clip_effects', { clip: 'V2:0' });
     const graphic = fx.components.at(-1);
     assert.deepEqual([graphic.displayName, graphic.params.map((p) => [p.name, p.value])], ['Lower Third', [['Source Text', 'Name'], ['Size', 40]]]);

@@ -396,7 +396,7 @@ test('on Premiere 25.6, members that arrived with 26.3 are feature-tested', asyn
   await sim.ok('add_marker', { time: 1, name: 'old' });
   assert.deepEqual((await sim.ok('list_markers', {})).markers.map((m) => [m.name, m.guid]), [['old', null]], 'markers have no GUID before 26.3');
   assert.equal((await sim.call('remove_marker', { guid: 'x' })).errorCode, 'premiere_too_old');
-  assert.deepEqual(await sim.ok('remove_marker', { name: 'old' }), { removed: 1 });
+  assert.deepEqual(await sim.ok('remove_marker', { name: 'old' }), { removed: 1, verified: true });
   const preset = path.join(f.media, 'p.epr');
   fs.writeFileSync(preset, '<PremiereData/>');
   const output = path.join(f.out, 'q.mp4');

@@ -120,9 +120,9 @@ test('answers report what Premiere did', async (t) => {
   const { sim } = f;
 
   await t.test('create_bin answers the name Premiere made unique', async () => {
-    assert.deepEqual(await sim.ok('create_bin', { name: 'Selects' }), { created: 'Selects', parent: '/' });
-    assert.deepEqual(await sim.ok('create_bin', { name: 'Selects' }), { created: 'Selects 01', parent: '/' });
-    assert.deepEqual(await sim.ok('create_bin', { name: 'Selects', makeUnique: false }), { created: 'Selects', parent: '/' });
+    assert.deepEqual(await sim.ok('create_bin', { name: 'Selects' }), { created: 'Selects', parent: '/', verified: true });
+    assert.deepEqual(await sim.ok('create_bin', { name: 'Selects' }), { created: 'Selects 01', parent: '/', verified: true });
+    assert.deepEqual(await sim.ok('create_bin', { name: 'Selects', makeUnique: false }), { created: 'Selects', parent: '/', verified: true });
   });
 
   await t.test('import_media warns about each path that gave no new item', async () => {
@@ -190,7 +190,7 @@ test('sequence in/out and nesting', async (t) => {
     sim.project().sequences[0].audio[0].items.find((ti) => ti.start > 0n).selected = true; // the music, 12–15.5 s
     const before = await sim.ok('get_sequence', { sequence: 'Cut' });
     const r = await sim.call('nest_selection', { sequence: 'Cut' });
-    assert.deepEqual(r, { ok: true, result: { nested: 'Cut_Sub_01' } });
+    assert.deepEqual(r, { ok: true, result: { nested: 'Cut_Sub_01', verified: true } });
     const sub = await sim.ok('get_sequence', { sequence: 'Cut_Sub_01' });
     assert.equal(sub.duration.seconds, 3.5);
     assert.deepEqual(sub.audioTracks[0].clips.map((c) => [c.name, c.start.seconds, c.end.seconds]), [['music_3.5s.wav', 0, 3.5]]);

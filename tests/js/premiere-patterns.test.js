@@ -43,7 +43,7 @@ test('removals go through the sequence\'s own selection, and the user keeps thei
     });
     return error;` });
   assert.equal(direct.result.value, 'The script object is no longer valid.');
-  assert.deepEqual(await sim.ok('remove_clips', { clip: 'V1:0' }), { removed: ['V1:0', 'A1:0'], ripple: false });
+  assert.deepEqual(await sim.ok('remove_clips', { clip: 'V1:0' }), { removed: ['V1:0', 'A1:0'], ripple: false, verified: true });
   const selected = f.seq().allItems().filter((ti) => ti.selected).map((ti) => [ti.kind, sec(ti.start)]);
   assert.deepEqual(selected, [['video', 12], ['audio', 12]], 'the second clip and its audio stay selected');
   const scenes = await sim.call('scene_edit_detection', { clip: 'V1:0' });
@@ -127,7 +127,8 @@ test('moves are read back; a move Premiere gets wrong fails loudly', async (t) =
   try {
     const r = await sim.call('move_clip', { clip: 'V1:1', by: 2 });
     assert.deepEqual([r.ok, r.errorCode], [false, 'edit_not_applied']);
-    assert.match(r.error, /V1:1 is not at 14s/);
+    assert.match(r.error, /^V1:1 should start at 14.00 s but starts at 16.00 s/);
+    assert.deepEqual([r.expected['V1:1 start'], r.found['V1:1 start']], [14, 16]);
   } finally {
     Item.createMoveAction = original;
   }

@@ -175,20 +175,20 @@ test('bins and item edits', async (t) => {
   const { items: [take] } = await sim.ok('import_media', { paths: [clip] });
 
   await t.test('create_bin makes names unique unless told not to', async () => {
-    assert.deepEqual(await sim.ok('create_bin', { name: 'B' }), { created: 'B', parent: '/' });
+    assert.deepEqual(await sim.ok('create_bin', { name: 'B' }), { created: 'B', parent: '/', verified: true });
     await sim.ok('create_bin', { name: 'B' });
     await sim.ok('create_bin', { name: 'B', makeUnique: false });
     assert.deepEqual((await sim.ok('list_project_items', { type: 'bin' })).items.map((i) => i.name), ['B', 'B 01', 'B']);
-    assert.deepEqual(await sim.ok('create_bin', { name: 'Deep', parent: 'B 01' }), { created: 'Deep', parent: 'B 01' });
+    assert.deepEqual(await sim.ok('create_bin', { name: 'Deep', parent: 'B 01' }), { created: 'Deep', parent: 'B 01', verified: true });
     assert.deepEqual(failure(await sim.call('create_bin', { name: 'X', parent: take.id })), { ok: false, errorCode: 'not_a_bin', error: `'${take.id}' is not a bin` });
     assert.equal((await sim.call('create_bin', {})).errorCode, 'bad_args');
   });
 
   await t.test('move, rename, colour and delete are undoable steps with their labels', async () => {
-    assert.deepEqual(await sim.ok('move_item', { item: take.id, bin: 'B 01/Deep' }), { moved: 'take_4s.mp4', to: 'B 01/Deep' });
-    assert.deepEqual(await sim.ok('rename_item', { item: take.id, name: 'Best take' }), { renamed: 'Best take' });
-    assert.deepEqual(await sim.ok('set_item_color', { item: 'B 01/Deep/Best take', colorIndex: 7 }), { item: 'Best take', colorIndex: 7 });
-    assert.deepEqual(await sim.ok('move_item', { item: take.id }), { moved: 'Best take', to: '/' });
+    assert.deepEqual(await sim.ok('move_item', { item: take.id, bin: 'B 01/Deep' }), { moved: 'take_4s.mp4', to: 'B 01/Deep', verified: true });
+    assert.deepEqual(await sim.ok('rename_item', { item: take.id, name: 'Best take' }), { renamed: 'Best take', verified: true });
+    assert.deepEqual(await sim.ok('set_item_color', { item: 'B 01/Deep/Best take', colorIndex: 7 }), { item: 'Best take', colorIndex: 7, verified: true });
+    assert.deepEqual(await sim.ok('move_item', { item: take.id }), { moved: 'Best take', to: '/', verified: true });
     const found = (await sim.ok('list_project_items', { search: 'best' })).items[0];
     assert.equal(found.bin, '/');
     assert.deepEqual(sim.undoHistory().slice(-4), ['Move Item', 'Rename Item', 'Label Color', 'Move Item']);
@@ -210,7 +210,7 @@ test('bins and item edits', async (t) => {
   await t.test('delete_item removes the item and its uses on timelines', async () => {
     await sim.ok('create_sequence', { name: 'S', fromItems: [take.id] });
     assert.equal((await sim.ok('get_sequence', {})).videoTracks[0].clips.length, 1);
-    assert.deepEqual(await sim.ok('delete_item', { item: take.id }), { deleted: 'Best take' });
+    assert.deepEqual(await sim.ok('delete_item', { item: take.id }), { deleted: 'Best take', verified: true });
     assert.equal((await sim.ok('get_sequence', {})).videoTracks[0].clips.length, 0);
     assert.equal((await sim.call('delete_item', { item: take.id })).errorCode, 'item_not_found');
     assert.equal(sim.undoHistory().at(-1), 'Delete Item');
@@ -224,13 +224,13 @@ test('source in/out, subclips, metadata, transcripts', async (t) => {
   const model = () => sim.project().items().find((i) => i.id === clipId);
 
   await t.test('set_source_in_out sets, clears, and refuses points outside the media', async () => {
-    assert.deepEqual(await sim.ok('set_source_in_out', { item: clipId, in: 2, out: '8s' }), { item: 'interview_12s_25fps.mp4', in: 2, out: '8s' });
+    assert.deepEqual(await sim.ok('set_source_in_out', { item: clipId, in: 2, out: '8s' }), { item: 'interview_12s_25fps.mp4', in: 2, out: '8s', verified: true });
     assert.deepEqual([model().inPoint, model().outPoint], [2n * 254016000000n, 8n * 254016000000n]);
     const r = await sim.call('set_source_in_out', { item: clipId, in: 1, out: 13 });
     assert.equal(r.errorCode, 'transaction_failed');
     assert.deepEqual([model().inPoint, model().outPoint], [2n * 254016000000n, 8n * 254016000000n], 'neither point changed');
     assert.equal((await sim.call('set_source_in_out', { item: clipId, in: '00:00:01:00' })).errorCode, 'bad_time', 'no sequence, so no timecodes');
-    assert.deepEqual(await sim.ok('set_source_in_out', { item: clipId, clear: true }), { cleared: true });
+    assert.deepEqual(await sim.ok('set_source_in_out', { item: clipId, clear: true }), { cleared: true, verified: true });
     assert.equal(model().inPoint, null);
     assert.deepEqual(sim.undoHistory().slice(-2), ['Source In/Out', 'Clear In/Out']);
     const bin = await sim.ok('create_bin', { name: 'NotAClip' });
@@ -255,7 +255,7 @@ test('source in/out, subclips, metadata, transcripts', async (t) => {
     assert.deepEqual(Object.keys(m), ['projectMetadata']);
     assert.match(m.projectMetadata, /Column\.Intrinsic\.Name>interview_12s_25fps\.mp4</);
     const xmp = '<x:xmpmeta xmlns:x="adobe:ns:meta/"><rdf:RDF xmlns:rdf="http://www.w3.org/1999/02/22-rdf-syntax-ns#"/></x:xmpmeta>';
-    assert.deepEqual(await sim.ok('set_xmp_metadata', { item: clipId, xmp }), { item: 'interview_12s_25fps.mp4' });
+    assert.deepEqual(await sim.ok('set_xmp_metadata', { item: clipId, xmp }), { item: 'interview_12s_25fps.mp4', verified: true });
     assert.equal((await sim.ok('get_metadata', { item: clipId, xmp: true })).xmp, xmp);
     assert.equal((await sim.call('set_xmp_metadata', { item: clipId, xmp: 'plain text' })).errorCode, 'transaction_failed');
     assert.equal((await sim.call('set_xmp_metadata', { item: clipId })).errorCode, 'bad_args');
@@ -295,7 +295,7 @@ test('sequences', async (t) => {
       { ok: false, errorCode: 'sequence_not_found', error: "No sequence matching 'Nope'. Sequences: Cut, Sequence" });
     const list = await sim.ok('list_sequences', {});
     assert.deepEqual(list.sequences.map((s) => [s.name, s.active, s.duration]), [['Cut', false, 15.5], ['Sequence', true, 0]]);
-    assert.deepEqual(await sim.ok('set_active_sequence', { sequence: 'Cut' }), { active: 'Cut' });
+    assert.deepEqual(await sim.ok('set_active_sequence', { sequence: 'Cut' }), { active: 'Cut', verified: true });
     assert.equal((await sim.call('set_active_sequence', {})).errorCode, 'bad_args');
   });
 
@@ -315,11 +315,11 @@ test('sequences', async (t) => {
   });
 
   await t.test('duplicate and delete', async () => {
-    assert.deepEqual(await sim.ok('duplicate_sequence', { sequence: 'Cut' }), { duplicated: 'Cut' });
+    assert.deepEqual(await sim.ok('duplicate_sequence', { sequence: 'Cut' }), { duplicated: 'Cut', verified: true });
     assert.equal(sim.undoHistory().at(-1), 'Duplicate Sequence');
     const copy = await sim.ok('get_sequence', { sequence: 'Cut Copy' });
     assert.equal(copy.audioTracks[0].clips.length, 2);
-    assert.deepEqual(await sim.ok('delete_sequence', { sequence: 'Cut Copy' }), { deleted: true, name: 'Cut Copy' });
+    assert.deepEqual(await sim.ok('delete_sequence', { sequence: 'Cut Copy' }), { deleted: true, name: 'Cut Copy', verified: true });
     assert.equal((await sim.call('get_sequence', { sequence: 'Cut Copy' })).errorCode, 'sequence_not_found');
   });
 
