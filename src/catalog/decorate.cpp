@@ -18,7 +18,7 @@ constexpr std::string_view kDefaultHint =
     "Read `error`. premiere_status shows connection health; premiere_eval lets you probe the API "
     "directly.";
 
-constexpr std::array<std::pair<std::string_view, std::string_view>, 15> kErrorHints{{
+constexpr std::array<std::pair<std::string_view, std::string_view>, 16> kErrorHints{{
     {"bad_clip", kClipHint},
     {"clip_not_found", kClipHint},
     {"bad_time", "Times: seconds (12.5), timecode \"00:00:12:15\", \"300f\" (frames), or {ticks}."},
@@ -43,6 +43,10 @@ constexpr std::array<std::pair<std::string_view, std::string_view>, 15> kErrorHi
     {"transaction_failed",
      "Premiere rejected the edit. Read the clip with premiere_get_sequence and check times are "
      "inside the media."},
+    {"edit_not_applied",
+     "Premiere accepted the edit but the project does not show it (expected and found say "
+     "where). Re-read the sequence with premiere_get_sequence before retrying: part of the edit "
+     "may have happened and clips may have moved."},
     {"extendscript_error",
      "ExtendScript threw — check the `error` and `line`; QE calls need an active sequence."},
 }};
