@@ -187,30 +187,41 @@ fs::path previews_dir(const BridgeState& state) {
 }
 
 bool has_default_paths(std::string_view verb) {
-  return verb == "export_frames" || verb == "export_frame" || verb == "export_frame_qe";
+  const VerbRecord* record = find_verb(verb);
+  return record != nullptr && record->default_path != DefaultPath::None;
 }
 
+namespace {
+
+// The milliseconds of a `time` given in seconds, cut toward zero and saturating at the
+// limits of a signed 64-bit integer, as a float-to-integer cast is expected to behave; 0
+// for anything but a number.
+std::int64_t whole_milliseconds(const json& args) {
+  const auto time = args.find("time");
+  const double seconds = time != args.end() && time->is_number() ? time->get<double>() : 0;
+  const double ms = std::trunc(seconds * 1000.0);
+  if (std::isnan(ms)) return 0;
+  if (ms >= 9223372036854775807.0) return std::numeric_limits<std::int64_t>::max();
+  if (ms <= -9223372036854775808.0) return std::numeric_limits<std::int64_t>::min();
+  return static_cast<std::int64_t>(ms);
+}
+
+}  // namespace
+
 void add_default_paths(std::string_view verb, json& args, const fs::path& previews) {
-  if (!args.is_object()) return;
-  if ((verb == "export_frames" || verb == "export_frame") && !args.contains("dir")) {
-    args["dir"] = previews.string();
-  } else if (verb == "export_frame_qe" && !args.contains("path")) {
-    const auto time = args.find("time");
-    double seconds = 0;
-    if (time != args.end() && time->is_number()) seconds = time->get<double>();
-    // Saturating conversion toward zero, as a float-to-integer cast is expected to behave.
-    const double ms = std::trunc(seconds * 1000.0);
-    std::int64_t whole = 0;
-    if (std::isnan(ms)) {
-      whole = 0;
-    } else if (ms >= 9223372036854775807.0) {
-      whole = std::numeric_limits<std::int64_t>::max();
-    } else if (ms <= -9223372036854775808.0) {
-      whole = std::numeric_limits<std::int64_t>::min();
-    } else {
-      whole = static_cast<std::int64_t>(ms);
-    }
-    args["path"] = (previews / ("qe_" + std::to_string(whole) + "ms.png")).string();
+  const VerbRecord* record = find_verb(verb);
+  if (record == nullptr || !args.is_object()) return;
+  switch (record->default_path) {
+    case DefaultPath::None:
+      return;
+    case DefaultPath::PreviewsDir:
+      if (!args.contains("dir")) args["dir"] = previews.string();
+      return;
+    case DefaultPath::QeFramePath:
+      if (!args.contains("path")) {
+        args["path"] = (previews / ("qe_" + std::to_string(whole_milliseconds(args)) + "ms.png")).string();
+      }
+      return;
   }
 }
 
@@ -220,8 +231,11 @@ asio::awaitable<json> forward_verb(StatePtr state, std::string verb, json args,
   if (record == nullptr || record->kind == Runtime::Bridge) co_return unknown_verb_answer(verb);
 
   const std::uint64_t seconds = forward_timeout(args, record->timeout);
+  apply_aliases(*record, args);
   // The previews folder is made only when a verb may write into it.
-  if (has_default_paths(verb) && args.is_object()) add_default_paths(verb, args, previews_dir(*state));
+  if (record->default_path != DefaultPath::None && args.is_object()) {
+    add_default_paths(verb, args, previews_dir(*state));
+  }
 
   PluginRuntime target = PluginRuntime::Uxp;
   if (record->kind == Runtime::CepHelper) {

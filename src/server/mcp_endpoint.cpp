@@ -110,32 +110,23 @@ json tool_call_result(json answer, bool structured) {
 
 namespace {
 
-// The tool list as a revision knows it: `title` came with 2025-06-18, `annotations` with
-// 2025-03-26.
+// The tool list as a revision knows it: `annotations` came with 2025-03-26.
 const json& tools_for(std::string_view revision) {
   static const json current = {{"tools", mcp_tools()}};
-  static const json without_titles = [] {
-    json result = current;
-    for (json& tool : result["tools"]) tool.erase("title");
-    return result;
-  }();
   static const json plain = [] {
-    json result = without_titles;
+    json result = current;
     for (json& tool : result["tools"]) tool.erase("annotations");
     return result;
   }();
-  if (revision >= "2025-06-18") return current;
-  if (revision >= "2025-03-26") return without_titles;
+  if (revision >= "2025-03-26") return current;
   return plain;
 }
 
 // The tools/list result of a revision, serialised once: the list never changes.
 const std::string& tools_text_for(std::string_view revision) {
   static const std::string current = dump_compact(tools_for("2025-11-25"));
-  static const std::string without_titles = dump_compact(tools_for("2025-03-26"));
   static const std::string plain = dump_compact(tools_for("2024-11-05"));
-  if (revision >= "2025-06-18") return current;
-  if (revision >= "2025-03-26") return without_titles;
+  if (revision >= "2025-03-26") return current;
   return plain;
 }
 
@@ -185,15 +176,21 @@ asio::awaitable<json> call_tool(Exchange& ex, const json& id, const json& params
   const std::string* name = string_member(params, "name");
   if (!name) co_return jsonrpc_error(id, kInvalidParams, "tools/call needs params.name (a string)");
   std::string_view verb(*name);
-  if (!verb.starts_with(kVerbPrefix) || !find_verb(verb.substr(kVerbPrefix.size()))) {
-    co_return jsonrpc_error(id, kInvalidParams, "Unknown tool: " + *name);
-  }
+  const VerbRecord* record =
+      verb.starts_with(kVerbPrefix) ? find_verb(verb.substr(kVerbPrefix.size())) : nullptr;
+  if (record == nullptr) co_return jsonrpc_error(id, kInvalidParams, "Unknown tool: " + *name);
   json args = json::object();
   if (auto it = params.find("arguments"); it != params.end() && !it->is_null()) {
     if (!it->is_object()) {
       co_return jsonrpc_error(id, kInvalidParams, "tools/call params.arguments must be an object");
     }
     args = *it;
+  }
+  // Unlike the command endpoint, MCP holds a call to its tool's schema: a misspelt or
+  // mistyped argument is refused before anything runs, so the model can correct it.
+  apply_aliases(*record, args);
+  if (auto problem = tool_argument_problem(*record, args)) {
+    co_return jsonrpc_error(id, kInvalidParams, std::move(*problem));
   }
   json answer = co_await dispatch(ex.state, *name, std::move(args));
   co_return result_message(id, tool_call_result(std::move(answer), has_structured_content(ex.revision)));

@@ -80,10 +80,11 @@ async function exerciseTools(t, client, work) {
     assert.equal(tools[90].name, 'premiere_export_frame_qe');
     const insert = tools.find((x) => x.name === 'premiere_insert_clip');
     assert.match(insert.description, /^Insert a project item at a time/);
-    assert.match(insert.description, /Arguments: \{item, time\?/);
     assert.deepEqual(insert.inputSchema.required, ['item']);
+    assert.equal(insert.inputSchema.additionalProperties, false);
+    assert.deepEqual(insert.inputSchema.properties.time.oneOf.map((f) => f.type), ['number', 'string', 'object']);
     assert.equal(insert.inputSchema.properties.timeoutSec.type, 'integer');
-    assert.equal(insert.annotations.readOnlyHint, false);
+    assert.equal(insert.annotations.destructiveHint, false);
     assert.equal(tools.find((x) => x.name === 'premiere_get_sequence').annotations.readOnlyHint, true);
   });
 
@@ -133,8 +134,12 @@ async function exerciseTools(t, client, work) {
     assert.match(r.structuredContent.image.base64, /content\[1\]/);
   });
 
-  await t.test('an unknown tool is a JSON-RPC error naming it', async () => {
+  await t.test('an unknown tool, or arguments its schema refuses, is a JSON-RPC error naming them', async () => {
     await assert.rejects(client.callTool({ name: 'premiere_nothing', arguments: {} }), (e) => e.code === -32602 && /premiere_nothing/.test(e.message));
+    await assert.rejects(client.callTool({ name: 'premiere_get_sequence', arguments: { sequnce: 'Mcp cut' } }),
+      (e) => e.code === -32602 && /`sequnce` is not an argument here/.test(e.message));
+    await assert.rejects(client.callTool({ name: 'premiere_trim_clip', arguments: { clip: 'V1 0' } }),
+      (e) => e.code === -32602 && /`clip` must look like/.test(e.message));
   });
 }
 

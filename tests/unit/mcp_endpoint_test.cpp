@@ -269,7 +269,21 @@ TEST_F(McpEndpoint, OlderRevisionsSeeOnlyWhatTheyDefine) {
   const json call = body_of(post(R"({"jsonrpc":"2.0","id":1,"method":"tools/call","params":{"name":"premiere_describe"}})", old));
   EXPECT_FALSE(call.at("result").contains("structuredContent"));
   const json current = body_of(post(R"({"jsonrpc":"2.0","id":1,"method":"tools/list"})", open_session("2025-11-25")));
-  EXPECT_EQ(current.at("result").at("tools")[0].at("title"), "Describe");
+  EXPECT_EQ(current.at("result").at("tools")[0].at("annotations").at("readOnlyHint"), true);
+}
+
+TEST_F(McpEndpoint, ToolCallArgumentsAreHeldToTheToolSchema) {
+  const std::string session = open_session("2025-11-25");
+  const HttpReply typo = post(R"({"jsonrpc":"2.0","id":7,"method":"tools/call","params":{"name":"premiere_events","arguments":{"sinceseq":3}}})", session);
+  EXPECT_EQ(typo.status, 200u);
+  const json error = body_of(typo).at("error");
+  EXPECT_EQ(error.at("code"), kInvalidParams);
+  EXPECT_EQ(error.at("message"), "Invalid arguments for premiere_events: `sinceseq` is not an argument here; it takes sinceSeq.");
+  const json wrong_type = body_of(post(R"({"jsonrpc":"2.0","id":8,"method":"tools/call","params":{"name":"premiere_events","arguments":{"sinceSeq":"3"}}})", session));
+  EXPECT_EQ(wrong_type.at("error").at("message"),
+            "Invalid arguments for premiere_events: `sinceSeq` must be a whole number of at least 0; got \"3\".");
+  const json fine = body_of(post(R"({"jsonrpc":"2.0","id":9,"method":"tools/call","params":{"name":"premiere_events","arguments":{"sinceSeq":3}}})", session));
+  EXPECT_EQ(fine.at("result").at("isError"), false);
 }
 
 TEST_F(McpEndpoint, BatchesOnlyOnTheRevisionThatHasThem) {
