@@ -146,6 +146,9 @@ TEST(Describe, EmptyTextsBecomeEmptyValues) {
   EXPECT_EQ(e.at("pitfalls"), json::array());
   EXPECT_EQ(entry("preview_frame").at("pitfalls").size(), 2u);
   EXPECT_EQ(entry("list_export_presets").at("input"), "{search?:\"h.264\"}");
+  EXPECT_EQ(entry("remove_clips").at("pitfalls")[1],
+            "Linked partners (the audio of a video clip, the video of an audio clip) are removed "
+            "too; pass linked:false to remove only the clips you list.");
 }
 
 TEST(Describe, SerialisedOnceAndDecorated) {
