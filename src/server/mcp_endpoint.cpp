@@ -132,7 +132,10 @@ const std::string& tools_text_for(std::string_view revision) {
 
 bool has_structured_content(std::string_view revision) { return revision >= "2025-06-18"; }
 
-bool valid_id(const json& id) { return id.is_string() || id.is_number(); }
+// An id is echoed exactly as it came, so only ids that survive the round trip are taken:
+// a text, or a whole number of at most 64 bits. 1.5, 1e3 or a 30-digit number would come
+// back changed (as 1.2345678901234568e+29, say), and a client could not match its answer.
+bool valid_id(const json& id) { return id.is_string() || id.is_number_integer(); }
 
 json id_of(const json& message) {
   if (message.is_object()) {
@@ -150,7 +153,7 @@ json result_message(const json& id, json result) {
 struct Response {
   json message;
   std::string text;
-  json to_json() && { return text.empty() ? std::move(message) : json::parse(text); }
+  std::string to_text() && { return text.empty() ? dump_compact(message) : std::move(text); }
 };
 
 struct Exchange {
@@ -223,7 +226,8 @@ asio::awaitable<std::optional<Response>> handle_message(Exchange& ex, const json
   }
   if (!has_id) co_return std::nullopt;  // notifications need no answer
   if (!valid_id(message["id"])) {
-    co_return jsonrpc_error(nullptr, kInvalidRequest, "id must be a string or a number");
+    co_return jsonrpc_error(nullptr, kInvalidRequest,
+                            "id must be a string or a whole number of at most 64 bits, which come back exactly");
   }
   const std::string& method = method_it->get_ref<const std::string&>();
   static const json empty = json::object();
@@ -311,7 +315,8 @@ std::string supported_list() {
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wmismatched-new-delete"
 #endif
-asio::awaitable<HttpReply> handle_mcp(StatePtr state, McpSessions& sessions, McpRequest request) {
+asio::awaitable<HttpReply> handle_mcp(StatePtr state, McpSessions& sessions, McpRequest request,
+                                      McpBatchLimits limits) {
   const Acceptance any{true, true};
   if (request.method == http::verb::delete_) {
     if (!request.session_id) {
@@ -387,14 +392,34 @@ asio::awaitable<HttpReply> handle_mcp(StatePtr state, McpSessions& sessions, Mcp
     if (body.empty()) {
       co_return rpc_reply(400, jsonrpc_error(nullptr, kInvalidRequest, "An empty batch"), accept);
     }
-    json responses = json::array();
-    for (const json& message : body) {
-      if (auto response = co_await handle_message(ex, message)) {
-        responses.push_back(std::move(*response).to_json());
-      }
+    if (body.size() > limits.messages) {
+      co_return rpc_reply(400, jsonrpc_error(nullptr, kInvalidRequest,
+                                             "A batch may hold at most " + std::to_string(limits.messages) +
+                                                 " messages; this one holds " + std::to_string(body.size())),
+                          accept);
     }
-    if (responses.empty()) co_return HttpReply{202, {}, {}, {}};
-    co_return rpc_reply(200, responses, accept);
+    // The answer is bounded too: once it holds limits.answer_bytes, the requests after that
+    // are not run but answered with an error (nothing that ran loses its answer).
+    std::string answer = "[";
+    std::size_t answered = 0;
+    for (const json& message : body) {
+      std::optional<Response> response;
+      if (answer.size() < limits.answer_bytes) {
+        response = co_await handle_message(ex, message);
+      } else if (const json id = id_of(message); !id.is_null()) {
+        response = Response{jsonrpc_error(id, kInvalidRequest,
+                                          "Not run: the batch's answer already holds " + std::to_string(answer.size()) +
+                                              " bytes (at most " + std::to_string(limits.answer_bytes) +
+                                              "); send this request again on its own"),
+                            {}};
+      }
+      if (!response) continue;
+      if (answered++ > 0) answer += ',';
+      answer += std::move(*response).to_text();
+    }
+    if (answered == 0) co_return HttpReply{202, {}, {}, {}};
+    answer += ']';
+    co_return rpc_text_reply(200, std::move(answer), accept);
   }
 
   std::optional<Response> response = co_await handle_message(ex, body);

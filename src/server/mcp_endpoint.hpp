@@ -24,6 +24,13 @@ inline constexpr std::string_view kMcpRevisions[] = {"2025-11-25", "2025-06-18",
 
 bool is_supported_mcp_revision(std::string_view revision);
 
+// Bounds of a batch (2025-03-26): the messages it may hold, and the size its answer may
+// reach before the requests after that point are refused instead of run.
+struct McpBatchLimits {
+  std::size_t messages = 64;
+  std::size_t answer_bytes = 16u << 20;
+};
+
 // JSON-RPC error codes.
 inline constexpr int kParseError = -32700;
 inline constexpr int kInvalidRequest = -32600;
@@ -73,7 +80,7 @@ struct McpRequest {
 
 // Serves one HTTP request to "/mcp" whose body has been read.
 boost::asio::awaitable<HttpReply> handle_mcp(StatePtr state, McpSessions& sessions,
-                                             McpRequest request);
+                                             McpRequest request, McpBatchLimits limits = {});
 
 // The sessions of this process's "/mcp".
 McpSessions& mcp_sessions();

@@ -104,7 +104,7 @@ class McpEndpoint : public ::testing::Test {
     if (protocol) request.protocol_version = *protocol;
     request.body = body;
     boost::asio::io_context ioc;
-    auto future = boost::asio::co_spawn(ioc, handle_mcp(state_, sessions_, std::move(request)),
+    auto future = boost::asio::co_spawn(ioc, handle_mcp(state_, sessions_, std::move(request), limits_),
                                         boost::asio::use_future);
     ioc.run();
     return future.get();
@@ -127,6 +127,7 @@ class McpEndpoint : public ::testing::Test {
   ScratchDir dir_;
   StatePtr state_;
   McpSessions sessions_;
+  McpBatchLimits limits_;
   std::string content_type_ = "application/json";
 };
 
@@ -300,6 +301,45 @@ TEST_F(McpEndpoint, BatchesOnlyOnTheRevisionThatHasThem) {
   EXPECT_EQ(post("[]", session).status, 400u);
   const json with_init = body_of(post(R"([{"jsonrpc":"2.0","id":1,"method":"initialize","params":{"protocolVersion":"2025-03-26"}}])", session));
   EXPECT_EQ(with_init[0].at("error").at("code"), kInvalidRequest);
+}
+
+TEST_F(McpEndpoint, ABatchIsBoundedInLengthAndInTheSizeOfItsAnswer) {
+  const std::string session = open_session("2025-03-26");
+  // 65 messages: refused whole, nothing runs.
+  std::string many = "[";
+  for (int i = 0; i < 65; ++i) many += std::string(i ? "," : "") + R"({"jsonrpc":"2.0","id":)" + std::to_string(i) + R"(,"method":"tools/list"})";
+  many += "]";
+  const HttpReply refused = post(many, session);
+  EXPECT_EQ(refused.status, 400u);
+  EXPECT_EQ(code_of(refused), kInvalidRequest);
+  EXPECT_NE(body_of(refused).at("error").at("message").get<std::string>().find("at most 64 messages"), std::string::npos);
+  // The answer: a request that makes it pass the bound still gets its answer; the ones
+  // after it are not run. (The catalog's answer alone is some 70 KB.)
+  limits_.answer_bytes = 50'000;
+  const std::string describe = R"({"jsonrpc":"2.0","id":1,"method":"tools/call","params":{"name":"premiere_describe"}})";
+  const HttpReply reply = post("[" + describe + R"(,{"jsonrpc":"2.0","id":2,"method":"tools/call","params":{"name":"premiere_describe"}},{"jsonrpc":"2.0","method":"notifications/x"}])", session);
+  ASSERT_EQ(reply.status, 200u);
+  const json answers = body_of(reply);
+  ASSERT_EQ(answers.size(), 2u);
+  EXPECT_EQ(answers[0].at("result").at("isError"), false);
+  EXPECT_EQ(answers[1].at("id"), 2);
+  EXPECT_EQ(answers[1].at("error").at("code"), kInvalidRequest);
+  EXPECT_TRUE(answers[1].at("error").at("message").get<std::string>().starts_with("Not run: the batch's answer already holds"));
+}
+
+TEST_F(McpEndpoint, IdsComeBackExactlyOrAreRefused) {
+  const std::string session = open_session("2025-11-25");
+  for (const char* id : {"18446744073709551615", "-9223372036854775808", "0", "\"123456789012345678901234567890\""}) {
+    const HttpReply reply = post(std::string(R"({"jsonrpc":"2.0","method":"ping","id":)") + id + "}", session);
+    EXPECT_EQ(reply.status, 200u) << id;
+    EXPECT_TRUE(reply.body.starts_with(std::string(R"({"id":)") + id + ",")) << reply.body;
+  }
+  for (const char* id : {"123456789012345678901234567890", "1.5", "1e3", "true", "{}"}) {
+    const HttpReply reply = post(std::string(R"({"jsonrpc":"2.0","method":"ping","id":)") + id + "}", session);
+    EXPECT_EQ(reply.status, 400u) << id;
+    EXPECT_EQ(code_of(reply), kInvalidRequest) << id;
+    EXPECT_TRUE(body_of(reply).at("id").is_null()) << id;
+  }
 }
 
 }  // namespace
