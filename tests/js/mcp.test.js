@@ -71,6 +71,26 @@ async function pluginReady(client) {
   }, 15000);
 }
 
+/** An export through `client` with a progress callback: what it saw, and the result. */
+async function exportWithProgress(client, work, name) {
+  const preset = path.join(work, 'Match Source.epr');
+  fs.writeFileSync(preset, '<PremiereData/>');
+  const output = path.join(work, `${name}.mp4`);
+  const seen = [];
+  const result = await client.callTool({ name: 'premiere_export_sequence', arguments: { output, preset } }, undefined,
+    { onprogress: (p) => seen.push(p) });
+  return { seen, result, output };
+}
+
+/** Checks what an SDK client saw of an export's progress. */
+function checkExportProgress({ seen, result, output }) {
+  assert.equal(result.isError, false, JSON.stringify(result.structuredContent));
+  assert.ok(fs.existsSync(output));
+  assert.match(seen[0].message, /^Asking Premiere to export/, JSON.stringify(seen));
+  assert.ok(seen.some((p) => p.progress === 100 && p.total === 100 && /^Rendering/.test(p.message)), JSON.stringify(seen));
+  for (let i = 1; i < seen.length; i++) assert.ok(seen[i].progress > seen[i - 1].progress, JSON.stringify(seen));
+}
+
 /** Lists, describes, checks readiness and edits through one connected client. */
 async function exerciseTools(t, client, work) {
   await t.test('lists every verb as a tool, in catalog order', async () => {
@@ -161,6 +181,10 @@ test('MCP over Streamable HTTP at /mcp', { skip: SKIP, timeout: 90000 }, async (
   });
 
   await exerciseTools(t, client, work);
+
+  await t.test('an export streams its progress, then its result', async () => {
+    checkExportProgress(await exportWithProgress(client, work, 'over-http'));
+  });
 
   await t.test('HTTP refusals a client can meet', async () => {
     const raw = (method, headers, body) => new Promise((resolve, reject) => {

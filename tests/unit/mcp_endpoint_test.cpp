@@ -103,6 +103,7 @@ class McpEndpoint : public ::testing::Test {
     if (session) request.session_id = *session;
     if (protocol) request.protocol_version = *protocol;
     request.body = body;
+    request.events = events_;
     boost::asio::io_context ioc;
     auto future = boost::asio::co_spawn(ioc, handle_mcp(state_, sessions_, std::move(request), limits_),
                                         boost::asio::use_future);
@@ -128,6 +129,7 @@ class McpEndpoint : public ::testing::Test {
   StatePtr state_;
   McpSessions sessions_;
   McpBatchLimits limits_;
+  McpEventStream* events_ = nullptr;
   std::string content_type_ = "application/json";
 };
 
@@ -325,6 +327,91 @@ TEST_F(McpEndpoint, ABatchIsBoundedInLengthAndInTheSizeOfItsAnswer) {
   EXPECT_EQ(answers[1].at("id"), 2);
   EXPECT_EQ(answers[1].at("error").at("code"), kInvalidRequest);
   EXPECT_TRUE(answers[1].at("error").at("message").get<std::string>().starts_with("Not run: the batch's answer already holds"));
+}
+
+// An event stream that keeps what is sent, and can stop taking it, as a client that leaves.
+struct RecordedStream : McpEventStream {
+  boost::asio::awaitable<bool> open() override {
+    opened = true;
+    co_return true;
+  }
+  boost::asio::awaitable<bool> send(std::string message) override {
+    if (messages.size() >= take) co_return false;
+    messages.push_back(json::parse(message));
+    co_return true;
+  }
+  boost::asio::awaitable<bool> close() override {
+    closed = true;
+    co_return true;
+  }
+  std::vector<json> messages;
+  std::size_t take = 1000;
+  bool opened = false;
+  bool closed = false;
+};
+
+TEST_F(McpEndpoint, ProgressIsStreamedBeforeTheResultWhenAskedFor) {
+  const std::string session = open_session("2025-11-25");
+  RecordedStream stream;
+  events_ = &stream;
+  // No plug-in connects: wait_for_plugin waits its one second, reporting as it goes.
+  const std::string call = R"({"jsonrpc":"2.0","id":5,"method":"tools/call","params":{"name":"premiere_wait_for_plugin","arguments":{"timeoutSec":1},"_meta":{"progressToken":"w1"}}})";
+  const HttpReply reply = post(call, session);
+  EXPECT_TRUE(reply.streamed);
+  ASSERT_TRUE(stream.opened && stream.closed);
+  ASSERT_GE(stream.messages.size(), 2u);
+  const json& first = stream.messages.front();
+  EXPECT_EQ(first.at("method"), "notifications/progress");
+  EXPECT_EQ(first.at("params").at("progressToken"), "w1");
+  EXPECT_EQ(first.at("params").at("progress"), 0);
+  EXPECT_EQ(first.at("params").at("total"), 1);
+  EXPECT_EQ(first.at("params").at("message"), "Waiting up to 1s for the UXP plug-in to connect");
+  double last = -1;
+  for (std::size_t i = 0; i + 1 < stream.messages.size(); ++i) {
+    const double progress = stream.messages[i].at("params").at("progress").get<double>();
+    EXPECT_GT(progress, last);  // grows with every notification
+    last = progress;
+  }
+  const json& result = stream.messages.back();
+  EXPECT_EQ(result.at("id"), 5);
+  EXPECT_EQ(result.at("result").at("structuredContent").at("errorCode"), "plugin_not_connected");
+}
+
+TEST_F(McpEndpoint, WithoutATokenOrAStreamOrProgressNothingIsStreamed) {
+  const std::string session = open_session("2025-11-25");
+  RecordedStream stream;
+  events_ = &stream;
+  const auto call = [&](const std::string& name, const std::string& meta) {
+    return post(R"({"jsonrpc":"2.0","id":6,"method":"tools/call","params":{"name":")" + name +
+                    R"(","arguments":{"timeoutSec":1})" + meta + "}}",
+                session);
+  };
+  // A token of the wrong type is ignored; a verb that reports nothing answers plainly.
+  for (const HttpReply& reply : {call("premiere_wait_for_plugin", ""),
+                                 call("premiere_wait_for_plugin", R"(,"_meta":{"progressToken":true})"),
+                                 call("premiere_ping", R"(,"_meta":{"progressToken":7})")}) {
+    EXPECT_FALSE(reply.streamed);
+    EXPECT_EQ(body_of(reply).at("id"), 6);
+  }
+  // A client that takes JSON only gets JSON.
+  const HttpReply json_only = post(R"({"jsonrpc":"2.0","id":7,"method":"tools/call","params":{"name":"premiere_wait_for_plugin","arguments":{"timeoutSec":1},"_meta":{"progressToken":1}}})",
+                                   session, "application/json");
+  EXPECT_FALSE(json_only.streamed);
+  EXPECT_FALSE(stream.opened);
+}
+
+TEST_F(McpEndpoint, AClientThatLeavesMidStreamHarmsNothing) {
+  const std::string session = open_session("2025-11-25");
+  RecordedStream stream;
+  stream.take = 1;  // the client reads the first notification, then is gone
+  events_ = &stream;
+  const HttpReply reply = post(R"({"jsonrpc":"2.0","id":8,"method":"tools/call","params":{"name":"premiere_wait_for_plugin","arguments":{"timeoutSec":1},"_meta":{"progressToken":"x"}}})", session);
+  EXPECT_TRUE(reply.streamed);
+  EXPECT_EQ(stream.messages.size(), 1u);
+  EXPECT_FALSE(stream.closed);
+  // The session still serves.
+  events_ = nullptr;
+  EXPECT_EQ(body_of(post(R"({"jsonrpc":"2.0","id":9,"method":"ping"})", session)).at("result"), json::object());
 }
 
 TEST_F(McpEndpoint, IdsComeBackExactlyOrAreRefused) {
