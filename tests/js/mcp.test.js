@@ -139,6 +139,10 @@ async function exerciseTools(t, client, work) {
     assert.deepEqual(many.map((r) => r.structuredContent.name), ['Mcp cut', 'Mcp cut', 'Mcp cut', 'Mcp cut']);
   });
 
+  await t.test('an export reports its progress while it runs, then answers', async () => {
+    checkExportProgress(await exportWithProgress(client, work, 'with-progress'));
+  });
+
   await t.test('premiere_preview_frame comes back as an image block', async (st) => {
     const r = await client.callTool({ name: 'premiere_preview_frame', arguments: { time: 1 } });
     if (r.structuredContent && r.structuredContent.errorCode === 'unknown_verb') {
@@ -181,10 +185,6 @@ test('MCP over Streamable HTTP at /mcp', { skip: SKIP, timeout: 90000 }, async (
   });
 
   await exerciseTools(t, client, work);
-
-  await t.test('an export streams its progress, then its result', async () => {
-    checkExportProgress(await exportWithProgress(client, work, 'over-http'));
-  });
 
   await t.test('HTTP refusals a client can meet', async () => {
     const raw = (method, headers, body) => new Promise((resolve, reject) => {
@@ -244,9 +244,15 @@ test('MCP over Streamable HTTP at /mcp', { skip: SKIP, timeout: 90000 }, async (
   });
 });
 
+/** The pid the relay's log gives for what it started ("started … (pid N)"), or null. */
+function startedPid(log, what) {
+  const m = new RegExp(`started ${what}.*\\(pid (\\d+)\\)`).exec(log);
+  return m ? Number(m[1]) : null;
+}
+
 test('MCP over stdio through cutrelay-mcp', { skip: SKIP, timeout: 90000 }, async (t) => {
   const { home, work } = homeAndWork(t, 'mcp-stdio');
-  const transport = new StdioClientTransport({ command: RELAY, args: [], env: { HOME: home, PATH: process.env.PATH }, stderr: 'pipe' });
+  const transport = new StdioClientTransport({ command: RELAY, args: [], env: { HOME: home, PATH: process.env.PATH, CUTRELAY_SIMULATOR: '1' }, stderr: 'pipe' });
   let relayLog = '';
   transport.stderr.on('data', (d) => { relayLog += d; });
   const client = new Client({ name: 'cutrelay-test', version: '1.0.0' });
@@ -254,11 +260,13 @@ test('MCP over stdio through cutrelay-mcp', { skip: SKIP, timeout: 90000 }, asyn
   let closed = false;
   t.after(async () => { if (!closed) await client.close(); });
 
-  // No bridge ran: the relay started its own, which wrote the connection file.
+  // No bridge ran: the relay started its own, which wrote the connection file, and the
+  // simulator beside it, as make run does.
   const first = readConnection(home);
   assert.ok(alive(first.pid));
-  assert.match(relayLog, /started .*cutrelay/);
-  startSim(t, home);
+  assert.equal(startedPid(relayLog, '.*/cutrelay '), first.pid);
+  const simulator = startedPid(relayLog, 'the Premiere simulator');
+  assert.ok(simulator && alive(simulator), relayLog);
 
   await exerciseTools(t, client, work);
 
@@ -276,12 +284,28 @@ test('MCP over stdio through cutrelay-mcp', { skip: SKIP, timeout: 90000 }, asyn
     assert.equal((await client.listTools()).tools.length, 91);
   });
 
-  await t.test('closing standard input stops the bridge the relay started', async () => {
+  await t.test('closing standard input stops the bridge and the simulator the relay started', async () => {
     const { pid } = readConnection(home);
+    assert.ok(alive(simulator));  // the simulator outlived the first bridge
     await client.close();
     closed = true;
     await until('the relay\'s bridge to stop', () => !alive(pid) || null, 10000);
+    await until('the relay\'s simulator to stop', () => !alive(simulator) || null, 10000);
   });
+});
+
+test('a killed cutrelay-mcp takes its bridge and simulator with it', { skip: SKIP, timeout: 60000 }, async (t) => {
+  const home = tempDir('cutrelay-mcp-killed-home-');
+  t.after(() => fs.rmSync(home, { recursive: true, force: true }));
+  const relay = start(t, RELAY, [], { HOME: home, CUTRELAY_SIMULATOR: '1' }, ['pipe', 'pipe', 'pipe']);
+  relay.stdin.write(JSON.stringify({ jsonrpc: '2.0', id: 1, method: 'initialize', params: { protocolVersion: '2025-11-25', capabilities: {}, clientInfo: { name: 'raw', version: '1' } } }) + '\n');
+  await until('the answer', () => relay.out.includes('"id":1') || null, 20000);
+  const bridge = readConnection(home).pid;
+  const simulator = startedPid(relay.err, 'the Premiere simulator');
+  assert.ok(alive(bridge) && simulator && alive(simulator), relay.err);
+  relay.kill('SIGKILL');
+  await until('the bridge to end', () => !alive(bridge) || null, 10000);
+  await until('the simulator to end', () => !alive(simulator) || null, 10000);
 });
 
 test('cutrelay-mcp uses a bridge that already runs, and survives bad input', { skip: SKIP, timeout: 60000 }, async (t) => {
@@ -297,6 +321,7 @@ test('cutrelay-mcp uses a bridge that already runs, and survives bad input', { s
   relay.stdin.write('{"jsonrpc":"2.0","id":"early","method":"tools/list"}\n');
   relay.stdin.write('{"jsonrpc":"2.0","method":"notifications/early"}\n');
   relay.stdin.write('x'.repeat(3 * 1024 * 1024) + '\n');
+  relay.stdin.write('{"jsonrpc":"2.0","id":"big","method":"tools/call","params":{"name":"premiere_eval","arguments":{"code":"' + 'x'.repeat(3 * 1024 * 1024) + '"}}}\n');
   relay.stdin.write(JSON.stringify({ jsonrpc: '2.0', id: 1, method: 'initialize', params: { protocolVersion: '2025-03-26', capabilities: {}, clientInfo: { name: 'raw', version: '1' } } }) + '\n');
   assert.equal((await byId(1)).result.protocolVersion, '2025-03-26');
   relay.stdin.write('{"jsonrpc":"2.0","method":"notifications/initialized"}\n');
@@ -311,9 +336,11 @@ test('cutrelay-mcp uses a bridge that already runs, and survives bad input', { s
 
   const all = lines();
   assert.equal(all.filter((m) => m.error && m.error.code === -32700).length, 1);
-  assert.equal(all.filter((m) => m.error && m.error.code === -32600 && /too large/.test(m.error.message)).length, 1);
+  const tooLarge = all.filter((m) => m.error && m.error.code === -32600 && /too large/.test(m.error.message));
+  assert.deepEqual(tooLarge.map((m) => m.id), [null, 'big']);  // the id, where the line's start shows it
   assert.equal(all.find((m) => m.id === 'early').error.code, -32600);  // before initialize: no session
   assert.equal(all.filter((m) => !Array.isArray(m) && m.id === null).length, 2);  // the notification got nothing
+  assert.equal(all.find((m) => m.id === 'big').error.code, -32600);
   assert.equal(readConnection(home).pid, bridge.pid);  // no second bridge
   assert.doesNotMatch(relay.err, /started/);
 
@@ -332,8 +359,10 @@ test('cutrelay-mcp reports a request lost with its bridge and opens the session 
   const home = tempDir('cutrelay-mcp-lost-home-');
   t.after(() => fs.rmSync(home, { recursive: true, force: true }));
   const seen = [];
+  const auth = new Set();
   const server = http.createServer((req, res) => {
     let body = '';
+    auth.add(req.headers.authorization);
     req.on('data', (d) => { body += d; });
     req.on('end', () => {
       const m = JSON.parse(body);
@@ -352,7 +381,7 @@ test('cutrelay-mcp reports a request lost with its bridge and opens the session 
   await new Promise((r) => server.listen(0, '127.0.0.1', r));
   t.after(() => server.close());
   fs.mkdirSync(path.dirname(connectionFile(home)), { recursive: true });
-  fs.writeFileSync(connectionFile(home), JSON.stringify({ port: server.address().port, pid: process.pid }));
+  fs.writeFileSync(connectionFile(home), JSON.stringify({ port: server.address().port, pid: process.pid, token: 'tok' }));
 
   const relay = start(t, RELAY, [], { HOME: home }, ['pipe', 'pipe', 'pipe']);
   const lines = () => relay.out.split('\n').filter(Boolean).map((l) => JSON.parse(l));
@@ -366,6 +395,47 @@ test('cutrelay-mcp reports a request lost with its bridge and opens the session 
   relay.stdin.write('{"jsonrpc":"2.0","id":3,"method":"ping"}\n');
   assert.deepEqual((await byId(3)).result, {});
   assert.equal(seen.filter((m) => m === 'initialize').length, 2);  // the session opened again
+  assert.deepEqual([...auth], ['Bearer tok']);  // every request carries the bridge's token
+  relay.stdin.end();
+  await until('the relay to exit', () => relay.exitCode !== null || null, 10000);
+});
+
+test('cutrelay-mcp reuses its connections and bounds what it holds, with few descriptors', { skip: SKIP, timeout: 60000 }, async (t) => {
+  // A stand-in bridge that answers every request after a moment, counting connections.
+  const home = tempDir('cutrelay-mcp-many-home-');
+  t.after(() => fs.rmSync(home, { recursive: true, force: true }));
+  let connections = 0;
+  const server = http.createServer((req, res) => {
+    let body = '';
+    req.on('data', (d) => { body += d; });
+    req.on('end', () => setTimeout(() => {
+      const m = JSON.parse(body);
+      const headers = { 'Content-Type': 'application/json' };
+      if (m.method === 'initialize') headers['Mcp-Session-Id'] = 's1';
+      if (m.id === undefined) { res.writeHead(202); res.end(); return; }
+      res.writeHead(m.method === 'initialize' || req.headers['mcp-session-id'] ? 200 : 400, headers);
+      res.end(JSON.stringify({ jsonrpc: '2.0', id: m.id, result: m.method === 'initialize' ? { protocolVersion: '2025-11-25', capabilities: {}, serverInfo: { name: 's', version: '0' } } : {} }));
+    }, 5));
+  });
+  server.on('connection', () => { connections++; });
+  await new Promise((r) => server.listen(0, '127.0.0.1', r));
+  t.after(() => server.close());
+  fs.mkdirSync(path.dirname(connectionFile(home)), { recursive: true });
+  fs.writeFileSync(connectionFile(home), JSON.stringify({ port: server.address().port, pid: process.pid, token: 't' }));
+
+  // 64 descriptors: a connection per message would run out after some fifty.
+  const relay = start(t, 'sh', ['-c', 'ulimit -n 64 && exec "$0"', RELAY], { HOME: home }, ['pipe', 'pipe', 'pipe']);
+  const count = 400;
+  let text = JSON.stringify({ jsonrpc: '2.0', id: 0, method: 'initialize', params: { protocolVersion: '2025-11-25', capabilities: {}, clientInfo: { name: 'raw', version: '1' } } }) + '\n';
+  for (let i = 1; i <= count; i++) text += JSON.stringify({ jsonrpc: '2.0', id: i, method: 'ping' }) + '\n';
+  relay.stdin.write(text);
+  const answers = await until('every answer', () => {
+    const lines = relay.out.split('\n').filter(Boolean).map((l) => JSON.parse(l));
+    return lines.length >= count + 1 ? lines : null;
+  }, 30000);
+  assert.deepEqual(answers.filter((m) => m.error), [], relay.err);
+  assert.ok(connections <= 16, `${connections} connections for ${count + 1} messages`);
+  assert.doesNotMatch(relay.err, /started|Too many open files/);
   relay.stdin.end();
   await until('the relay to exit', () => relay.exitCode !== null || null, 10000);
 });
