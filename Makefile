@@ -1,5 +1,5 @@
 # Thin wrappers over scripts/ (what the README and CI call).
-.PHONY: run test build bench clean
+.PHONY: run test build bench conformance clean
 
 run:
 	@scripts/run $(ARGS)
@@ -9,6 +9,9 @@ test:
 
 build:
 	@scripts/build
+
+conformance:
+	@scripts/install-deps && scripts/build --target cutrelay && scripts/conformance
 
 bench:
 	@scripts/build && build/bench_ping_roundtrip 5000 && build/bench_load 3
