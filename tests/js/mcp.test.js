@@ -229,6 +229,16 @@ test('MCP over Streamable HTTP at /mcp', { skip: SKIP, timeout: 90000 }, async (
     req.on('error', () => {});
     await new Promise((resolve) => req.end(body, resolve));
     req.destroy();
+    // The same while its progress streams: the client reads the first event and leaves.
+    const streamed = JSON.stringify({ jsonrpc: '2.0', id: 10, method: 'tools/call', params: { name: 'premiere_wait_for_plugin', arguments: { timeoutSec: 30 }, _meta: { progressToken: 'p' } } });
+    await new Promise((resolve) => {
+      const sse = http.request({ host: '127.0.0.1', port: other.port, path: '/mcp', method: 'POST', headers: { 'Content-Type': 'application/json', Accept: 'text/event-stream', 'Mcp-Session-Id': loneTransport.sessionId } }, (res) => {
+        assert.equal(res.headers['content-type'], 'text/event-stream');
+        res.once('data', (d) => { assert.match(String(d), /notifications\/progress/); sse.destroy(); resolve(); });
+      });
+      sse.on('error', () => {});
+      sse.end(streamed);
+    });
     const r = await loneClient.callTool({ name: 'premiere_describe', arguments: {} });
     assert.equal(r.isError, false);
     assert.equal(other.bridge.exitCode, null);
