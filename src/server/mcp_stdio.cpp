@@ -249,7 +249,7 @@ class Relay {
     if (bridge_pid_ > 0) end_child(bridge_pid_, kChildGrace);
     if (simulator_pid_ > 0) end_child(simulator_pid_, kChildGrace);
     bridge_pid_ = simulator_pid_ = -1;
-    idle_.clear();
+    drop_idle();
     ioc_.stop();
   }
 
@@ -409,7 +409,7 @@ class Relay {
     wake_.expires_at(asio::steady_timer::time_point::max());
     // Connections to the bridge as it was are not used again.
     ++generation_;
-    idle_.clear();
+    drop_idle();
     std::string why = co_await connect_bridge(with_session);
     ready_ = why.empty();
     connecting_ = false;
@@ -582,6 +582,12 @@ class Relay {
       auto [ec] = co_await slot_free_.async_wait(nothrow);
       (void)ec;
     }
+  }
+
+  void drop_idle() {
+    open_ -= idle_.size();
+    idle_.clear();
+    slot_free_.cancel();
   }
 
   void give_back(std::unique_ptr<Connection> connection, bool reusable) {
