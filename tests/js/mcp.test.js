@@ -143,6 +143,15 @@ async function exerciseTools(t, client, work) {
     checkExportProgress(await exportWithProgress(client, work, 'with-progress'));
   });
 
+  await t.test('a contact sheet reports each frame it reads', async () => {
+    const seen = [];
+    const r = await client.callTool({ name: 'premiere_contact_sheet', arguments: { count: 2, width: 64 } }, undefined,
+      { onprogress: (p) => seen.push(p) });
+    assert.equal(r.isError, false, JSON.stringify(r.structuredContent));
+    assert.deepEqual(seen.map((p) => [p.progress, p.total, p.message]),
+      [[0, undefined, 'Exporting the frames in Premiere'], [1, 2, 'Read frame 1 of 2'], [2, 2, 'Read frame 2 of 2']]);
+  });
+
   await t.test('premiere_preview_frame comes back as an image block', async (st) => {
     const r = await client.callTool({ name: 'premiere_preview_frame', arguments: { time: 1 } });
     if (r.structuredContent && r.structuredContent.errorCode === 'unknown_verb') {
