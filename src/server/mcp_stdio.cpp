@@ -246,6 +246,8 @@ class Relay {
 
   // Ends what the relay started, then the relay.
   void stop() {
+    // Closing the pipe tells both children at once; SIGTERM follows for each in turn.
+    if (watch_write_ >= 0) ::close(std::exchange(watch_write_, -1));
     if (bridge_pid_ > 0) end_child(bridge_pid_, kChildGrace);
     if (simulator_pid_ > 0) end_child(simulator_pid_, kChildGrace);
     bridge_pid_ = simulator_pid_ = -1;
