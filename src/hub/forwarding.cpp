@@ -187,11 +187,6 @@ fs::path previews_dir(const BridgeState& state) {
   return dir;
 }
 
-bool has_default_paths(std::string_view verb) {
-  const VerbRecord* record = find_verb(verb);
-  return record != nullptr && record->default_path != DefaultPath::None;
-}
-
 namespace {
 
 // The milliseconds of a `time` given in seconds, cut toward zero and saturating at the

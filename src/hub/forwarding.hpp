@@ -73,9 +73,6 @@ json timed_out_answer(std::uint64_t seconds);
 // else the verb's default, kept within 1..3600.
 std::uint64_t forward_timeout(const json& args, std::uint64_t default_seconds);
 
-// Whether the catalog gives `verb` a default output location (the frame-export verbs).
-bool has_default_paths(std::string_view verb);
-
 // Fills in the output location the catalog names for `verb` when the caller gave none.
 void add_default_paths(std::string_view verb, json& args, const std::filesystem::path& previews);
 
