@@ -1,5 +1,5 @@
 # Thin wrappers over scripts/ (what the README and CI call).
-.PHONY: run test build bench clean selftest
+.PHONY: run test build bench conformance clean selftest
 
 run:
 	@scripts/run $(ARGS)
@@ -14,6 +14,9 @@ selftest:
 
 build:
 	@scripts/build
+
+conformance:
+	@scripts/install-deps && scripts/build --target cutrelay && scripts/conformance
 
 bench:
 	@scripts/build && build/bench_ping_roundtrip 5000 && build/bench_load 3

@@ -20,6 +20,8 @@
 // the transaction as a stale action would (premierepro/faults.js).
 // --direct-api also serves a stand-in for the companion application's direct API (window
 // list and capture, sim/direct-api.js) and leaves its port in ~/.quor/direct-api-port.
+// With CUTRELAY_EXIT_WITH_STDIN=1 in its environment it ends when its standard input does
+// (cutrelay-mcp starts it so, to take it along when the relay goes).
 
 const { createSim } = require('./index');
 const { DirectApiStandIn } = require('./direct-api');
@@ -94,6 +96,13 @@ function main(argv) {
   };
   process.on('SIGINT', stop);
   process.on('SIGTERM', stop);
+  // Started by cutrelay-mcp, whose pipe is our standard input: end when the relay does,
+  // however it ends (the pipe closes even when the relay is killed).
+  if (process.env.CUTRELAY_EXIT_WITH_STDIN === '1') {
+    process.stdin.on('end', stop);
+    process.stdin.on('error', stop);
+    process.stdin.resume();
+  }
 }
 
 main(process.argv.slice(2));

@@ -1,7 +1,7 @@
 #pragma once
 // The verb catalog seen as Model Context Protocol tools: one tool per verb, named
-// "premiere_<verb>", its input schema read from the row's argument summary. Nothing here is
-// written twice: every text comes from the verb table.
+// "premiere_<verb>", built from the verb's record (texts, declared input schema, effect).
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -9,24 +9,16 @@
 
 namespace cutrelay {
 
-// An object schema for an argument summary such as
-// `{item, time?(default playhead), track?|videoTrack?:"V1", limitShift?}`:
-//  - each comma-separated member becomes a property; one without "?" and without
-//    alternatives ("a|b", "a&b") is required;
-//  - a type is given only where the example says it plainly: a quoted text, a number, a
-//    list, an object, bool/true/false, "n" (a count), a "0-15" range, a path or code body;
-//    anything else (times, item references, "index|name") stays unconstrained;
-//  - the example, default or note is kept as the property's description;
-//  - a ";" at the top level ends the list (what follows is prose).
-// `additionalProperties` is true: the summaries are informal and verbs accept more.
-json input_schema_from_summary(std::string_view summary);
-
-// The tool for one verb: name, title, description (summary, argument shape, pitfalls),
-// inputSchema (with `timeoutSec` for forwarded verbs) and annotations.
+// The tool for one verb: name, description (summary and pitfalls), inputSchema and
+// annotations (readOnlyHint or destructiveHint).
 json mcp_tool(const VerbRecord& verb);
 
 // Every verb as a tool, in catalog order; built once.
 const json& mcp_tools();
+
+// Why `args` (an object, its aliases already renamed) do not fit the verb's input schema,
+// as a sentence for the client, or nothing when they fit.
+std::optional<std::string> tool_argument_problem(const VerbRecord& verb, const json& args);
 
 // The server's `instructions`: the catalog's conventions and where to start.
 const std::string& mcp_instructions();

@@ -41,9 +41,9 @@ constexpr std::size_t kMaxCapture = 16u << 20;
 
 std::string errno_text(int code) { return std::strerror(code); }
 
-// A pipe whose two ends are closed on exec, so that no other child started meanwhile on
-// another thread inherits them (only the dup2 in the file actions hands one end on).
-bool make_pipe(int fds[2]) {
+}  // namespace
+
+bool make_private_pipe(int fds[2]) {
 #if defined(__linux__)
   return ::pipe2(fds, O_CLOEXEC) == 0;
 #else
@@ -56,6 +56,8 @@ bool make_pipe(int fds[2]) {
 #endif
 }
 
+namespace {
+
 struct Spawned {
   pid_t pid = -1;
   int out = -1;  // read ends of the child's stdout and stderr, when captured
@@ -63,33 +65,65 @@ struct Spawned {
   std::string error;
 };
 
-// Starts `exe` with `args`. With `capture` its stdout and stderr are pipes whose read ends
-// are returned; without, both go to /dev/null.
+// What a child's descriptor 0, 1 or 2 is.
+struct StdioPlan {
+  enum Kind { Null, Pipe, Given } kind = Null;
+  int fd = -1;  // for Given
+};
+
+// Starts `exe` with `args`. Each of the child's standard descriptors is /dev/null, a new
+// pipe (for 1 and 2: their read ends are returned) or a descriptor of ours. `environment`
+// entries (NAME=value) are added to ours.
 Spawned spawn_child(const std::string& exe, const std::string& program,
-                    const std::vector<std::string>& args, bool capture) {
+                    const std::vector<std::string>& args, const StdioPlan (&plan)[3],
+                    const std::vector<std::string>& environment = {}) {
   Spawned s;
-  int out[2] = {-1, -1};
-  int err[2] = {-1, -1};
+  int pipes[3][2] = {{-1, -1}, {-1, -1}, {-1, -1}};
+  // A descriptor handed on as itself (the relay's stderr as the child's stderr) is handed
+  // on through a copy: a dup2 onto itself would leave its close-on-exec flag as it was.
+  int copies[3] = {-1, -1, -1};
   auto close_all = [&] {
-    for (int fd : {out[0], out[1], err[0], err[1]}) {
+    for (auto& pipe : pipes) {
+      for (int fd : pipe) {
+        if (fd >= 0) ::close(fd);
+      }
+    }
+    for (int fd : copies) {
       if (fd >= 0) ::close(fd);
     }
   };
-  if (capture && (!make_pipe(out) || !make_pipe(err))) {
-    s.error = program + ": " + errno_text(errno);
-    close_all();
-    return s;
+  for (int i = 1; i < 3; ++i) {
+    if (plan[i].kind == StdioPlan::Pipe && !make_private_pipe(pipes[i])) {
+      s.error = program + ": " + errno_text(errno);
+      close_all();
+      return s;
+    }
+  }
+  for (int i = 0; i < 3; ++i) {
+    if (plan[i].kind == StdioPlan::Given && plan[i].fd < 3) {
+      copies[i] = ::fcntl(plan[i].fd, F_DUPFD_CLOEXEC, 3);
+      if (copies[i] < 0) {
+        s.error = program + ": " + errno_text(errno);
+        close_all();
+        return s;
+      }
+    }
   }
 
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  if (capture) {
-    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-    posix_spawn_file_actions_adddup2(&actions, err[1], 2);
-  } else {
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+  for (int i = 0; i < 3; ++i) {
+    switch (plan[i].kind) {
+      case StdioPlan::Null:
+        posix_spawn_file_actions_addopen(&actions, i, "/dev/null", i == 0 ? O_RDONLY : O_WRONLY, 0);
+        break;
+      case StdioPlan::Pipe:
+        posix_spawn_file_actions_adddup2(&actions, pipes[i][1], i);
+        break;
+      case StdioPlan::Given:
+        posix_spawn_file_actions_adddup2(&actions, copies[i] >= 0 ? copies[i] : plan[i].fd, i);
+        break;
+    }
   }
 #if defined(__GLIBC__) && (__GLIBC__ > 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ >= 34))
   // Sockets and files that some library opened without close-on-exec stay in the bridge.
@@ -121,23 +155,31 @@ Spawned spawn_child(const std::string& exe, const std::string& program,
   std::vector<char*> argv;
   for (auto& a : argv_text) argv.push_back(a.data());
   argv.push_back(nullptr);
+  std::vector<std::string> env_text;
+  for (char** entry = environ; *entry != nullptr; ++entry) env_text.emplace_back(*entry);
+  env_text.insert(env_text.end(), environment.begin(), environment.end());
+  std::vector<char*> envp;
+  for (auto& e : env_text) envp.push_back(e.data());
+  envp.push_back(nullptr);
 
-  const int rc = ::posix_spawn(&s.pid, exe.c_str(), &actions, &attr, argv.data(), environ);
+  const int rc = ::posix_spawn(&s.pid, exe.c_str(), &actions, &attr, argv.data(), envp.data());
   posix_spawn_file_actions_destroy(&actions);
   posix_spawnattr_destroy(&attr);
-  if (capture) {
-    ::close(out[1]);
-    ::close(err[1]);
-    out[1] = err[1] = -1;
-  }
+  // The child has its ends; ours are the read ends of its output pipes.
+  const int out_read = pipes[1][0];
+  const int err_read = pipes[2][0];
+  pipes[1][0] = pipes[2][0] = -1;
+  close_all();
   if (rc != 0) {
     s.pid = -1;
     s.error = program + ": " + errno_text(rc);
-    close_all();
+    for (int fd : {out_read, err_read}) {
+      if (fd >= 0) ::close(fd);
+    }
     return s;
   }
-  s.out = out[0];
-  s.err = err[0];
+  s.out = out_read;
+  s.err = err_read;
   return s;
 }
 
@@ -297,7 +339,8 @@ asio::awaitable<ToolResult> run_tool(std::string program, std::vector<std::strin
     result.start_error = program + ": not found";
     co_return result;
   }
-  Spawned child = spawn_child(exe, program, args, true);
+  const StdioPlan captured[3] = {{}, {StdioPlan::Pipe}, {StdioPlan::Pipe}};
+  Spawned child = spawn_child(exe, program, args, captured);
   if (child.pid < 0) {
     result.start_error = std::move(child.error);
     co_return result;
@@ -334,10 +377,46 @@ asio::awaitable<std::optional<std::string>> start_detached(std::string program,
   auto ex = co_await asio::this_coro::executor;
   const std::string exe = find_program(program);
   if (exe.empty()) co_return program + ": not found";
-  Spawned child = spawn_child(exe, program, args, false);
+  const StdioPlan silent[3] = {};
+  Spawned child = spawn_child(exe, program, args, silent);
   if (child.pid < 0) co_return std::move(child.error);
   spawn_logged(ex, ExitWatch::reap(ex, child.pid));
   co_return std::nullopt;
+}
+
+StartedChild start_child(const std::string& program, const std::vector<std::string>& args,
+                         const ChildStdio& stdio) {
+  const std::string exe = find_program(program);
+  if (exe.empty()) return {-1, program + ": not found"};
+  const auto given = [](int fd) { return fd < 0 ? StdioPlan{} : StdioPlan{StdioPlan::Given, fd}; };
+  const StdioPlan plan[3] = {given(stdio.in), given(stdio.out), given(stdio.err)};
+  Spawned child = spawn_child(exe, program, args, plan, stdio.environment);
+  return {child.pid, std::move(child.error)};
+}
+
+bool child_running(pid_t pid) {
+  if (pid <= 0) return false;
+  int status = 0;
+  pid_t r;
+  while ((r = ::waitpid(pid, &status, WNOHANG)) < 0 && errno == EINTR) {
+  }
+  return r == 0;  // not exited yet; an exit is reaped here, and a stranger is not ours
+}
+
+void end_child(pid_t pid, std::chrono::milliseconds grace) {
+  if (!child_running(pid)) return;
+  ::kill(-pid, SIGTERM);
+  ::kill(pid, SIGTERM);
+  const auto deadline = std::chrono::steady_clock::now() + grace;
+  while (std::chrono::steady_clock::now() < deadline) {
+    if (!child_running(pid)) return;
+    ::usleep(10'000);
+  }
+  ::kill(-pid, SIGKILL);
+  ::kill(pid, SIGKILL);
+  int status = 0;
+  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
 }
 
 }  // namespace cutrelay

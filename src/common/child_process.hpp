@@ -1,13 +1,19 @@
 #pragma once
-// Running an external program (ps, open, osascript, defaults, Adobe's installer agent)
-// without blocking a worker thread: the caller's task suspends until the child exits.
+// Starting external programs: the bridge's tools (ps, open, osascript, defaults, Adobe's
+// installer agent), run without blocking a worker thread while the caller's task suspends
+// until the child exits; and the programs cutrelay-mcp keeps running beside itself (the
+// bridge and the simulator), which it ends when it goes.
 //
-// Children are started with posix_spawn, never with fork: the bridge runs one io_context on
-// several threads, and a forked copy of it could deadlock on a mutex another thread held or
-// run bridge code before its exec. A spawned child either becomes the program or exits with
-// status 127; it never returns into the bridge. It inherits standard input from /dev/null,
-// two pipes for its output and no other descriptor of the bridge (so a program left running
-// can never keep the listening socket), and runs in a process group of its own.
+// This is the project's one launcher. Children are started with posix_spawn, never with
+// fork: the bridge runs io_contexts on several threads, and a forked copy of it could
+// deadlock on a mutex another thread held or run bridge code before its exec. A spawned
+// child either becomes the program or exits with status 127; it never returns into its
+// parent. It gets standard input from /dev/null (or a descriptor the caller names), its
+// output on pipes, /dev/null or a descriptor the caller names, no other descriptor of the
+// parent (so a program left running can never keep the listening socket), and a process
+// group of its own.
+#include <sys/types.h>
+
 #include <chrono>
 #include <optional>
 #include <string>
@@ -51,5 +57,34 @@ boost::asio::awaitable<std::optional<std::string>> start_detached(std::string pr
 // The executable `program` names: itself when it contains a '/', else the first regular,
 // executable file of that name in the folders of PATH. Empty when there is none.
 std::string find_program(const std::string& program);
+
+// A pipe whose two ends are closed on exec, so that no child started meanwhile on another
+// thread inherits them; only ChildStdio (or a capture) hands an end to a child.
+bool make_private_pipe(int fds[2]);
+
+// A program that runs beside its caller until the caller ends it.
+struct ChildStdio {
+  int in = -1;   // the child's standard input: this descriptor of ours, or /dev/null
+  int out = -1;  // its standard output: this descriptor of ours, or /dev/null
+  int err = -1;  // its standard error: this descriptor of ours, or /dev/null
+  std::vector<std::string> environment;  // NAME=value entries added to ours
+};
+
+struct StartedChild {
+  pid_t pid = -1;     // -1 when it could not be started
+  std::string error;  // why not
+};
+
+// Starts `program` (looked up as run_tool does) and returns at once. The caller reaps it,
+// with child_running or end_child.
+StartedChild start_child(const std::string& program, const std::vector<std::string>& args,
+                         const ChildStdio& stdio);
+
+// Whether the child still runs; one that has exited is reaped.
+bool child_running(pid_t pid);
+
+// Asks the child and its process group to end (SIGTERM), waits up to `grace` for it, then
+// kills them; the child is reaped. Blocks the calling thread for at most `grace`.
+void end_child(pid_t pid, std::chrono::milliseconds grace);
 
 }  // namespace cutrelay

@@ -193,20 +193,27 @@ asio::awaitable<json> contact_sheet(VerbContext ctx, json args) {
   json request = with_defaults(std::move(args), "prefix",
                                "sheet_" + std::to_string(since_epoch<std::chrono::seconds>()), 480);
   std::string verb = "export_frames";
+  report(ctx.progress, 0, std::nullopt, "Exporting the frames in Premiere");
   json answer = co_await ctx.dispatch(std::move(verb), std::move(request));
   if (!succeeded(answer) || !want_inline) co_return answer;
   const auto frames = answer.find("frames");
   if (frames == answer.end() || !frames->is_array()) co_return answer;
 
   // One frame after the other: the plug-in may still be writing the later ones.
+  const std::size_t count = frames->size();
+  std::size_t done = 0;
   for (json& frame : *frames) {
     const std::string path = path_member(frame);
     co_await wait_for_stable_file(path, preview_file_wait());
-    if (path.empty()) continue;
-    const FileRead file = co_await read_off_thread(path, kMaxReadBytes);
-    if (!file.error && !file.too_large() && frame.is_object()) {
-      frame["image"] = inline_image(file.bytes);
+    if (!path.empty()) {
+      const FileRead file = co_await read_off_thread(path, kMaxReadBytes);
+      if (!file.error && !file.too_large() && frame.is_object()) {
+        frame["image"] = inline_image(file.bytes);
+      }
     }
+    ++done;
+    report(ctx.progress, static_cast<double>(done), static_cast<double>(count),
+           "Read frame " + std::to_string(done) + " of " + std::to_string(count));
   }
   co_return answer;
 }

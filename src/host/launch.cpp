@@ -103,6 +103,7 @@ boost::asio::awaitable<json> launch(VerbContext context, json args) {
   }
 
   const bool foreground = arg_not_off(args, "foreground");
+  report(context.progress, 0, std::nullopt, "Starting " + chosen->app);
   if (auto error = co_await start_detached("open", open_arguments(chosen->app, project, foreground))) {
     co_return failure("launch_failed", std::move(*error));
   }
@@ -115,7 +116,16 @@ boost::asio::awaitable<json> launch(VerbContext context, json args) {
 
   json wait_args = json::object();
   wait_args["timeoutSec"] = arg_uint(args, "timeoutSec").value_or(kDefaultLaunchWait);
-  json waited = co_await wait_for_plugin(context.state, wait_args, not_connected_answer);
+  // The wait's reports follow the start's.
+  Progress waiting;
+  if (context.progress) {
+    waiting = [outer = context.progress](ProgressReport step) {
+      step.progress += 1;
+      if (step.total) *step.total += 1;
+      outer(std::move(step));
+    };
+  }
+  json waited = co_await wait_for_plugin(context.state, wait_args, not_connected_answer, waiting);
   // A wait that ran out answers with the not-connected answer, which has no `connected`:
   // that means the plug-in did not connect, so it is reported as false, not null.
   const auto connected = waited.find("connected");

@@ -12,6 +12,7 @@
 
 #include "catalog/catalog.hpp"
 #include "common/args.hpp"
+#include "hub/event_feed.hpp"
 #include "hub/plugin_hub.hpp"
 
 namespace cutrelay {
@@ -186,42 +187,137 @@ fs::path previews_dir(const BridgeState& state) {
   return dir;
 }
 
-bool has_default_paths(std::string_view verb) {
-  return verb == "export_frames" || verb == "export_frame" || verb == "export_frame_qe";
+namespace {
+
+// The milliseconds of a `time` given in seconds, cut toward zero and saturating at the
+// limits of a signed 64-bit integer, as a float-to-integer cast is expected to behave; 0
+// for anything but a number.
+std::int64_t whole_milliseconds(const json& args) {
+  const auto time = args.find("time");
+  const double seconds = time != args.end() && time->is_number() ? time->get<double>() : 0;
+  const double ms = std::trunc(seconds * 1000.0);
+  if (std::isnan(ms)) return 0;
+  if (ms >= 9223372036854775807.0) return std::numeric_limits<std::int64_t>::max();
+  if (ms <= -9223372036854775808.0) return std::numeric_limits<std::int64_t>::min();
+  return static_cast<std::int64_t>(ms);
 }
 
+}  // namespace
+
 void add_default_paths(std::string_view verb, json& args, const fs::path& previews) {
-  if (!args.is_object()) return;
-  if ((verb == "export_frames" || verb == "export_frame") && !args.contains("dir")) {
-    args["dir"] = previews.string();
-  } else if (verb == "export_frame_qe" && !args.contains("path")) {
-    const auto time = args.find("time");
-    double seconds = 0;
-    if (time != args.end() && time->is_number()) seconds = time->get<double>();
-    // Saturating conversion toward zero, as a float-to-integer cast is expected to behave.
-    const double ms = std::trunc(seconds * 1000.0);
-    std::int64_t whole = 0;
-    if (std::isnan(ms)) {
-      whole = 0;
-    } else if (ms >= 9223372036854775807.0) {
-      whole = std::numeric_limits<std::int64_t>::max();
-    } else if (ms <= -9223372036854775808.0) {
-      whole = std::numeric_limits<std::int64_t>::min();
-    } else {
-      whole = static_cast<std::int64_t>(ms);
-    }
-    args["path"] = (previews / ("qe_" + std::to_string(whole) + "ms.png")).string();
+  const VerbRecord* record = find_verb(verb);
+  if (record == nullptr || !args.is_object()) return;
+  switch (record->default_path) {
+    case DefaultPath::None:
+      return;
+    case DefaultPath::PreviewsDir:
+      if (!args.contains("dir")) args["dir"] = previews.string();
+      return;
+    case DefaultPath::QeFramePath:
+      if (!args.contains("path")) {
+        args["path"] = (previews / ("qe_" + std::to_string(whole_milliseconds(args)) + "ms.png")).string();
+      }
+      return;
   }
 }
 
+namespace {
+
+std::string text_of(const json& object, const char* key) {
+  if (!object.is_object()) return {};
+  const auto it = object.find(key);
+  return it != object.end() && it->is_string() ? it->get<std::string>() : std::string();
+}
+
+// Whether an export event concerns `output`: it names that file (as outputFile or among
+// outputFiles), or names no file at all.
+bool concerns(const json& data, const std::string& output) {
+  if (output.empty() || !data.is_object()) return true;
+  bool named = false;
+  const auto same = [&](const json& file) {
+    if (!file.is_string()) return false;
+    named = true;
+    return file == output;
+  };
+  if (const auto it = data.find("outputFile"); it != data.end() && same(*it)) return true;
+  if (const auto it = data.find("outputFiles"); it != data.end() && it->is_array()) {
+    for (const json& file : *it) {
+      if (same(file)) return true;
+    }
+  }
+  return !named;
+}
+
+// Reports the export events logged after `since` and moves `since` past them.
+void report_export_events(BridgeState& state, std::uint64_t& since, const std::string& output,
+                          const Progress& progress, double& percent) {
+  json logged = events_answer(state, json{{"sinceSeq", since}});
+  for (const json& event : logged["events"]) {
+    if (!concerns(event.contains("data") ? event["data"] : json(), output)) continue;
+    if (auto step = export_progress_report(event, percent)) progress(std::move(*step));
+  }
+  since = logged["lastSeq"].get<std::uint64_t>();
+}
+
+// Watches the event log while an export call runs; ends when cancelled.
+asio::awaitable<void> watch_export_events(StatePtr state, std::uint64_t& since, std::string output,
+                                          Progress progress, double& percent) {
+  asio::steady_timer pause(co_await asio::this_coro::executor);
+  for (;;) {
+    report_export_events(*state, since, output, progress, percent);
+    pause.expires_after(std::chrono::milliseconds(250));
+    auto [ec] = co_await pause.async_wait(nothrow);
+    if (ec) co_return;
+  }
+}
+
+asio::awaitable<void> call_into(CallOutcome& outcome, StatePtr state, PluginRuntime target,
+                                std::string verb, json args, std::chrono::seconds timeout) {
+  outcome = co_await call_plugin(std::move(state), target, verb, std::move(args), timeout);
+}
+
+}  // namespace
+
+std::optional<ProgressReport> export_progress_report(const json& event, double& percent) {
+  const std::string kind = text_of(event, "kind");
+  const json data = event.is_object() && event.contains("data") ? event["data"] : json();
+  const std::string file = text_of(data, "outputFile");
+  const std::string named = file.empty() ? std::string() : " " + file;
+  if (kind == "export_progress") {
+    // Premiere gives a fraction; a value above 1 can only be a percentage.
+    std::optional<double> amount;
+    for (const char* key : {"progressAmount", "progress"}) {
+      if (!amount && data.is_object() && data.contains(key) && data[key].is_number()) amount = data[key].get<double>();
+    }
+    if (!amount) return std::nullopt;
+    const double share = *amount > 1 ? *amount : *amount * 100;
+    percent = std::max(percent, std::clamp(share, 0.0, 100.0));
+    return ProgressReport{percent, 100, "Rendering" + named + ": " + std::to_string(static_cast<int>(percent)) + "%"};
+  }
+  if (kind == "export_queued") return ProgressReport{percent, 100, "Queued" + named + " for rendering"};
+  if (kind == "export_complete") {
+    percent = 100;
+    return ProgressReport{percent, 100, "Export complete:" + named};
+  }
+  if (kind == "export_error") {
+    const std::string why = text_of(data, "error");
+    return ProgressReport{percent, 100, "Export failed" + (why.empty() ? std::string() : ": " + why)};
+  }
+  if (kind == "export_cancel") return ProgressReport{percent, 100, "Export cancelled"};
+  return std::nullopt;
+}
+
 asio::awaitable<json> forward_verb(StatePtr state, std::string verb, json args,
-                                   NotConnectedAnswer not_connected) {
+                                   NotConnectedAnswer not_connected, Progress progress) {
   const VerbRecord* record = find_verb(verb);
   if (record == nullptr || record->kind == Runtime::Bridge) co_return unknown_verb_answer(verb);
 
   const std::uint64_t seconds = forward_timeout(args, record->timeout);
+  apply_aliases(*record, args);
   // The previews folder is made only when a verb may write into it.
-  if (has_default_paths(verb) && args.is_object()) add_default_paths(verb, args, previews_dir(*state));
+  if (record->default_path != DefaultPath::None && args.is_object()) {
+    add_default_paths(verb, args, previews_dir(*state));
+  }
 
   PluginRuntime target = PluginRuntime::Uxp;
   if (record->kind == Runtime::CepHelper) {
@@ -232,8 +328,20 @@ asio::awaitable<json> forward_verb(StatePtr state, std::string verb, json args,
 
   // Kept for a second try: the CEP helper may go between choosing it and filing the call.
   json retry_args = record->kind == Runtime::CepOrUxp && target == PluginRuntime::Cep ? args : json();
-  CallOutcome outcome =
-      co_await call_plugin(state, target, verb, std::move(args), std::chrono::seconds(seconds));
+  CallOutcome outcome;
+  if (progress && record->reports_progress) {
+    // The plug-in pushes export events while it works; they are reported as they come.
+    const std::string output = text_of(args, "output");
+    report(progress, 0, 100, "Asking Premiere to export" + (output.empty() ? "" : " " + output));
+    std::uint64_t since = state->event_seq.load();
+    double percent = 0;
+    co_await (call_into(outcome, state, target, verb, std::move(args), std::chrono::seconds(seconds)) ||
+              watch_export_events(state, since, output, progress, percent));
+    // Events sent just before the result are in the log by now.
+    report_export_events(*state, since, output, progress, percent);
+  } else {
+    outcome = co_await call_plugin(state, target, verb, std::move(args), std::chrono::seconds(seconds));
+  }
   if (record->kind == Runtime::CepOrUxp && target == PluginRuntime::Cep) {
     const auto* error = std::get_if<CallError>(&outcome);
     if (error != nullptr && error->kind == CallError::NotConnected) {
@@ -260,12 +368,22 @@ asio::awaitable<json> forward_verb(StatePtr state, std::string verb, json args,
 }
 
 asio::awaitable<json> wait_for_plugin(StatePtr state, json args,
-                                      NotConnectedAnswer not_connected) {
+                                      NotConnectedAnswer not_connected, Progress progress) {
   const std::uint64_t seconds = std::clamp<std::uint64_t>(
       arg_uint(args, "timeoutSec").value_or(kDefaultWaitForPlugin), 1, kMaxWaitForPlugin);
-  const auto deadline = Clock::now() + std::chrono::seconds(seconds);
+  const auto start = Clock::now();
+  const auto deadline = start + std::chrono::seconds(seconds);
+  const double total = static_cast<double>(seconds);
   asio::steady_timer pause(co_await asio::this_coro::executor);
+  std::int64_t reported = 0;  // whole seconds waited, as last reported
+  report(progress, 0, total, "Waiting up to " + std::to_string(seconds) + "s for the UXP plug-in to connect");
   for (;;) {
+    const auto waited = std::chrono::duration_cast<std::chrono::seconds>(Clock::now() - start).count();
+    if (waited > reported) {
+      reported = waited;
+      report(progress, static_cast<double>(waited), total,
+             "Still waiting for the UXP plug-in: " + std::to_string(waited) + "s of " + std::to_string(seconds) + "s");
+    }
     if (auto record = plugin_record(*state, PluginRuntime::Uxp)) {
       co_return json{{"success", true}, {"connected", true}, {"plugin", std::move(record->first)}};
     }

@@ -9,6 +9,7 @@
 #include <boost/asio/awaitable.hpp>
 
 #include "hub/bridge_state.hpp"
+#include "hub/verb_context.hpp"
 
 namespace cutrelay {
 
@@ -43,13 +44,22 @@ std::string call_text(std::uint64_t id, std::string_view verb, const json& args)
 // the hub, so the caller hands it in.
 using NotConnectedAnswer = boost::asio::awaitable<json> (*)(StatePtr);
 
-// Runs a catalogued plug-in verb (name without the prefix) and builds its answer.
+// Runs a catalogued plug-in verb (name without the prefix) and builds its answer. A verb
+// the catalog marks as reporting progress (export_sequence) reports the plug-in's
+// export events that arrive while it runs.
 boost::asio::awaitable<json> forward_verb(StatePtr state, std::string verb, json args,
-                                          NotConnectedAnswer not_connected);
+                                          NotConnectedAnswer not_connected,
+                                          Progress progress = {});
 
-// Waits until the UXP plug-in is connected, polling every 500 ms.
+// Waits until the UXP plug-in is connected, polling every 500 ms and reporting how long it
+// has waited about once a second.
 boost::asio::awaitable<json> wait_for_plugin(StatePtr state, json args,
-                                             NotConnectedAnswer not_connected);
+                                             NotConnectedAnswer not_connected,
+                                             Progress progress = {});
+
+// The progress report an export event of the plug-in ({kind, data}) stands for, or
+// nothing for other events. `percent` is what was reported so far; it is kept.
+std::optional<ProgressReport> export_progress_report(const json& event, double& percent);
 
 // The answer for a plug-in's result message.
 json answer_from_result(json message);
@@ -63,10 +73,7 @@ json timed_out_answer(std::uint64_t seconds);
 // else the verb's default, kept within 1..3600.
 std::uint64_t forward_timeout(const json& args, std::uint64_t default_seconds);
 
-// Whether `verb` writes frames and so gets a default output location.
-bool has_default_paths(std::string_view verb);
-
-// Fills in the output location of the frame-export verbs when the caller gave none.
+// Fills in the output location the catalog names for `verb` when the caller gave none.
 void add_default_paths(std::string_view verb, json& args, const std::filesystem::path& previews);
 
 // <state dir>/previews, created when missing (failures are ignored).

@@ -22,6 +22,7 @@ struct HttpReply {
   std::string body;
   std::string allow;  // the Allow header, when set
   std::vector<std::pair<std::string, std::string>> headers;  // any further headers
+  bool streamed = false;  // written already, while it was made (an event stream): nothing to send
 };
 
 HttpReply text_reply(unsigned status, std::string text);

@@ -15,10 +15,12 @@ namespace cutrelay {
 std::string_view strip_prefix(std::string_view command);
 
 // Runs a command exactly as the command endpoint does and returns the decorated answer.
-boost::asio::awaitable<json> dispatch(StatePtr state, std::string command, json args);
+// Verbs that report progress (the catalog marks them) send it to `progress`, if given.
+boost::asio::awaitable<json> dispatch(StatePtr state, std::string command, json args,
+                                      Progress progress = {});
 
 // The context handed to bridge-local verbs that run an inner verb through dispatch.
-VerbContext verb_context(StatePtr state);
+VerbContext verb_context(StatePtr state, Progress progress = {});
 
 // The same, serialised; the fixed `describe` answer is served from its one serialisation.
 boost::asio::awaitable<std::string> dispatch_text(StatePtr state, std::string command, json args);

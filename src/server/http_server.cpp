@@ -358,11 +358,17 @@ asio::awaitable<void> serve_connection(StatePtr state, beast::tcp_stream stream,
       stream.expires_never();
       std::optional<HttpReply> reply;
       if (mcp_route) {
+        // A tool call that reports progress is answered as an event stream, written as it runs.
+        HttpEventStream events(stream, version, keep_alive);
         McpRequest mcp{method, content_type, header_value(message, http::field::accept),
                        header_value(message, "Mcp-Session-Id"),
-                       header_value(message, "MCP-Protocol-Version"), std::move(message.body())};
+                       header_value(message, "MCP-Protocol-Version"), std::move(message.body()), &events};
         reply = co_await run_while_client_waits(
             stream, buffer, handle_mcp(state, mcp_sessions(), std::move(mcp)));
+        if (reply && reply->streamed) {
+          if (!events.reusable()) break;
+          continue;
+        }
       } else {
         reply = co_await run_while_client_waits(
             stream, buffer,

@@ -1,11 +1,24 @@
 #include "server/mcp_endpoint.hpp"
 
 #include <algorithm>
+#include <cmath>
+#include <deque>
+#include <memory>
 
+#include <boost/asio/dispatch.hpp>
+#include <boost/asio/experimental/awaitable_operators.hpp>
+#include <boost/asio/steady_timer.hpp>
+#include <boost/asio/this_coro.hpp>
+#include <boost/asio/write.hpp>
 #include <boost/beast/core/string.hpp>
+#include <boost/beast/http/chunk_encode.hpp>
+#include <boost/beast/http/empty_body.hpp>
+#include <boost/beast/http/serializer.hpp>
+#include <boost/beast/http/write.hpp>
 
 #include "catalog/catalog.hpp"
 #include "catalog/mcp_tools.hpp"
+#include "common/async.hpp"
 #include "common/text.hpp"
 #include "server/dispatch.hpp"
 #include "server/startup.hpp"
@@ -14,6 +27,55 @@ namespace cutrelay {
 
 namespace asio = boost::asio;
 namespace http = boost::beast::http;
+using namespace asio::experimental::awaitable_operators;
+
+namespace {
+
+// How long one event may take to reach the client before the stream counts as broken.
+constexpr std::chrono::seconds kEventWriteTimeout{60};
+
+}  // namespace
+
+asio::awaitable<bool> HttpEventStream::write(std::string bytes, bool last) {
+  if (!healthy_) co_return false;
+  stream_.expires_after(kEventWriteTimeout);
+  boost::system::error_code ec;
+  if (version_ < 11) {
+    std::tie(ec, std::ignore) = co_await asio::async_write(stream_, asio::buffer(bytes), nothrow);
+  } else if (last) {
+    std::tie(ec, std::ignore) = co_await asio::async_write(stream_, http::make_chunk_last(), nothrow);
+  } else {
+    std::tie(ec, std::ignore) = co_await asio::async_write(stream_, http::make_chunk(asio::buffer(bytes)), nothrow);
+  }
+  // Between events the call may run for minutes; nothing is expected of the client.
+  stream_.expires_never();
+  healthy_ = !ec;
+  co_return healthy_;
+}
+
+asio::awaitable<bool> HttpEventStream::open() {
+  http::response<http::empty_body> head{http::status::ok, version_};
+  head.set(http::field::content_type, "text/event-stream");
+  head.set(http::field::cache_control, "no-cache");
+  head.keep_alive(keep_alive_);
+  if (version_ >= 11) head.chunked(true);
+  http::response_serializer<http::empty_body> serializer(head);
+  stream_.expires_after(kEventWriteTimeout);
+  auto [ec, n] = co_await http::async_write_header(stream_, serializer, nothrow);
+  stream_.expires_never();
+  healthy_ = !ec;
+  co_return healthy_;
+}
+
+asio::awaitable<bool> HttpEventStream::send(std::string message) {
+  co_return co_await write("event: message\ndata: " + message + "\n\n", false);
+}
+
+asio::awaitable<bool> HttpEventStream::close() {
+  const bool done = version_ < 11 || co_await write({}, true);
+  closed_ = done;
+  co_return done;
+}
 
 bool is_supported_mcp_revision(std::string_view revision) {
   return std::find(std::begin(kMcpRevisions), std::end(kMcpRevisions), revision) !=
@@ -110,38 +172,32 @@ json tool_call_result(json answer, bool structured) {
 
 namespace {
 
-// The tool list as a revision knows it: `title` came with 2025-06-18, `annotations` with
-// 2025-03-26.
+// The tool list as a revision knows it: `annotations` came with 2025-03-26.
 const json& tools_for(std::string_view revision) {
   static const json current = {{"tools", mcp_tools()}};
-  static const json without_titles = [] {
-    json result = current;
-    for (json& tool : result["tools"]) tool.erase("title");
-    return result;
-  }();
   static const json plain = [] {
-    json result = without_titles;
+    json result = current;
     for (json& tool : result["tools"]) tool.erase("annotations");
     return result;
   }();
-  if (revision >= "2025-06-18") return current;
-  if (revision >= "2025-03-26") return without_titles;
+  if (revision >= "2025-03-26") return current;
   return plain;
 }
 
 // The tools/list result of a revision, serialised once: the list never changes.
 const std::string& tools_text_for(std::string_view revision) {
   static const std::string current = dump_compact(tools_for("2025-11-25"));
-  static const std::string without_titles = dump_compact(tools_for("2025-03-26"));
   static const std::string plain = dump_compact(tools_for("2024-11-05"));
-  if (revision >= "2025-06-18") return current;
-  if (revision >= "2025-03-26") return without_titles;
+  if (revision >= "2025-03-26") return current;
   return plain;
 }
 
 bool has_structured_content(std::string_view revision) { return revision >= "2025-06-18"; }
 
-bool valid_id(const json& id) { return id.is_string() || id.is_number(); }
+// An id is echoed exactly as it came, so only ids that survive the round trip are taken:
+// a text, or a whole number of at most 64 bits. 1.5, 1e3 or a 30-digit number would come
+// back changed (as 1.2345678901234568e+29, say), and a client could not match its answer.
+bool valid_id(const json& id) { return id.is_string() || id.is_number_integer(); }
 
 json id_of(const json& message) {
   if (message.is_object()) {
@@ -155,11 +211,13 @@ json result_message(const json& id, json result) {
   return {{"jsonrpc", "2.0"}, {"id", id}, {"result", std::move(result)}};
 }
 
-// A response to send: a message, or (for the fixed tool list) its text, written once.
+// A response to send: a message, or (for the fixed tool list) its text, written once; or
+// nothing left to send, when it went out as an event stream.
 struct Response {
   json message;
   std::string text;
-  json to_json() && { return text.empty() ? std::move(message) : json::parse(text); }
+  bool streamed = false;
+  std::string to_text() && { return text.empty() ? dump_compact(message) : std::move(text); }
 };
 
 struct Exchange {
@@ -167,6 +225,7 @@ struct Exchange {
   std::string revision;      // the session's, or the one agreed by initialize
   bool may_initialize = false;
   bool initialized = false;  // set when initialize succeeded
+  McpEventStream* events = nullptr;  // set when the answer may be an event stream
 };
 
 json initialize(Exchange& ex, const json& id, const json& params) {
@@ -181,19 +240,130 @@ json initialize(Exchange& ex, const json& id, const json& params) {
            {"instructions", mcp_instructions()}});
 }
 
-asio::awaitable<json> call_tool(Exchange& ex, const json& id, const json& params) {
+// The progress token a request carries in params._meta (a text or a whole number); one of
+// another type is ignored, as if none had been sent.
+std::optional<json> progress_token(const json& params) {
+  const auto meta = params.find("_meta");
+  if (meta == params.end() || !meta->is_object()) return std::nullopt;
+  const auto token = meta->find("progressToken");
+  if (token == meta->end() || !(token->is_string() || token->is_number_integer())) return std::nullopt;
+  return *token;
+}
+
+json number_value(double value) {
+  if (std::isfinite(value) && value == std::floor(value) && std::fabs(value) < 9e15) {
+    return static_cast<std::int64_t>(value);
+  }
+  return value;
+}
+
+// Progress notifications waiting to be written, in order, for one streamed call.
+struct ProgressOutbox {
+  explicit ProgressOutbox(asio::any_io_executor ex) : wake(std::move(ex)) {}
+  std::deque<std::string> messages;
+  asio::steady_timer wake;  // the writer sleeps on it; cancelled when there is work
+  double last = -1;         // the progress last queued: each notification must exceed it
+  bool finished = false;    // the call has answered: no more notifications
+
+  void push(std::string message) {
+    messages.push_back(std::move(message));
+    wake.cancel();
+  }
+  void finish() {
+    finished = true;
+    wake.cancel();
+  }
+};
+
+// The reports of a verb as notifications/progress for `token`. Progress must grow with each
+// notification: a report that does not (a message at the same point) is moved just past the
+// last one, or dropped when that would pass its total.
+Progress progress_sink(std::shared_ptr<ProgressOutbox> out, json token, bool with_message,
+                       asio::any_io_executor ex) {
+  return [out, token, with_message, ex](ProgressReport step) {
+    asio::dispatch(ex, [out, token, with_message, step = std::move(step)] {
+      if (out->finished) return;
+      double progress = step.progress;
+      if (progress <= out->last) {
+        progress = out->last + 0.001;
+        if (step.total && progress > *step.total) return;
+      }
+      out->last = progress;
+      json params = {{"progressToken", token}, {"progress", number_value(progress)}};
+      if (step.total) params["total"] = number_value(*step.total);
+      // `message` came with 2025-03-26.
+      if (with_message && !step.message.empty()) params["message"] = step.message;
+      out->push(dump_compact(
+          {{"jsonrpc", "2.0"}, {"method", "notifications/progress"}, {"params", std::move(params)}}));
+    });
+  };
+}
+
+// Writes the outbox's notifications as they come until the call has answered. After the
+// client is gone, what comes is dropped: the call runs to its end all the same.
+asio::awaitable<void> write_progress(McpEventStream& events, std::shared_ptr<ProgressOutbox> out, bool& alive) {
+  for (;;) {
+    while (!out->messages.empty()) {
+      std::string message = std::move(out->messages.front());
+      out->messages.pop_front();
+      if (alive) alive = co_await events.send(std::move(message));
+    }
+    if (out->finished) co_return;
+    out->wake.expires_at(asio::steady_timer::time_point::max());
+    co_await out->wake.async_wait(nothrow);
+  }
+}
+
+asio::awaitable<void> run_reporting(StatePtr state, std::string name, json args, Progress progress,
+                                    std::shared_ptr<ProgressOutbox> out, json& answer) {
+  answer = co_await dispatch(std::move(state), std::move(name), std::move(args), std::move(progress));
+  out->finish();
+}
+
+// A tools/call answered as an event stream: progress notifications while the verb runs,
+// then the result. A client that leaves mid-call harms nothing: the call completes and its
+// answer is dropped.
+asio::awaitable<Response> call_tool_streaming(Exchange& ex, const json& id, std::string name, json args,
+                                              json token) {
+  McpEventStream& events = *ex.events;
+  Response done{nullptr, {}, true};
+  if (!co_await events.open()) co_return done;  // gone before anything ran
+  auto executor = co_await asio::this_coro::executor;
+  auto out = std::make_shared<ProgressOutbox>(executor);
+  Progress sink = progress_sink(out, std::move(token), ex.revision >= "2025-03-26", executor);
+  json answer;
+  bool alive = true;
+  co_await (run_reporting(ex.state, std::move(name), std::move(args), std::move(sink), out, answer) &&
+            write_progress(events, out, alive));
+  if (alive) {
+    json result = result_message(id, tool_call_result(std::move(answer), has_structured_content(ex.revision)));
+    if (co_await events.send(dump_compact(result))) co_await events.close();
+  }
+  co_return done;
+}
+
+asio::awaitable<Response> call_tool(Exchange& ex, const json& id, const json& params) {
   const std::string* name = string_member(params, "name");
   if (!name) co_return jsonrpc_error(id, kInvalidParams, "tools/call needs params.name (a string)");
   std::string_view verb(*name);
-  if (!verb.starts_with(kVerbPrefix) || !find_verb(verb.substr(kVerbPrefix.size()))) {
-    co_return jsonrpc_error(id, kInvalidParams, "Unknown tool: " + *name);
-  }
+  const VerbRecord* record =
+      verb.starts_with(kVerbPrefix) ? find_verb(verb.substr(kVerbPrefix.size())) : nullptr;
+  if (record == nullptr) co_return jsonrpc_error(id, kInvalidParams, "Unknown tool: " + *name);
   json args = json::object();
   if (auto it = params.find("arguments"); it != params.end() && !it->is_null()) {
     if (!it->is_object()) {
       co_return jsonrpc_error(id, kInvalidParams, "tools/call params.arguments must be an object");
     }
     args = *it;
+  }
+  // Unlike the command endpoint, MCP holds a call to its tool's schema: a misspelt or
+  // mistyped argument is refused before anything runs, so the model can correct it.
+  apply_aliases(*record, args);
+  if (auto problem = tool_argument_problem(*record, args)) {
+    co_return jsonrpc_error(id, kInvalidParams, std::move(*problem));
+  }
+  if (auto token = progress_token(params); token && record->reports_progress && ex.events) {
+    co_return co_await call_tool_streaming(ex, id, *name, std::move(args), std::move(*token));
   }
   json answer = co_await dispatch(ex.state, *name, std::move(args));
   co_return result_message(id, tool_call_result(std::move(answer), has_structured_content(ex.revision)));
@@ -226,7 +396,8 @@ asio::awaitable<std::optional<Response>> handle_message(Exchange& ex, const json
   }
   if (!has_id) co_return std::nullopt;  // notifications need no answer
   if (!valid_id(message["id"])) {
-    co_return jsonrpc_error(nullptr, kInvalidRequest, "id must be a string or a number");
+    co_return jsonrpc_error(nullptr, kInvalidRequest,
+                            "id must be a string or a whole number of at most 64 bits, which come back exactly");
   }
   const std::string& method = method_it->get_ref<const std::string&>();
   static const json empty = json::object();
@@ -314,7 +485,8 @@ std::string supported_list() {
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wmismatched-new-delete"
 #endif
-asio::awaitable<HttpReply> handle_mcp(StatePtr state, McpSessions& sessions, McpRequest request) {
+asio::awaitable<HttpReply> handle_mcp(StatePtr state, McpSessions& sessions, McpRequest request,
+                                      McpBatchLimits limits) {
   const Acceptance any{true, true};
   if (request.method == http::verb::delete_) {
     if (!request.session_id) {
@@ -390,18 +562,45 @@ asio::awaitable<HttpReply> handle_mcp(StatePtr state, McpSessions& sessions, Mcp
     if (body.empty()) {
       co_return rpc_reply(400, jsonrpc_error(nullptr, kInvalidRequest, "An empty batch"), accept);
     }
-    json responses = json::array();
-    for (const json& message : body) {
-      if (auto response = co_await handle_message(ex, message)) {
-        responses.push_back(std::move(*response).to_json());
-      }
+    if (body.size() > limits.messages) {
+      co_return rpc_reply(400, jsonrpc_error(nullptr, kInvalidRequest,
+                                             "A batch may hold at most " + std::to_string(limits.messages) +
+                                                 " messages; this one holds " + std::to_string(body.size())),
+                          accept);
     }
-    if (responses.empty()) co_return HttpReply{202, {}, {}, {}};
-    co_return rpc_reply(200, responses, accept);
+    // The answer is bounded too: once it holds limits.answer_bytes, the requests after that
+    // are not run but answered with an error (nothing that ran loses its answer).
+    std::string answer = "[";
+    std::size_t answered = 0;
+    for (const json& message : body) {
+      std::optional<Response> response;
+      if (answer.size() < limits.answer_bytes) {
+        response = co_await handle_message(ex, message);
+      } else if (const json id = id_of(message); !id.is_null()) {
+        response = Response{jsonrpc_error(id, kInvalidRequest,
+                                          "Not run: the batch's answer already holds " + std::to_string(answer.size()) +
+                                              " bytes (at most " + std::to_string(limits.answer_bytes) +
+                                              "); send this request again on its own"),
+                            {}};
+      }
+      if (!response) continue;
+      if (answered++ > 0) answer += ',';
+      answer += std::move(*response).to_text();
+    }
+    if (answered == 0) co_return HttpReply{202, {}, {}, {}};
+    answer += ']';
+    co_return rpc_text_reply(200, std::move(answer), accept);
   }
 
+  // Only a lone request can be answered as a stream, and only to a client that takes one.
+  if (accept.event_stream) ex.events = request.events;
   std::optional<Response> response = co_await handle_message(ex, body);
   if (!response) co_return HttpReply{202, {}, {}, {}};
+  if (response->streamed) {
+    HttpReply sent;
+    sent.streamed = true;
+    co_return sent;
+  }
   HttpReply reply;
   if (!response->text.empty()) {
     reply = rpc_text_reply(200, std::move(response->text), accept);

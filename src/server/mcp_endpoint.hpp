@@ -10,6 +10,7 @@
 #include <unordered_map>
 
 #include <boost/asio/awaitable.hpp>
+#include <boost/beast/core/tcp_stream.hpp>
 #include <boost/beast/http/verb.hpp>
 
 #include "hub/bridge_state.hpp"
@@ -23,6 +24,13 @@ inline constexpr std::string_view kMcpRevisions[] = {"2025-11-25", "2025-06-18",
                                                      "2024-11-05"};
 
 bool is_supported_mcp_revision(std::string_view revision);
+
+// Bounds of a batch (2025-03-26): the messages it may hold, and the size its answer may
+// reach before the requests after that point are refused instead of run.
+struct McpBatchLimits {
+  std::size_t messages = 64;
+  std::size_t answer_bytes = 16u << 20;
+};
 
 // JSON-RPC error codes.
 inline constexpr int kParseError = -32700;
@@ -62,6 +70,40 @@ class McpSessions {
 // revisions before 2025-06-18 lack.
 json tool_call_result(json answer, bool structured);
 
+// A response written as server-sent events while its request runs: how a tools/call that
+// carries a progress token gets its progress notifications, then its result.
+class McpEventStream {
+ public:
+  virtual ~McpEventStream() = default;
+  // Sends the head of a 200 text/event-stream response; false when the client is gone.
+  virtual boost::asio::awaitable<bool> open() = 0;
+  // Sends one event holding one JSON-RPC message; false when the client is gone.
+  virtual boost::asio::awaitable<bool> send(std::string message) = 0;
+  // Ends the response.
+  virtual boost::asio::awaitable<bool> close() = 0;
+};
+
+// The event stream of an HTTP response on `stream`: chunked on HTTP/1.1; on HTTP/1.0 the
+// connection ends with the response.
+class HttpEventStream final : public McpEventStream {
+ public:
+  HttpEventStream(boost::beast::tcp_stream& stream, unsigned version, bool keep_alive)
+      : stream_(stream), version_(version), keep_alive_(keep_alive && version >= 11) {}
+  boost::asio::awaitable<bool> open() override;
+  boost::asio::awaitable<bool> send(std::string message) override;
+  boost::asio::awaitable<bool> close() override;
+  // Whether the connection may carry another request after this response.
+  bool reusable() const { return keep_alive_ && healthy_ && closed_; }
+
+ private:
+  boost::asio::awaitable<bool> write(std::string bytes, bool last);
+  boost::beast::tcp_stream& stream_;
+  unsigned version_;
+  bool keep_alive_;
+  bool healthy_ = true;
+  bool closed_ = false;
+};
+
 struct McpRequest {
   boost::beast::http::verb method = boost::beast::http::verb::post;
   std::optional<std::string_view> content_type;
@@ -69,11 +111,13 @@ struct McpRequest {
   std::optional<std::string_view> session_id;
   std::optional<std::string_view> protocol_version;
   std::string body;
+  // Where a streamed answer goes; without one every answer is a single JSON body.
+  McpEventStream* events = nullptr;
 };
 
 // Serves one HTTP request to "/mcp" whose body has been read.
 boost::asio::awaitable<HttpReply> handle_mcp(StatePtr state, McpSessions& sessions,
-                                             McpRequest request);
+                                             McpRequest request, McpBatchLimits limits = {});
 
 // The sessions of this process's "/mcp".
 McpSessions& mcp_sessions();

@@ -30,6 +30,7 @@
 #include "hub/bridge_state.hpp"
 #include "server/command_line.hpp"
 #include "server/http_server.hpp"
+#include "server/stdin_watch.hpp"
 
 namespace cutrelay {
 
@@ -235,6 +236,7 @@ int run_bridge(int argc, char** argv) {
   });
 
   start_http_server(state, std::move(*bound.acceptor), pool);
+  if (exit_with_stdin_requested()) exit_when_stdin_ends(ioc);
   // One write: a reader that parses the first line it sees never gets half of it.
   write_line_now("[cutrelay " + std::string(kVersion) + "] listening on " + host + ":" +
                  std::to_string(port) + " data=" + dir.string());

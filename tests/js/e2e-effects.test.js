@@ -73,6 +73,10 @@ test('an agent styles, exports and inspects a cut through the bridge', { skip: S
     assert.deepEqual(events.find((e) => e.kind === 'export_complete').data, { mode: 'immediate', state: 0, output });
     const ame = await send('premiere_export_sequence', { output, preset, mode: 'ame' });
     assert.deepEqual([ame.success, ame.errorCode], [false, 'ame_missing']);
+    // presetPath, the name premiere_list_export_presets' tip uses, is another name for preset.
+    const aliased = await ok('premiere_export_sequence', { output: path.join(work, 'aliased.mp4'), presetPath: preset });
+    assert.equal(aliased.started, true);
+    assert.ok(fs.existsSync(path.join(work, 'aliased.mp4')));
   });
 
   await t.test('eval that never resolves times out alone; the plug-in keeps answering', async () => {

@@ -71,6 +71,26 @@ async function pluginReady(client) {
   }, 15000);
 }
 
+/** An export through `client` with a progress callback: what it saw, and the result. */
+async function exportWithProgress(client, work, name) {
+  const preset = path.join(work, 'Match Source.epr');
+  fs.writeFileSync(preset, '<PremiereData/>');
+  const output = path.join(work, `${name}.mp4`);
+  const seen = [];
+  const result = await client.callTool({ name: 'premiere_export_sequence', arguments: { output, preset } }, undefined,
+    { onprogress: (p) => seen.push(p) });
+  return { seen, result, output };
+}
+
+/** Checks what an SDK client saw of an export's progress. */
+function checkExportProgress({ seen, result, output }) {
+  assert.equal(result.isError, false, JSON.stringify(result.structuredContent));
+  assert.ok(fs.existsSync(output));
+  assert.match(seen[0].message, /^Asking Premiere to export/, JSON.stringify(seen));
+  assert.ok(seen.some((p) => p.progress === 100 && p.total === 100 && /^Rendering/.test(p.message)), JSON.stringify(seen));
+  for (let i = 1; i < seen.length; i++) assert.ok(seen[i].progress > seen[i - 1].progress, JSON.stringify(seen));
+}
+
 /** Lists, describes, checks readiness and edits through one connected client. */
 async function exerciseTools(t, client, work) {
   await t.test('lists every verb as a tool, in catalog order', async () => {
@@ -80,10 +100,11 @@ async function exerciseTools(t, client, work) {
     assert.equal(tools[90].name, 'premiere_export_frame_qe');
     const insert = tools.find((x) => x.name === 'premiere_insert_clip');
     assert.match(insert.description, /^Insert a project item at a time/);
-    assert.match(insert.description, /Arguments: \{item, time\?/);
     assert.deepEqual(insert.inputSchema.required, ['item']);
+    assert.equal(insert.inputSchema.additionalProperties, false);
+    assert.deepEqual(insert.inputSchema.properties.time.oneOf.map((f) => f.type), ['number', 'string', 'object']);
     assert.equal(insert.inputSchema.properties.timeoutSec.type, 'integer');
-    assert.equal(insert.annotations.readOnlyHint, false);
+    assert.equal(insert.annotations.destructiveHint, false);
     assert.equal(tools.find((x) => x.name === 'premiere_get_sequence').annotations.readOnlyHint, true);
   });
 
@@ -118,6 +139,19 @@ async function exerciseTools(t, client, work) {
     assert.deepEqual(many.map((r) => r.structuredContent.name), ['Mcp cut', 'Mcp cut', 'Mcp cut', 'Mcp cut']);
   });
 
+  await t.test('an export reports its progress while it runs, then answers', async () => {
+    checkExportProgress(await exportWithProgress(client, work, 'with-progress'));
+  });
+
+  await t.test('a contact sheet reports each frame it reads', async () => {
+    const seen = [];
+    const r = await client.callTool({ name: 'premiere_contact_sheet', arguments: { count: 2, width: 64 } }, undefined,
+      { onprogress: (p) => seen.push(p) });
+    assert.equal(r.isError, false, JSON.stringify(r.structuredContent));
+    assert.deepEqual(seen.map((p) => [p.progress, p.total, p.message]),
+      [[0, undefined, 'Exporting the frames in Premiere'], [1, 2, 'Read frame 1 of 2'], [2, 2, 'Read frame 2 of 2']]);
+  });
+
   await t.test('premiere_preview_frame comes back as an image block', async (st) => {
     const r = await client.callTool({ name: 'premiere_preview_frame', arguments: { time: 1 } });
     if (r.structuredContent && r.structuredContent.errorCode === 'unknown_verb') {
@@ -133,8 +167,12 @@ async function exerciseTools(t, client, work) {
     assert.match(r.structuredContent.image.base64, /content\[1\]/);
   });
 
-  await t.test('an unknown tool is a JSON-RPC error naming it', async () => {
+  await t.test('an unknown tool, or arguments its schema refuses, is a JSON-RPC error naming them', async () => {
     await assert.rejects(client.callTool({ name: 'premiere_nothing', arguments: {} }), (e) => e.code === -32602 && /premiere_nothing/.test(e.message));
+    await assert.rejects(client.callTool({ name: 'premiere_get_sequence', arguments: { sequnce: 'Mcp cut' } }),
+      (e) => e.code === -32602 && /`sequnce` is not an argument here/.test(e.message));
+    await assert.rejects(client.callTool({ name: 'premiere_trim_clip', arguments: { clip: 'V1 0' } }),
+      (e) => e.code === -32602 && /`clip` must look like/.test(e.message));
   });
 }
 
@@ -200,6 +238,16 @@ test('MCP over Streamable HTTP at /mcp', { skip: SKIP, timeout: 90000 }, async (
     req.on('error', () => {});
     await new Promise((resolve) => req.end(body, resolve));
     req.destroy();
+    // The same while its progress streams: the client reads the first event and leaves.
+    const streamed = JSON.stringify({ jsonrpc: '2.0', id: 10, method: 'tools/call', params: { name: 'premiere_wait_for_plugin', arguments: { timeoutSec: 30 }, _meta: { progressToken: 'p' } } });
+    await new Promise((resolve) => {
+      const sse = http.request({ host: '127.0.0.1', port: other.port, path: '/mcp', method: 'POST', headers: { 'Content-Type': 'application/json', Accept: 'text/event-stream', 'Mcp-Session-Id': loneTransport.sessionId } }, (res) => {
+        assert.equal(res.headers['content-type'], 'text/event-stream');
+        res.once('data', (d) => { assert.match(String(d), /notifications\/progress/); sse.destroy(); resolve(); });
+      });
+      sse.on('error', () => {});
+      sse.end(streamed);
+    });
     const r = await loneClient.callTool({ name: 'premiere_describe', arguments: {} });
     assert.equal(r.isError, false);
     assert.equal(other.bridge.exitCode, null);
@@ -215,9 +263,15 @@ test('MCP over Streamable HTTP at /mcp', { skip: SKIP, timeout: 90000 }, async (
   });
 });
 
+/** The pid the relay's log gives for what it started ("started … (pid N)"), or null. */
+function startedPid(log, what) {
+  const m = new RegExp(`started ${what}.*\\(pid (\\d+)\\)`).exec(log);
+  return m ? Number(m[1]) : null;
+}
+
 test('MCP over stdio through cutrelay-mcp', { skip: SKIP, timeout: 90000 }, async (t) => {
   const { home, work } = homeAndWork(t, 'mcp-stdio');
-  const transport = new StdioClientTransport({ command: RELAY, args: [], env: { HOME: home, PATH: process.env.PATH }, stderr: 'pipe' });
+  const transport = new StdioClientTransport({ command: RELAY, args: [], env: { HOME: home, PATH: process.env.PATH, CUTRELAY_SIMULATOR: '1' }, stderr: 'pipe' });
   let relayLog = '';
   transport.stderr.on('data', (d) => { relayLog += d; });
   const client = new Client({ name: 'cutrelay-test', version: '1.0.0' });
@@ -225,11 +279,13 @@ test('MCP over stdio through cutrelay-mcp', { skip: SKIP, timeout: 90000 }, asyn
   let closed = false;
   t.after(async () => { if (!closed) await client.close(); });
 
-  // No bridge ran: the relay started its own, which wrote the connection file.
+  // No bridge ran: the relay started its own, which wrote the connection file, and the
+  // simulator beside it, as make run does.
   const first = readConnection(home);
   assert.ok(alive(first.pid));
-  assert.match(relayLog, /started .*cutrelay/);
-  startSim(t, home);
+  assert.equal(startedPid(relayLog, '.*/cutrelay '), first.pid);
+  const simulator = startedPid(relayLog, 'the Premiere simulator');
+  assert.ok(simulator && alive(simulator), relayLog);
 
   await exerciseTools(t, client, work);
 
@@ -247,12 +303,28 @@ test('MCP over stdio through cutrelay-mcp', { skip: SKIP, timeout: 90000 }, asyn
     assert.equal((await client.listTools()).tools.length, 91);
   });
 
-  await t.test('closing standard input stops the bridge the relay started', async () => {
+  await t.test('closing standard input stops the bridge and the simulator the relay started', async () => {
     const { pid } = readConnection(home);
+    assert.ok(alive(simulator));  // the simulator outlived the first bridge
     await client.close();
     closed = true;
     await until('the relay\'s bridge to stop', () => !alive(pid) || null, 10000);
+    await until('the relay\'s simulator to stop', () => !alive(simulator) || null, 10000);
   });
+});
+
+test('a killed cutrelay-mcp takes its bridge and simulator with it', { skip: SKIP, timeout: 60000 }, async (t) => {
+  const home = tempDir('cutrelay-mcp-killed-home-');
+  t.after(() => fs.rmSync(home, { recursive: true, force: true }));
+  const relay = start(t, RELAY, [], { HOME: home, CUTRELAY_SIMULATOR: '1' }, ['pipe', 'pipe', 'pipe']);
+  relay.stdin.write(JSON.stringify({ jsonrpc: '2.0', id: 1, method: 'initialize', params: { protocolVersion: '2025-11-25', capabilities: {}, clientInfo: { name: 'raw', version: '1' } } }) + '\n');
+  await until('the answer', () => relay.out.includes('"id":1') || null, 20000);
+  const bridge = readConnection(home).pid;
+  const simulator = startedPid(relay.err, 'the Premiere simulator');
+  assert.ok(alive(bridge) && simulator && alive(simulator), relay.err);
+  relay.kill('SIGKILL');
+  await until('the bridge to end', () => !alive(bridge) || null, 10000);
+  await until('the simulator to end', () => !alive(simulator) || null, 10000);
 });
 
 test('cutrelay-mcp uses a bridge that already runs, and survives bad input', { skip: SKIP, timeout: 60000 }, async (t) => {
@@ -268,6 +340,7 @@ test('cutrelay-mcp uses a bridge that already runs, and survives bad input', { s
   relay.stdin.write('{"jsonrpc":"2.0","id":"early","method":"tools/list"}\n');
   relay.stdin.write('{"jsonrpc":"2.0","method":"notifications/early"}\n');
   relay.stdin.write('x'.repeat(3 * 1024 * 1024) + '\n');
+  relay.stdin.write('{"jsonrpc":"2.0","id":"big","method":"tools/call","params":{"name":"premiere_eval","arguments":{"code":"' + 'x'.repeat(3 * 1024 * 1024) + '"}}}\n');
   relay.stdin.write(JSON.stringify({ jsonrpc: '2.0', id: 1, method: 'initialize', params: { protocolVersion: '2025-03-26', capabilities: {}, clientInfo: { name: 'raw', version: '1' } } }) + '\n');
   assert.equal((await byId(1)).result.protocolVersion, '2025-03-26');
   relay.stdin.write('{"jsonrpc":"2.0","method":"notifications/initialized"}\n');
@@ -282,9 +355,11 @@ test('cutrelay-mcp uses a bridge that already runs, and survives bad input', { s
 
   const all = lines();
   assert.equal(all.filter((m) => m.error && m.error.code === -32700).length, 1);
-  assert.equal(all.filter((m) => m.error && m.error.code === -32600 && /too large/.test(m.error.message)).length, 1);
+  const tooLarge = all.filter((m) => m.error && m.error.code === -32600 && /too large/.test(m.error.message));
+  assert.deepEqual(tooLarge.map((m) => m.id), [null, 'big']);  // the id, where the line's start shows it
   assert.equal(all.find((m) => m.id === 'early').error.code, -32600);  // before initialize: no session
   assert.equal(all.filter((m) => !Array.isArray(m) && m.id === null).length, 2);  // the notification got nothing
+  assert.equal(all.find((m) => m.id === 'big').error.code, -32600);
   assert.equal(readConnection(home).pid, bridge.pid);  // no second bridge
   assert.doesNotMatch(relay.err, /started/);
 
@@ -303,8 +378,10 @@ test('cutrelay-mcp reports a request lost with its bridge and opens the session 
   const home = tempDir('cutrelay-mcp-lost-home-');
   t.after(() => fs.rmSync(home, { recursive: true, force: true }));
   const seen = [];
+  const auth = new Set();
   const server = http.createServer((req, res) => {
     let body = '';
+    auth.add(req.headers.authorization);
     req.on('data', (d) => { body += d; });
     req.on('end', () => {
       const m = JSON.parse(body);
@@ -323,7 +400,7 @@ test('cutrelay-mcp reports a request lost with its bridge and opens the session 
   await new Promise((r) => server.listen(0, '127.0.0.1', r));
   t.after(() => server.close());
   fs.mkdirSync(path.dirname(connectionFile(home)), { recursive: true });
-  fs.writeFileSync(connectionFile(home), JSON.stringify({ port: server.address().port, pid: process.pid }));
+  fs.writeFileSync(connectionFile(home), JSON.stringify({ port: server.address().port, pid: process.pid, token: 'tok' }));
 
   const relay = start(t, RELAY, [], { HOME: home }, ['pipe', 'pipe', 'pipe']);
   const lines = () => relay.out.split('\n').filter(Boolean).map((l) => JSON.parse(l));
@@ -337,6 +414,47 @@ test('cutrelay-mcp reports a request lost with its bridge and opens the session 
   relay.stdin.write('{"jsonrpc":"2.0","id":3,"method":"ping"}\n');
   assert.deepEqual((await byId(3)).result, {});
   assert.equal(seen.filter((m) => m === 'initialize').length, 2);  // the session opened again
+  assert.deepEqual([...auth], ['Bearer tok']);  // every request carries the bridge's token
+  relay.stdin.end();
+  await until('the relay to exit', () => relay.exitCode !== null || null, 10000);
+});
+
+test('cutrelay-mcp reuses its connections and bounds what it holds, with few descriptors', { skip: SKIP, timeout: 60000 }, async (t) => {
+  // A stand-in bridge that answers every request after a moment, counting connections.
+  const home = tempDir('cutrelay-mcp-many-home-');
+  t.after(() => fs.rmSync(home, { recursive: true, force: true }));
+  let connections = 0;
+  const server = http.createServer((req, res) => {
+    let body = '';
+    req.on('data', (d) => { body += d; });
+    req.on('end', () => setTimeout(() => {
+      const m = JSON.parse(body);
+      const headers = { 'Content-Type': 'application/json' };
+      if (m.method === 'initialize') headers['Mcp-Session-Id'] = 's1';
+      if (m.id === undefined) { res.writeHead(202); res.end(); return; }
+      res.writeHead(m.method === 'initialize' || req.headers['mcp-session-id'] ? 200 : 400, headers);
+      res.end(JSON.stringify({ jsonrpc: '2.0', id: m.id, result: m.method === 'initialize' ? { protocolVersion: '2025-11-25', capabilities: {}, serverInfo: { name: 's', version: '0' } } : {} }));
+    }, 5));
+  });
+  server.on('connection', () => { connections++; });
+  await new Promise((r) => server.listen(0, '127.0.0.1', r));
+  t.after(() => server.close());
+  fs.mkdirSync(path.dirname(connectionFile(home)), { recursive: true });
+  fs.writeFileSync(connectionFile(home), JSON.stringify({ port: server.address().port, pid: process.pid, token: 't' }));
+
+  // 64 descriptors: a connection per message would run out after some fifty.
+  const relay = start(t, 'sh', ['-c', 'ulimit -n 64 && exec "$0"', RELAY], { HOME: home }, ['pipe', 'pipe', 'pipe']);
+  const count = 400;
+  let text = JSON.stringify({ jsonrpc: '2.0', id: 0, method: 'initialize', params: { protocolVersion: '2025-11-25', capabilities: {}, clientInfo: { name: 'raw', version: '1' } } }) + '\n';
+  for (let i = 1; i <= count; i++) text += JSON.stringify({ jsonrpc: '2.0', id: i, method: 'ping' }) + '\n';
+  relay.stdin.write(text);
+  const answers = await until('every answer', () => {
+    const lines = relay.out.split('\n').filter(Boolean).map((l) => JSON.parse(l));
+    return lines.length >= count + 1 ? lines : null;
+  }, 30000);
+  assert.deepEqual(answers.filter((m) => m.error), [], relay.err);
+  assert.ok(connections <= 16, `${connections} connections for ${count + 1} messages`);
+  assert.doesNotMatch(relay.err, /started|Too many open files/);
   relay.stdin.end();
   await until('the relay to exit', () => relay.exitCode !== null || null, 10000);
 });

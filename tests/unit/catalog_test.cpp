@@ -53,6 +53,48 @@ TEST(Catalog, RuntimeLabels) {
   EXPECT_EQ(find_verb("razor")->kind, Runtime::CepOrUxp);
 }
 
+TEST(Catalog, RecordsCarryWhatTheBridgeDoesWithEachVerb) {
+  EXPECT_EQ(find_verb("export_frame")->default_path, DefaultPath::PreviewsDir);
+  EXPECT_EQ(find_verb("export_frames")->default_path, DefaultPath::PreviewsDir);
+  EXPECT_EQ(find_verb("export_frame_qe")->default_path, DefaultPath::QeFramePath);
+  EXPECT_EQ(find_verb("preview_frame")->default_path, DefaultPath::None);
+  EXPECT_EQ(find_verb("get_sequence")->effect, VerbEffect::Reads);
+  EXPECT_EQ(find_verb("insert_clip")->effect, VerbEffect::Edits);
+  EXPECT_EQ(find_verb("remove_clips")->effect, VerbEffect::Destroys);
+  for (const char* verb : {"export_sequence", "contact_sheet", "wait_for_plugin", "launch"}) {
+    EXPECT_TRUE(find_verb(verb)->reports_progress) << verb;
+  }
+  EXPECT_FALSE(find_verb("ping")->reports_progress);
+  for (const auto& verb : verb_table()) {
+    const json& schema = verb.input_schema;
+    EXPECT_EQ(schema.at("type"), "object") << verb.name;
+    EXPECT_EQ(schema.at("additionalProperties"), false) << verb.name;
+    // Forwarded verbs take timeoutSec, defaulting to the verb's own time-out.
+    if (verb.kind != Runtime::Bridge) {
+      EXPECT_EQ(schema.at("properties").at("timeoutSec").at("default"), verb.timeout) << verb.name;
+    }
+    for (const json& name : schema.value("required", json::array())) {
+      EXPECT_TRUE(schema.at("properties").contains(name.get<std::string>())) << verb.name;
+    }
+    // No reference is left: each schema stands on its own.
+    EXPECT_EQ(schema.dump().find("$ref"), std::string::npos) << verb.name;
+  }
+  EXPECT_EQ(find_verb("insert_clip")->input_schema.at("required"), json({"item"}));
+}
+
+TEST(Catalog, AliasesRenameToTheArgumentTheVerbReads) {
+  const VerbRecord& export_sequence = *find_verb("export_sequence");
+  json args = {{"presetPath", "/p/h264.epr"}, {"output", "/o.mp4"}};
+  apply_aliases(export_sequence, args);
+  EXPECT_EQ(args, (json{{"preset", "/p/h264.epr"}, {"output", "/o.mp4"}}));
+  json both = {{"presetPath", "/a.epr"}, {"preset", "/b.epr"}};
+  apply_aliases(export_sequence, both);
+  EXPECT_EQ(both, (json{{"preset", "/b.epr"}}));  // the verb's own name wins
+  json not_object = json::array({1});
+  apply_aliases(export_sequence, not_object);
+  EXPECT_EQ(not_object, json::array({1}));
+}
+
 TEST(Describe, CatalogAndDataAreTheSameWholeTable) {
   const json& answer = describe_answer();
   EXPECT_EQ(answer.at("success"), true);
@@ -104,6 +146,9 @@ TEST(Describe, EmptyTextsBecomeEmptyValues) {
   EXPECT_EQ(e.at("pitfalls"), json::array());
   EXPECT_EQ(entry("preview_frame").at("pitfalls").size(), 2u);
   EXPECT_EQ(entry("list_export_presets").at("input"), "{search?:\"h.264\"}");
+  EXPECT_EQ(entry("remove_clips").at("pitfalls")[1],
+            "Linked partners (the audio of a video clip, the video of an audio clip) are removed "
+            "too; pass linked:false to remove only the clips you list.");
 }
 
 TEST(Describe, SerialisedOnceAndDecorated) {

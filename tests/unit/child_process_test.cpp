@@ -5,6 +5,7 @@
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <thread>
 
@@ -139,6 +140,48 @@ TEST(StartDetached, TheChildIsReapedWithoutAWait) {
                                 asio::use_future);
   again.run_for(std::chrono::seconds(30));
   EXPECT_EQ(missing.get().value_or(""), "cutrelay-no-such-program: not found");
+}
+
+// Reads a pipe's read end until it ends.
+std::string read_all(int fd) {
+  std::string text;
+  char chunk[256];
+  ssize_t n;
+  while ((n = ::read(fd, chunk, sizeof chunk)) > 0) text.append(chunk, static_cast<std::size_t>(n));
+  ::close(fd);
+  return text;
+}
+
+TEST(StartChild, TheChildGetsTheDescriptorsAndEnvironmentItIsGiven) {
+  int in[2], err[2];
+  ASSERT_TRUE(make_private_pipe(in));
+  ASSERT_TRUE(make_private_pipe(err));
+  // It reports its variable, then waits for its input to end, as the relay's children do.
+  const StartedChild child = start_child(
+      "sh", {"-c", "echo \"$CUTRELAY_T\" >&2; cat > /dev/null; echo done >&2"},
+      ChildStdio{in[0], -1, err[1], {"CUTRELAY_T=given"}});
+  ASSERT_GT(child.pid, 0) << child.error;
+  ::close(in[0]);
+  ::close(err[1]);
+  EXPECT_TRUE(child_running(child.pid));
+  ::close(in[1]);  // the only writing end: the child reads the end of its input
+  EXPECT_EQ(read_all(err[0]), "given\ndone\n");
+  end_child(child.pid, std::chrono::milliseconds(2000));
+  EXPECT_FALSE(child_running(child.pid));
+  EXPECT_TRUE(no_child_left());
+  EXPECT_EQ(start_child("cutrelay-no-such-program", {}, {}).error, "cutrelay-no-such-program: not found");
+}
+
+TEST(StartChild, EndingAChildThatIgnoresSigtermKillsItAfterTheGrace) {
+  const StartedChild stubborn = start_child("sh", {"-c", "trap '' TERM; while :; do sleep 1; done"}, {});
+  ASSERT_GT(stubborn.pid, 0);
+  const StartedChild polite = start_child("sleep", {"30"}, {});
+  ASSERT_GT(polite.pid, 0);
+  end_child(polite.pid, std::chrono::milliseconds(5000));
+  end_child(stubborn.pid, std::chrono::milliseconds(100));
+  EXPECT_FALSE(child_running(polite.pid));
+  EXPECT_FALSE(child_running(stubborn.pid));
+  EXPECT_TRUE(no_child_left());
 }
 
 }  // namespace

@@ -95,5 +95,30 @@ TEST(FixedAnswers, Texts) {
             json::array({"premiere_install_plugin", "premiere_quit", "premiere_launch"}));
 }
 
+TEST(ExportProgress, ThePlugInsExportEventsBecomeReports) {
+  double percent = 0;
+  const auto step = [&](json event) { return export_progress_report(event, percent); };
+  auto r = step({{"kind", "export_progress"}, {"data", {{"outputFile", "/o.mp4"}, {"progress", 0.25}}}});
+  ASSERT_TRUE(r);
+  EXPECT_EQ(r->progress, 25);
+  EXPECT_EQ(r->total, 100);
+  EXPECT_EQ(r->message, "Rendering /o.mp4: 25%");
+  // Premiere's own member name, and a percentage rather than a fraction.
+  EXPECT_EQ(step({{"kind", "export_progress"}, {"data", {{"progressAmount", 0.5}}}})->progress, 50);
+  EXPECT_EQ(step({{"kind", "export_progress"}, {"data", {{"progressAmount", 75}}}})->progress, 75);
+  // Progress never goes back; a later event without a figure keeps it.
+  EXPECT_EQ(step({{"kind", "export_progress"}, {"data", {{"progress", 0.1}}}})->progress, 75);
+  EXPECT_EQ(step({{"kind", "export_queued"}, {"data", {{"outputFile", "/o.mp4"}}}})->message, "Queued /o.mp4 for rendering");
+  EXPECT_EQ(step({{"kind", "export_error"}, {"data", {{"error", "disk full"}}}})->message, "Export failed: disk full");
+  const auto done = step({{"kind", "export_complete"}, {"data", {{"outputFile", "/o.mp4"}}}});
+  EXPECT_EQ(done->progress, 100);
+  EXPECT_EQ(done->message, "Export complete: /o.mp4");
+  // Other events, and malformed ones, report nothing.
+  for (const json& other : {json{{"kind", "project_dirty"}}, json{{"kind", "export_progress"}, {"data", {{"progress", "x"}}}},
+                            json{{"kind", 5}}, json("export_progress"), json{{"kind", "export_progress"}, {"data", 3}}}) {
+    EXPECT_FALSE(step(other)) << other;
+  }
+}
+
 }  // namespace
 }  // namespace cutrelay

@@ -103,8 +103,9 @@ class McpEndpoint : public ::testing::Test {
     if (session) request.session_id = *session;
     if (protocol) request.protocol_version = *protocol;
     request.body = body;
+    request.events = events_;
     boost::asio::io_context ioc;
-    auto future = boost::asio::co_spawn(ioc, handle_mcp(state_, sessions_, std::move(request)),
+    auto future = boost::asio::co_spawn(ioc, handle_mcp(state_, sessions_, std::move(request), limits_),
                                         boost::asio::use_future);
     ioc.run();
     return future.get();
@@ -127,6 +128,8 @@ class McpEndpoint : public ::testing::Test {
   ScratchDir dir_;
   StatePtr state_;
   McpSessions sessions_;
+  McpBatchLimits limits_;
+  McpEventStream* events_ = nullptr;
   std::string content_type_ = "application/json";
 };
 
@@ -269,7 +272,21 @@ TEST_F(McpEndpoint, OlderRevisionsSeeOnlyWhatTheyDefine) {
   const json call = body_of(post(R"({"jsonrpc":"2.0","id":1,"method":"tools/call","params":{"name":"premiere_describe"}})", old));
   EXPECT_FALSE(call.at("result").contains("structuredContent"));
   const json current = body_of(post(R"({"jsonrpc":"2.0","id":1,"method":"tools/list"})", open_session("2025-11-25")));
-  EXPECT_EQ(current.at("result").at("tools")[0].at("title"), "Describe");
+  EXPECT_EQ(current.at("result").at("tools")[0].at("annotations").at("readOnlyHint"), true);
+}
+
+TEST_F(McpEndpoint, ToolCallArgumentsAreHeldToTheToolSchema) {
+  const std::string session = open_session("2025-11-25");
+  const HttpReply typo = post(R"({"jsonrpc":"2.0","id":7,"method":"tools/call","params":{"name":"premiere_events","arguments":{"sinceseq":3}}})", session);
+  EXPECT_EQ(typo.status, 200u);
+  const json error = body_of(typo).at("error");
+  EXPECT_EQ(error.at("code"), kInvalidParams);
+  EXPECT_EQ(error.at("message"), "Invalid arguments for premiere_events: `sinceseq` is not an argument here; it takes sinceSeq.");
+  const json wrong_type = body_of(post(R"({"jsonrpc":"2.0","id":8,"method":"tools/call","params":{"name":"premiere_events","arguments":{"sinceSeq":"3"}}})", session));
+  EXPECT_EQ(wrong_type.at("error").at("message"),
+            "Invalid arguments for premiere_events: `sinceSeq` must be a whole number of at least 0; got \"3\".");
+  const json fine = body_of(post(R"({"jsonrpc":"2.0","id":9,"method":"tools/call","params":{"name":"premiere_events","arguments":{"sinceSeq":3}}})", session));
+  EXPECT_EQ(fine.at("result").at("isError"), false);
 }
 
 TEST_F(McpEndpoint, BatchesOnlyOnTheRevisionThatHasThem) {
@@ -286,6 +303,130 @@ TEST_F(McpEndpoint, BatchesOnlyOnTheRevisionThatHasThem) {
   EXPECT_EQ(post("[]", session).status, 400u);
   const json with_init = body_of(post(R"([{"jsonrpc":"2.0","id":1,"method":"initialize","params":{"protocolVersion":"2025-03-26"}}])", session));
   EXPECT_EQ(with_init[0].at("error").at("code"), kInvalidRequest);
+}
+
+TEST_F(McpEndpoint, ABatchIsBoundedInLengthAndInTheSizeOfItsAnswer) {
+  const std::string session = open_session("2025-03-26");
+  // 65 messages: refused whole, nothing runs.
+  std::string many = "[";
+  for (int i = 0; i < 65; ++i) many += std::string(i ? "," : "") + R"({"jsonrpc":"2.0","id":)" + std::to_string(i) + R"(,"method":"tools/list"})";
+  many += "]";
+  const HttpReply refused = post(many, session);
+  EXPECT_EQ(refused.status, 400u);
+  EXPECT_EQ(code_of(refused), kInvalidRequest);
+  EXPECT_NE(body_of(refused).at("error").at("message").get<std::string>().find("at most 64 messages"), std::string::npos);
+  // The answer: a request that makes it pass the bound still gets its answer; the ones
+  // after it are not run. (The catalog's answer alone is some 70 KB.)
+  limits_.answer_bytes = 50'000;
+  const std::string describe = R"({"jsonrpc":"2.0","id":1,"method":"tools/call","params":{"name":"premiere_describe"}})";
+  const HttpReply reply = post("[" + describe + R"(,{"jsonrpc":"2.0","id":2,"method":"tools/call","params":{"name":"premiere_describe"}},{"jsonrpc":"2.0","method":"notifications/x"}])", session);
+  ASSERT_EQ(reply.status, 200u);
+  const json answers = body_of(reply);
+  ASSERT_EQ(answers.size(), 2u);
+  EXPECT_EQ(answers[0].at("result").at("isError"), false);
+  EXPECT_EQ(answers[1].at("id"), 2);
+  EXPECT_EQ(answers[1].at("error").at("code"), kInvalidRequest);
+  EXPECT_TRUE(answers[1].at("error").at("message").get<std::string>().starts_with("Not run: the batch's answer already holds"));
+}
+
+// An event stream that keeps what is sent, and can stop taking it, as a client that leaves.
+struct RecordedStream : McpEventStream {
+  boost::asio::awaitable<bool> open() override {
+    opened = true;
+    co_return true;
+  }
+  boost::asio::awaitable<bool> send(std::string message) override {
+    if (messages.size() >= take) co_return false;
+    messages.push_back(json::parse(message));
+    co_return true;
+  }
+  boost::asio::awaitable<bool> close() override {
+    closed = true;
+    co_return true;
+  }
+  std::vector<json> messages;
+  std::size_t take = 1000;
+  bool opened = false;
+  bool closed = false;
+};
+
+TEST_F(McpEndpoint, ProgressIsStreamedBeforeTheResultWhenAskedFor) {
+  const std::string session = open_session("2025-11-25");
+  RecordedStream stream;
+  events_ = &stream;
+  // No plug-in connects: wait_for_plugin waits its one second, reporting as it goes.
+  const std::string call = R"({"jsonrpc":"2.0","id":5,"method":"tools/call","params":{"name":"premiere_wait_for_plugin","arguments":{"timeoutSec":1},"_meta":{"progressToken":"w1"}}})";
+  const HttpReply reply = post(call, session);
+  EXPECT_TRUE(reply.streamed);
+  ASSERT_TRUE(stream.opened && stream.closed);
+  ASSERT_GE(stream.messages.size(), 2u);
+  const json& first = stream.messages.front();
+  EXPECT_EQ(first.at("method"), "notifications/progress");
+  EXPECT_EQ(first.at("params").at("progressToken"), "w1");
+  EXPECT_EQ(first.at("params").at("progress"), 0);
+  EXPECT_EQ(first.at("params").at("total"), 1);
+  EXPECT_EQ(first.at("params").at("message"), "Waiting up to 1s for the UXP plug-in to connect");
+  double last = -1;
+  for (std::size_t i = 0; i + 1 < stream.messages.size(); ++i) {
+    const double progress = stream.messages[i].at("params").at("progress").get<double>();
+    EXPECT_GT(progress, last);  // grows with every notification
+    last = progress;
+  }
+  const json& result = stream.messages.back();
+  EXPECT_EQ(result.at("id"), 5);
+  EXPECT_EQ(result.at("result").at("structuredContent").at("errorCode"), "plugin_not_connected");
+}
+
+TEST_F(McpEndpoint, WithoutATokenOrAStreamOrProgressNothingIsStreamed) {
+  const std::string session = open_session("2025-11-25");
+  RecordedStream stream;
+  events_ = &stream;
+  const auto call = [&](const std::string& name, const std::string& meta) {
+    return post(R"({"jsonrpc":"2.0","id":6,"method":"tools/call","params":{"name":")" + name +
+                    R"(","arguments":{"timeoutSec":1})" + meta + "}}",
+                session);
+  };
+  // A token of the wrong type is ignored; a verb that reports nothing answers plainly.
+  for (const HttpReply& reply : {call("premiere_wait_for_plugin", ""),
+                                 call("premiere_wait_for_plugin", R"(,"_meta":{"progressToken":true})"),
+                                 call("premiere_ping", R"(,"_meta":{"progressToken":7})")}) {
+    EXPECT_FALSE(reply.streamed);
+    EXPECT_EQ(body_of(reply).at("id"), 6);
+  }
+  // A client that takes JSON only gets JSON.
+  const HttpReply json_only = post(R"({"jsonrpc":"2.0","id":7,"method":"tools/call","params":{"name":"premiere_wait_for_plugin","arguments":{"timeoutSec":1},"_meta":{"progressToken":1}}})",
+                                   session, "application/json");
+  EXPECT_FALSE(json_only.streamed);
+  EXPECT_FALSE(stream.opened);
+}
+
+TEST_F(McpEndpoint, AClientThatLeavesMidStreamHarmsNothing) {
+  const std::string session = open_session("2025-11-25");
+  RecordedStream stream;
+  stream.take = 1;  // the client reads the first notification, then is gone
+  events_ = &stream;
+  const HttpReply reply = post(R"({"jsonrpc":"2.0","id":8,"method":"tools/call","params":{"name":"premiere_wait_for_plugin","arguments":{"timeoutSec":1},"_meta":{"progressToken":"x"}}})", session);
+  EXPECT_TRUE(reply.streamed);
+  EXPECT_EQ(stream.messages.size(), 1u);
+  EXPECT_FALSE(stream.closed);
+  // The session still serves.
+  events_ = nullptr;
+  EXPECT_EQ(body_of(post(R"({"jsonrpc":"2.0","id":9,"method":"ping"})", session)).at("result"), json::object());
+}
+
+TEST_F(McpEndpoint, IdsComeBackExactlyOrAreRefused) {
+  const std::string session = open_session("2025-11-25");
+  for (const char* id : {"18446744073709551615", "-9223372036854775808", "0", "\"123456789012345678901234567890\""}) {
+    const HttpReply reply = post(std::string(R"({"jsonrpc":"2.0","method":"ping","id":)") + id + "}", session);
+    EXPECT_EQ(reply.status, 200u) << id;
+    EXPECT_TRUE(reply.body.starts_with(std::string(R"({"id":)") + id + ",")) << reply.body;
+  }
+  for (const char* id : {"123456789012345678901234567890", "1.5", "1e3", "true", "{}"}) {
+    const HttpReply reply = post(std::string(R"({"jsonrpc":"2.0","method":"ping","id":)") + id + "}", session);
+    EXPECT_EQ(reply.status, 400u) << id;
+    EXPECT_EQ(code_of(reply), kInvalidRequest) << id;
+    EXPECT_TRUE(body_of(reply).at("id").is_null()) << id;
+  }
 }
 
 }  // namespace

@@ -4,97 +4,81 @@
 
 #include <gtest/gtest.h>
 
+#include "catalog/schema_check.hpp"
+
 namespace cutrelay {
 namespace {
 
-json props(std::string_view summary) { return input_schema_from_summary(summary).at("properties"); }
-json required(std::string_view summary) {
-  return input_schema_from_summary(summary).value("required", json::array());
-}
-std::string type_of(std::string_view summary, const char* member) {
-  return props(summary).at(member).value("type", "");
+// ---- the checker, on schemas of the catalog's own shapes -------------------------------
+
+const json kTime = {{"oneOf",
+                     {{{"type", "number"}, {"description", "seconds"}},
+                      {{"type", "string"}, {"description", "timecode"}},
+                      {{"type", "object"}}}}};
+const json kClip = {{"oneOf", {{{"type", "string"}, {"pattern", "^\\s*[VvAa][0-9]+:[0-9]+\\s*$"}}, {{"type", "object"}}}}};
+
+json tool_schema() {
+  return {{"type", "object"},
+          {"additionalProperties", false},
+          {"required", {"clip"}},
+          {"properties",
+           {{"clip", kClip},
+            {"clips", {{"type", "array"}, {"items", kClip}}},
+            {"time", kTime},
+            {"ripple", {{"type", "boolean"}}},
+            {"type", {{"type", "string"}, {"enum", {"in", "out"}}}},
+            {"count", {{"type", "integer"}, {"minimum", 0}, {"maximum", 64}}},
+            {"speed", {{"type", "number"}, {"exclusiveMinimum", 0}}},
+            {"keyframes",
+             {{"type", "array"},
+              {"items", {{"type", "object"}, {"required", {"time"}}, {"properties", {{"time", kTime}}}}}}}}}};
 }
 
-TEST(SummarySchema, OptionalityFromQuestionMarksAndAlternatives) {
-  EXPECT_EQ(required("{item, name?, time?(default playhead)}"), json({"item"}));
-  EXPECT_EQ(required("{}"), json::array());
-  EXPECT_EQ(props("{}"), json::object());
-  // Of a pair of alternatives neither alone is required.
-  EXPECT_EQ(required("{clip|clips, to?|by?, sequence?}"), json::array());
-  EXPECT_EQ(required("{clip, component, param, time?|start&end?|all?}"),
-            json({"clip", "component", "param"}));
-  const json p = props("{clip, component, param, time?|start&end?|all?}");
-  for (const char* name : {"time", "start", "end", "all"}) EXPECT_TRUE(p.contains(name)) << name;
-  EXPECT_EQ(input_schema_from_summary("{path}").at("additionalProperties"), true);
-  EXPECT_EQ(input_schema_from_summary("{path}").at("type"), "object");
-}
+std::string problem(const json& args) { return schema_violation(tool_schema(), args).value_or(""); }
 
-TEST(SummarySchema, TypesOnlyWhereTheExampleIsPlain) {
-  EXPECT_EQ(type_of("{track?:\"V1\"}", "track"), "string");
-  EXPECT_EQ(type_of("{width?:960}", "width"), "number");
-  EXPECT_EQ(type_of("{db?:-6}", "db"), "number");
-  EXPECT_EQ(type_of("{speed:0.5|2.0}", "speed"), "number");
-  EXPECT_EQ(type_of("{xmp?:bool}", "xmp"), "boolean");
-  EXPECT_EQ(type_of("{details?:true}", "details"), "boolean");
-  EXPECT_EQ(type_of("{video?:n}", "video"), "integer");
-  EXPECT_EQ(type_of("{kind?:video|audio|transition}", "kind"), "string");
-  EXPECT_EQ(type_of("{audioType?:stereo|mono|5.1}", "audioType"), "string");
-  EXPECT_EQ(type_of("{output:abs path, preset:.epr path}", "preset"), "string");
-  EXPECT_EQ(type_of("{paths:[abs desktop paths]}", "paths"), "array");
-  EXPECT_EQ(props("{tracks?:[\"V1\",\"A1\"]}").at("tracks").at("items"), json({{"type", "string"}}));
-  EXPECT_EQ(props("{keyframes:[{time, value}]}").at("keyframes").at("items"), json({{"type", "object"}}));
-  const json color = props("{item, colorIndex:0-15}").at("colorIndex");
-  EXPECT_EQ(color.at("type"), "integer");
-  EXPECT_EQ(color.at("minimum"), 0);
-  EXPECT_EQ(color.at("maximum"), 15);
-  // Times, references and mixed kinds stay open.
-  EXPECT_EQ(type_of("{time?:seconds|timecode (default playhead)}", "time"), "");
-  EXPECT_EQ(type_of("{clip, component: index|name|matchName}", "component"), "");
-  EXPECT_EQ(type_of("{level?:raw}", "level"), "");
-  EXPECT_EQ(type_of("{item}", "item"), "");
-  // A default written with '=' is a default; one after ':' may be only an example.
-  EXPECT_EQ(props("{cep?:bool=true}").at("cep").at("default"), true);
-  EXPECT_FALSE(props("{width?:960}").at("width").contains("default"));
-}
-
-TEST(SummarySchema, NotesAndValuesDoNotBecomeMembers) {
-  // A parenthesised note holding commas and brackets is not split into members.
-  EXPECT_EQ(props("{clip|clips, component, param, value (number|bool|[x,y]|{red,green,blue,alpha}), time?}")
-                .size(),
-            6u);
-  EXPECT_EQ(required("{clip|clips, component, param, value (number|bool|[x,y]|{red,green,blue,alpha}), time?}"),
-            json({"component", "param", "value"}));
-  // After a ';' comes prose about the code's scope, not arguments.
-  EXPECT_EQ(props("{code: async-function body; in scope: ppro, h (helpers: findClip, toTick, tx, …), args, require}")
-                .size(),
-            1u);
-  EXPECT_EQ(type_of("{code: function body (ES3), args?}", "code"), "string");
-  // A quoted example holding ':' or '|' stays one value; "|matchName?" after it is a member.
-  const json t = props("{clip|clips, name?:\"Cross Dissolve\"|matchName?, duration?:1}");
-  EXPECT_EQ(t.at("name").at("type"), "string");
-  EXPECT_TRUE(t.contains("matchName"));
-  EXPECT_FALSE(t.at("matchName").contains("type"));
-  const json v = props("{clip|clips:\"A1:0\", db?:-6}");
-  EXPECT_EQ(v.at("clip").at("type"), "string");
-  EXPECT_FALSE(v.at("clips").contains("type"));  // one reference or a list of them
-  EXPECT_EQ(props("{item, time?, track?|videoTrack?:\"V1\"}").at("track").at("type"), "string");
-  EXPECT_EQ(props("{path?|library&element, time?}").size(), 4u);
-}
-
-TEST(SummarySchema, EveryCatalogSummaryYieldsAnObjectSchemaWithDescribedMembers) {
-  for (const VerbRecord& verb : verb_table()) {
-    const json schema = input_schema_from_summary(verb.args);
-    ASSERT_EQ(schema.at("type"), "object") << verb.name;
-    for (const auto& [name, member] : schema.at("properties").items()) {
-      EXPECT_FALSE(name.empty()) << verb.name;
-      EXPECT_TRUE(member.at("description").is_string()) << verb.name << " " << name;
-      EXPECT_NE(std::string(verb.args).find(name), std::string::npos) << verb.name << " " << name;
-    }
-    for (const json& name : schema.value("required", json::array())) {
-      EXPECT_TRUE(schema.at("properties").contains(name.get<std::string>())) << verb.name;
-    }
+TEST(SchemaCheck, GoodArgumentsPass) {
+  for (const json& args : {json{{"clip", "V1:0"}},
+                           json{{"clip", " a12:3 "}, {"time", "00:00:01:00"}, {"ripple", true}},
+                           json{{"clip", {{"track", "V1"}, {"index", 2}}}, {"time", {{"ticks", "254016000000"}}}},
+                           json{{"clip", "V1:0"}, {"clips", {"V1:0", "A1:1"}}, {"type", "out"}, {"count", 0}},
+                           json{{"clip", "V1:0"}, {"speed", 0.5}, {"keyframes", {{{"time", 1}}, {{"time", 2.5}}}}}}) {
+    EXPECT_EQ(schema_violation(tool_schema(), args), std::nullopt) << args;
   }
 }
+
+TEST(SchemaCheck, EachFaultNamesTheMemberAndWhatItShouldBe) {
+  EXPECT_EQ(problem(json::object()), "`clip` is required.");
+  EXPECT_EQ(problem({{"clip", "V1:0"}, {"clps", 1}}),
+            "`clps` is not an argument here; it takes clip, clips, count, keyframes, ripple, speed, time, type.");
+  EXPECT_EQ(problem({{"clip", "V1:0"}, {"ripple", "yes"}}), "`ripple` must be true or false; got \"yes\".");
+  EXPECT_EQ(problem({{"clip", "V1:0"}, {"type", "fade"}}), "`type` must be one of \"in\" or \"out\"; got \"fade\".");
+  EXPECT_EQ(problem({{"clip", "V1:0"}, {"count", 65}}),
+            "`count` must be a whole number from 0 to 64; got 65.");
+  EXPECT_EQ(problem({{"clip", "V1:0"}, {"count", 2.0}}).substr(0, 31), "`count` must be a whole number ");
+  EXPECT_EQ(problem({{"clip", "V1:0"}, {"speed", 0}}), "`speed` must be a number above 0; got 0.");
+  // Several forms: a value of no form's type lists them all ...
+  EXPECT_EQ(problem({{"clip", "V1:0"}, {"time", true}}),
+            "`time` must be a number (seconds), a text (timecode) or an object; got true.");
+  // ... one of a form's type gets that form's complaint.
+  EXPECT_EQ(problem({{"clip", "V1 0"}}).substr(0, 34), "`clip` must look like a text; got ");
+  EXPECT_EQ(problem({{"clip", "V1:0"}, {"clips", {"V1:0", 7}}}),
+            "`clips[1]` must be a text or an object; got 7.");
+  EXPECT_EQ(problem({{"clip", "V1:0"}, {"keyframes", {{{"time", 1}}, {{"value", 1}}}}}), "`keyframes[1].time` is required.");
+  // Long texts never reach the pattern engine.
+  EXPECT_NE(problem({{"clip", std::string(100000, ' ') + "V1:0"}}), "");
+  // A value shown in a message is cut short.
+  EXPECT_LT(problem({{"clip", "V1:0"}, {"ripple", std::string(5000, 'x')}}).size(), 120u);
+}
+
+TEST(SchemaCheck, OnlyTheKnownKeywordsAreAccepted) {
+  EXPECT_EQ(unsupported_schema_keyword(tool_schema()), "");
+  EXPECT_EQ(unsupported_schema_keyword({{"type", "string"}, {"format", "uri"}}), "format");
+  EXPECT_EQ(unsupported_schema_keyword({{"type", "array"}, {"items", {{"anyOf", json::array()}}}}), "anyOf");
+  EXPECT_EQ(unsupported_schema_keyword({{"properties", {{"a", {{"oneOf", {{{"minLength", 1}}}}}}}}}), "minLength");
+  EXPECT_EQ(unsupported_schema_keyword({{"additionalProperties", true}}), "additionalProperties other than false");
+}
+
+// ---- the tools --------------------------------------------------------------------------
 
 TEST(McpTools, OneToolPerVerbInCatalogOrder) {
   const json& tools = mcp_tools();
@@ -106,40 +90,38 @@ TEST(McpTools, OneToolPerVerbInCatalogOrder) {
   EXPECT_EQ(names.size(), 91u);
 }
 
-TEST(McpTools, DescriptionCarriesSummaryArgumentsAndPitfalls) {
-  const json tool = mcp_tool(*find_verb("remove_clips"));
-  const std::string text = tool.at("description");
-  EXPECT_TRUE(text.starts_with("Delete clips, optionally ripple-deleting (closing the gap)."));
-  EXPECT_NE(text.find("Arguments: {clip|clips, ripple?:false}"), std::string::npos);
-  EXPECT_NE(text.find("- Linked audio isn't removed unless you include its A-track ref too."),
-            std::string::npos);
-  EXPECT_EQ(tool.at("title"), "Remove clips");
+TEST(McpTools, DescriptionCarriesSummaryAndPitfallsNotConventions) {
+  const std::string text = mcp_tool(*find_verb("remove_clips")).at("description");
+  EXPECT_TRUE(text.starts_with("Delete clips, optionally ripple-deleting (closing the gap).\n\nPitfalls:\n- "));
+  EXPECT_EQ(text.find("Arguments:"), std::string::npos);  // the schema describes them
+  // The clip-reference note is the shared convention the instructions carry.
+  EXPECT_EQ(text.find("Clip refs are"), std::string::npos);
+  EXPECT_EQ(mcp_tool(*find_verb("move_item")).at("description"), "Move a project item into a bin.");
 }
 
-TEST(McpTools, ForwardedVerbsTakeATimeoutBridgeVerbsOnlyTheirOwn) {
-  const json eval = mcp_tool(*find_verb("eval")).at("inputSchema").at("properties");
-  EXPECT_EQ(eval.at("timeoutSec").at("maximum"), 3600);
-  EXPECT_NE(eval.at("timeoutSec").at("description").get<std::string>().find("600"), std::string::npos);
-  EXPECT_FALSE(mcp_tool(*find_verb("describe")).at("inputSchema").at("properties").contains("timeoutSec"));
-  // wait_for_plugin reads its own timeoutSec, as its summary says.
-  EXPECT_EQ(mcp_tool(*find_verb("wait_for_plugin")).at("inputSchema").at("properties").at("timeoutSec").at("description"),
-            "timeoutSec?:90");
+TEST(McpTools, ArgumentsAreCheckedAgainstTheVerbsSchema) {
+  const VerbRecord& trim = *find_verb("trim_clip");
+  EXPECT_EQ(tool_argument_problem(trim, {{"clip", "V1:0"}, {"trimEnd", 1.5}, {"timeoutSec", 30}}), std::nullopt);
+  EXPECT_EQ(tool_argument_problem(trim, {{"clip", "V1:0"}, {"trimend", 1.5}}).value_or("").substr(0, 57),
+            "Invalid arguments for premiere_trim_clip: `trimend` is no");
+  EXPECT_EQ(tool_argument_problem(*find_verb("describe"), {{"x", 1}}),
+            "Invalid arguments for premiere_describe: `x` is not an argument here: it takes none.");
+  // Verbs accept what their plug-in reads even where the summary does not name it.
+  EXPECT_EQ(tool_argument_problem(*find_verb("remove_clips"), {{"clips", {"A3:0"}}, {"linked", false}}), std::nullopt);
+  EXPECT_EQ(tool_argument_problem(*find_verb("export_sequence"), {{"output", "/o.mp4"}, {"preset", "/p.epr"}}), std::nullopt);
 }
 
 TEST(McpTools, AnnotationsSayWhatReadsAndWhatDestroys) {
   auto annotations = [](std::string_view verb) { return mcp_tool(*find_verb(verb)).at("annotations"); };
   for (const char* reader : {"get_sequence", "list_markers", "readiness", "preview_frame", "describe"}) {
-    EXPECT_EQ(annotations(reader).at("readOnlyHint"), true) << reader;
-    EXPECT_FALSE(annotations(reader).contains("destructiveHint")) << reader;
+    EXPECT_EQ(annotations(reader), (json{{"readOnlyHint", true}})) << reader;
   }
   for (const char* destroyer : {"delete_item", "remove_clips", "close_project", "quit", "eval"}) {
-    EXPECT_EQ(annotations(destroyer).at("readOnlyHint"), false) << destroyer;
-    EXPECT_EQ(annotations(destroyer).at("destructiveHint"), true) << destroyer;
+    EXPECT_EQ(annotations(destroyer), (json{{"destructiveHint", true}})) << destroyer;
   }
   for (const char* editor : {"insert_clip", "add_marker", "import_media", "razor"}) {
-    EXPECT_EQ(annotations(editor).at("destructiveHint"), false) << editor;
+    EXPECT_EQ(annotations(editor), (json{{"destructiveHint", false}})) << editor;
   }
-  for (const json& tool : mcp_tools()) EXPECT_EQ(tool.at("annotations").at("openWorldHint"), false);
 }
 
 TEST(McpTools, InstructionsHoldTheConventionsAndWhereToStart) {
