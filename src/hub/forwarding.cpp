@@ -111,12 +111,17 @@ json answer_from_result(json message) {
     return it != message.end() && it->is_string() ? std::move(*it) : json(fallback);
   };
   const auto stack = message.find("stack");
-  return {
+  json answer = {
       {"success", false},
       {"error", text_or("error", "plugin error")},
       {"errorCode", text_or("errorCode", "premiere_error")},
       {"stack", stack != message.end() ? std::move(*stack) : json(nullptr)},
   };
+  // An edit that Premiere did not apply says what was meant and what the project shows.
+  for (const char* key : {"expected", "found"}) {
+    if (const auto it = message.find(key); it != message.end()) answer[key] = std::move(*it);
+  }
+  return answer;
 }
 
 json unknown_verb_answer(std::string_view verb) {

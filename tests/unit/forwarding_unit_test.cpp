@@ -36,6 +36,19 @@ TEST(ResultAnswer, FailuresKeepOnlyErrorCodeAndStack) {
   EXPECT_EQ(answer_from_result({{"ok", 1}}).at("success"), false);
 }
 
+TEST(ResultAnswer, AnEditNotAppliedCarriesWhatWasMeantAndWhatIsThere) {
+  const json expected = {{"V1:0", {{"end", 12.48}}}};
+  const json found = {{"V1:0", {{"end", 14}}}};
+  const json answer = answer_from_result({{"ok", false},
+                                          {"errorCode", "edit_not_applied"},
+                                          {"error", "V1:0 should end at 12.48 s but ends at 14.00 s."},
+                                          {"expected", expected},
+                                          {"found", found}});
+  EXPECT_EQ(answer.at("expected"), expected);
+  EXPECT_EQ(answer.at("found"), found);
+  EXPECT_EQ(answer.at("errorCode"), "edit_not_applied");
+}
+
 TEST(Timeouts, RequestValueWithinOneToAnHour) {
   EXPECT_EQ(forward_timeout(json::object(), 30), 30u);
   EXPECT_EQ(forward_timeout({{"timeoutSec", 0}}, 30), 1u);
