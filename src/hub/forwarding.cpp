@@ -234,8 +234,8 @@ std::string text_of(const json& object, const char* key) {
   return it != object.end() && it->is_string() ? it->get<std::string>() : std::string();
 }
 
-// Whether an export event concerns `output`: it names that file (as outputFile or among
-// outputFiles), or names no file at all.
+// Whether an export event concerns `output`: it names that file (as outputFile or output,
+// the in-app export's name for it, or among outputFiles), or names no file at all.
 bool concerns(const json& data, const std::string& output) {
   if (output.empty() || !data.is_object()) return true;
   bool named = false;
@@ -244,7 +244,9 @@ bool concerns(const json& data, const std::string& output) {
     named = true;
     return file == output;
   };
-  if (const auto it = data.find("outputFile"); it != data.end() && same(*it)) return true;
+  for (const char* key : {"outputFile", "output"}) {
+    if (const auto it = data.find(key); it != data.end() && same(*it)) return true;
+  }
   if (const auto it = data.find("outputFiles"); it != data.end() && it->is_array()) {
     for (const json& file : *it) {
       if (same(file)) return true;
@@ -286,7 +288,8 @@ asio::awaitable<void> call_into(CallOutcome& outcome, StatePtr state, PluginRunt
 std::optional<ProgressReport> export_progress_report(const json& event, double& percent) {
   const std::string kind = text_of(event, "kind");
   const json data = event.is_object() && event.contains("data") ? event["data"] : json();
-  const std::string file = text_of(data, "outputFile");
+  std::string file = text_of(data, "outputFile");
+  if (file.empty()) file = text_of(data, "output");
   const std::string named = file.empty() ? std::string() : " " + file;
   if (kind == "export_progress") {
     // Premiere gives a fraction; a value above 1 can only be a percentage.
