@@ -2,6 +2,16 @@
 
 #include <gtest/gtest.h>
 
+#include <boost/asio/co_spawn.hpp>
+#include <boost/asio/detached.hpp>
+#include <boost/asio/experimental/awaitable_operators.hpp>
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/post.hpp>
+#include <boost/asio/steady_timer.hpp>
+
+#include "common/async.hpp"
+#include "hub/plugin_hub.hpp"
+
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -97,6 +107,35 @@ TEST(Log, FullPipeNeverHoldsTheCaller) {
   }
   EXPECT_NE(all.find("[cutrelay] line 0\n[cutrelay] line 1\n"), std::string::npos);
   EXPECT_NE(all.find(" log lines dropped\n"), std::string::npos);
+}
+
+// When one of a plug-in connection's tasks ends, the others are cancelled; one that then
+// awaits anything more ends with operation_aborted. That is how every connection ends,
+// and used to be logged as "plug-in connection writer failed: Operation canceled".
+TEST(Log, ConnectionTasksEndingByCancellationAreNoFailure) {
+  namespace asio = boost::asio;
+  using namespace asio::experimental::awaitable_operators;
+  StderrPipe pipe;
+  asio::io_context ioc;
+  auto ends = []() -> asio::awaitable<void> {
+    co_await asio::post(co_await asio::this_coro::executor, asio::use_awaitable);
+  };
+  auto cancelled_mid_work = []() -> asio::awaitable<void> {
+    asio::steady_timer timer(co_await asio::this_coro::executor, std::chrono::hours(1));
+    co_await timer.async_wait(nothrow);  // cut short by the cancellation
+    co_await asio::post(co_await asio::this_coro::executor, asio::use_awaitable);  // throws
+  };
+  asio::co_spawn(ioc, [&]() -> asio::awaitable<void> {
+    co_await (contained(ends(), "reader") || contained(cancelled_mid_work(), "writer"));
+  }, asio::detached);
+  ioc.run_for(std::chrono::seconds(5));
+  log_line("[cutrelay] the end");
+  flush_log();
+  std::string got(8192, '\0');
+  const ssize_t n = ::read(pipe.reader(), got.data(), got.size());
+  ASSERT_GT(n, 0);
+  got.resize(static_cast<std::size_t>(n));
+  EXPECT_EQ(got, "[cutrelay] the end\n");
 }
 
 }  // namespace
