@@ -109,10 +109,10 @@ json input_schema(const json& params, const json& defs, const VerbRecord& verb, 
   if (!params.is_object()) broken(where + ".params is not an object");
   json properties = json::object();
   json required = json::array();
-  for (const auto& [name, spec] : params.items()) {
+  for (const auto& [name, declared] : params.items()) {
     const std::string at = where + ".params." + name;
-    if (!spec.is_object()) broken(at + " is not an object");
-    json property = inline_refs(spec, defs, at);
+    if (!declared.is_object()) broken(at + " is not an object");
+    json property = inline_refs(declared, defs, at);
     if (const auto flag = property.find("required"); flag != property.end() && flag->is_boolean()) {
       if (flag->get<bool>()) required.push_back(name);
       property.erase("required");
