@@ -10,7 +10,7 @@
 const fs = require('fs');
 const path = require('path');
 const { snapshot, restore, SimReject } = require('../premierepro/internal');
-const { TrackModel, cloneTrackItem, checkTrackItem, sortTrack } = require('../premierepro/model');
+const { TrackModel, checkTrackItem, sortTrack, splitTrackItem } = require('../premierepro/model');
 const { TPS, formatTicks, parseTimecode, frameAt } = require('./timecode');
 const { renderFrameFile } = require('../render');
 
@@ -64,24 +64,7 @@ function renumber(seq, kind) {
 /** Splits the clip that spans `at` (strictly inside it) on a track; false when none does. */
 function splitTrackAt(track, at) {
   const ti = track.items.find((x) => x.start < at && at < x.end);
-  if (!ti) return false;
-  const right = cloneTrackItem(ti);
-  const end = ti.end;
-  const source = (ticks) => BigInt(Math.round(Number(ticks) * ti.speed));
-  right.start = at;
-  right.end = end;
-  if (ti.reversed) {
-    // Played backwards, the left half shows the end of the source range and the right
-    // half its beginning.
-    right.inPoint = ti.inPoint;
-    ti.inPoint += source(end - at);
-  } else {
-    right.inPoint = ti.inPoint + source(at - ti.start);
-  }
-  ti.end = at;
-  track.items.push(right);
-  sortTrack(track);
-  return true;
+  return !!ti && !!splitTrackItem(track, ti, at);
 }
 
 /**
@@ -485,4 +468,4 @@ function createDom(options) {
   return { app, Time, qe, traces };
 }
 
-module.exports = { createDom, splitTrackAt, MAX_TRACKS };
+module.exports = { createDom, MAX_TRACKS };

@@ -324,54 +324,22 @@ function cloneTrackItem(ti) {
   return c;
 }
 
-/** Overwrite: clears [s, e) on a track, trimming or splitting what overlaps. */
+/** Overwrite: clears [s, e) on a track, trimming or splitting what overlaps (see splitTrackItem). */
 function clearRange(track, s, e, except) {
-  const keep = [];
-  for (const ti of track.items) {
-    if (ti === except || ti.end <= s || ti.start >= e) {
-      keep.push(ti);
-      continue;
-    }
-    if (ti.start < s && ti.end > e) {
-      const right = cloneTrackItem(ti);
-      right.inPoint = ti.inPoint + scaled(e - ti.start, ti.speed);
-      right.start = e;
-      ti.end = s;
-      keep.push(ti, right);
-    } else if (ti.start < s) {
-      ti.end = s;
-      keep.push(ti);
-    } else if (ti.end > e) {
-      ti.inPoint += scaled(e - ti.start, ti.speed);
-      ti.start = e;
-      keep.push(ti);
-    }
-    // fully covered: dropped
+  for (const ti of track.items.slice()) {
+    if (ti === except || ti.end <= s || ti.start >= e) continue;
+    const covered = splitTrackItem(track, ti, s) || ti;
+    splitTrackItem(track, covered, e);
+    track.items = track.items.filter((x) => x !== covered);
   }
-  track.items = keep;
-  sortTrack(track);
 }
 
-/** Insert: opens a gap of `dur` at `at`, splitting a clip that spans it. */
+/** Insert: opens a gap of `dur` at `at`, splitting a clip that spans it (see splitTrackItem). */
 function rippleOpen(track, at, dur) {
-  const out = [];
+  for (const ti of track.items.slice()) splitTrackItem(track, ti, at);
   for (const ti of track.items) {
-    if (ti.start >= at) {
-      ti.start += dur;
-      ti.end += dur;
-      out.push(ti);
-    } else if (ti.end > at) {
-      const right = cloneTrackItem(ti);
-      right.inPoint = ti.inPoint + scaled(at - ti.start, ti.speed);
-      right.start = at + dur;
-      right.end = ti.end + dur;
-      ti.end = at;
-      out.push(ti, right);
-    } else {
-      out.push(ti);
-    }
+    if (ti.start >= at) { ti.start += dur; ti.end += dur; }
   }
-  track.items = out;
   sortTrack(track);
 }
 
@@ -455,16 +423,27 @@ function closeUp(track, start, end) {
   }
 }
 
-/** Splits a track item at sequence time `t` (strictly inside it); returns the right part. */
+/**
+ * The one way a track item is cut in two at sequence time `t` (strictly inside it; null
+ * otherwise): the QE razor, scene edit detection, and the splits and trims of insert,
+ * overwrite and move. The left part is `ti`, the right part a copy with its components,
+ * keyframes and name; returns the right part. The halves share the source range: forwards,
+ * the right half plays on from where the left stopped; reversed, the left half plays the
+ * end of the range and the right half its beginning. The head transition stays with the
+ * left half and the tail one goes to the right half.
+ */
 function splitTrackItem(track, ti, t) {
   if (!(ti.start < t && t < ti.end)) return null;
   const right = cloneTrackItem(ti);
-  right.inPoint = ti.inPoint + scaled(t - ti.start, ti.speed);
   right.start = t;
   right.end = ti.end;
+  if (ti.reversed) {
+    right.inPoint = ti.inPoint;
+    ti.inPoint += scaled(ti.end - t, ti.speed);
+  } else {
+    right.inPoint = ti.inPoint + scaled(t - ti.start, ti.speed);
+  }
   ti.end = t;
-  // The head transition stays with the left half and the tail one goes to the right half,
-  // as the razor tool leaves them (inferred from the panel).
   ti.transitions = { start: ti.transitions.start, end: null };
   right.transitions = { start: null, end: right.transitions.end };
   track.items.push(right);
