@@ -10,7 +10,8 @@
 const fs = require('fs');
 const path = require('path');
 const { snapshot, restore, SimReject } = require('../premierepro/internal');
-const { TrackModel, checkTrackItem, sortTrack, splitTrackItem } = require('../premierepro/model');
+const { TrackModel } = require('../premierepro/records');
+const { checkTrackItem, sortTrack, splitTrackItem } = require('../premierepro/timeline');
 const { TPS, formatTicks, parseTimecode, frameAt } = require('./timecode');
 const { renderFrameFile } = require('../render');
 

@@ -5,7 +5,8 @@
 const fs = require('fs');
 const path = require('path');
 const { view, modelOf, illegalConstructor, SimReject, snapshot, requireLock } = require('./internal');
-const { TrackItemModel, ComponentModel, SequenceModel, clearRange, ensureTrack, sortTrack } = require('./model');
+const { TrackItemModel, ComponentModel, SequenceModel } = require('./records');
+const { clearRange, ensureTrack, sortTrack } = require('./timeline');
 const { TickTime, bigOf, fromBig } = require('./values');
 const { Constants } = require('./constants');
 const { localName } = require('./locale');
