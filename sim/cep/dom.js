@@ -11,7 +11,7 @@ const fs = require('fs');
 const path = require('path');
 const { snapshot, restore, SimReject } = require('../premierepro/internal');
 const { TrackModel } = require('../premierepro/records');
-const { checkTrackItem, sortTrack, splitTrackItem } = require('../premierepro/timeline');
+const { checkTrackItem, sortTrack, splitTrackItem, setTrackItemSpeed } = require('../premierepro/timeline');
 const { TPS, formatTicks, parseTimecode, frameAt } = require('./timecode');
 const { renderFrameFile } = require('../render');
 
@@ -306,24 +306,23 @@ function createDom(options) {
       return edit(seq.project, LABEL.speed, () => {
         const ti = e.ti;
         if (!track.items.includes(ti)) throw new SimReject('The clip is no longer on its track');
-        const sourceSpan = ti.outPoint - ti.inPoint;
-        let length = BigInt(Math.floor(Number(sourceSpan) / s));
         const given = duration === undefined || duration === null || String(duration) === '' ? null : ticksOfTimecode(seq, duration);
-        if (given !== null) length = given;
-        if (length <= 0n) throw new SimReject('Speed/Duration: the clip would have no length');
         const oldEnd = ti.end;
-        let newEnd = ti.start + length;
         const later = track.items.filter((x) => x !== ti && x.start >= oldEnd);
+        // The speed rule of the model: the source range stays and the length follows. A
+        // duration given sets the length instead.
+        setTrackItemSpeed(ti, s, !!reverse);
+        if (given !== null) {
+          if (given <= 0n) throw new SimReject('Speed/Duration: the clip would have no length');
+          ti.end = ti.start + given;
+        }
         if (ripple) {
-          const delta = newEnd - oldEnd;
+          const delta = ti.end - oldEnd;
           for (const x of later) { x.start += delta; x.end += delta; }
         } else if (later.length > 0) {
           const next = later.reduce((a, b) => (a.start < b.start ? a : b));
-          if (newEnd > next.start) newEnd = next.start;
+          if (ti.end > next.start) ti.end = next.start;
         }
-        ti.speed = s;
-        ti.end = newEnd;
-        ti.reversed = !!reverse;
         ti.maintainPitch = !!maintainPitch;
         checkTrackItem(seq, ti);
         sortTrack(track);
