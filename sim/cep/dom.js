@@ -9,7 +9,7 @@
 
 const fs = require('fs');
 const path = require('path');
-const { snapshot, restore, SimReject } = require('../premierepro/internal');
+const { SimReject } = require('../premierepro/internal');
 const { TrackModel } = require('../premierepro/records');
 const { checkTrackItem, sortTrack, splitTrackItem, setTrackItemSpeed } = require('../premierepro/timeline');
 const { TPS, formatTicks, parseTimecode, frameAt } = require('./timecode');
@@ -36,20 +36,15 @@ function edit(project, label, change) {
     project._rejections.push({ label, message: 'fault stale: the edit was refused', kind: 'rejected' });
     return false;
   }
-  const before = snapshot(project);
   try {
-    change();
+    project.applyEdit(label, change, ['qe']);
   } catch (e) {
-    restore(before);
     if (e instanceof SimReject) {
       project._rejections.push({ label, message: e.message, kind: 'rejected' });
       return false;
     }
     throw e;
   }
-  project._history.push({ label, actions: ['qe'], before });
-  project._redo = [];
-  project.markDirty();
   return true;
 }
 

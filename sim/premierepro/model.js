@@ -139,22 +139,23 @@ class ProjectModel extends Model {
       return false;
     }
     const actions = fault === 'partial' ? compound.actions.slice(0, 1) : compound.actions;
-    const before = snapshot(this);
     try {
-      for (const action of actions) action.apply();
+      this.applyEdit(undoString === undefined ? '' : String(undoString), () => {
+        for (const action of actions) action.apply();
+      }, actions.map((a) => a.kind));
     } catch (e) {
-      restore(before);
       this._rejections.push({ label: undoString || '', message: e && e.message ? e.message : String(e), kind: e instanceof SimReject ? 'rejected' : 'error' });
       return false;
     }
-    this._history.push({ label: undoString === undefined ? '' : String(undoString), actions: actions.map((a) => a.kind), before });
-    this._redo = [];
-    this.markDirty();
     return true;
   }
 
-  /** An edit Premiere makes on its own (not through a script transaction): one undo step. */
-  applyEdit(label, change) {
+  /**
+   * The one way the project changes undoably (a transaction, a QE edit, an edit Premiere
+   * makes on its own): all of `change` or nothing, as one undo step named `label`. What
+   * `change` throws leaves the project as it was and is thrown on.
+   */
+  applyEdit(label, change, actions = []) {
     const before = snapshot(this);
     try {
       change();
@@ -162,7 +163,7 @@ class ProjectModel extends Model {
       restore(before);
       throw e;
     }
-    this._history.push({ label, actions: [], before });
+    this._history.push({ label, actions, before });
     this._redo = [];
     this.markDirty();
   }
