@@ -7,6 +7,7 @@
 #include <malloc.h>
 #endif
 
+#include <algorithm>
 #include <climits>
 #include <csignal>
 #include <cstring>
@@ -118,6 +119,15 @@ bool agent_token_required(bool switch_given, const char* env_value) {
   return false;
 }
 
+unsigned io_thread_count(std::optional<unsigned> option, const char* env_value,
+                         unsigned cores) {
+  if (option) return *option;
+  if (env_value != nullptr) {
+    if (auto from_env = parse_thread_count(trim(env_value, kAsciiSpace))) return *from_env;
+  }
+  return std::clamp(cores, 1u, kMaxThreads);
+}
+
 std::string make_token() {
   constexpr std::string_view kAlphabet =
       "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
@@ -196,8 +206,8 @@ int run_bridge(int argc, char** argv) {
   }
 
   raise_descriptor_limit();
-  const unsigned threads = std::max(1u, std::thread::hardware_concurrency());
-  WorkerPool pool(threads);
+  WorkerPool pool(io_thread_count(options.threads, std::getenv("CUTRELAY_THREADS"),
+                                  std::thread::hardware_concurrency()));
   asio::io_context& ioc = pool.context(0);
 
   const std::string host = bind_host_from_env();
