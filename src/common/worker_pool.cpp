@@ -61,6 +61,10 @@ void WorkerPool::run() {
   t_worker.reset();
 }
 
+void WorkerPool::stop() {
+  for (auto& context : contexts_) context->stop();
+}
+
 std::optional<unsigned> WorkerPool::current() { return t_worker; }
 
 unsigned WorkerPool::pick(std::optional<unsigned> preferred) {

@@ -27,6 +27,10 @@ class WorkerPool {
   // threads of their own, joined before this returns.
   void run();
 
+  // Makes run() return once each worker has finished the handler it is running; what is
+  // still pending stays with its context, destroyed with the pool. Safe from any thread.
+  void stop();
+
   // The index of the worker running the calling thread; nothing outside the pool's threads.
   static std::optional<unsigned> current();
 

@@ -471,18 +471,6 @@ asio::io_context& place_connection(const BridgeState& state, WorkerPool& pool) {
   std::_Exit(101);
 }
 
-// The listener lives in the accepting loop's frame, and the loop never ends but by handing
-// the listener to another worker: nothing stops the workers, and a closed listener ends
-// the process. Should an exception escape an accept (Asio then destroys the frame), the
-// bridge would run on with nobody able to reach it; it ends instead, as it does when the
-// listener is closed.
-struct EndWhenTheListenerGoes {
-  bool handed_over = false;
-  ~EndWhenTheListenerGoes() {
-    if (!handed_over) end_without_listener("stopped accepting after an unexpected error");
-  }
-};
-
 // The listener as an acceptor of `to`, or nothing when it could not be moved (it then
 // stays with `from`).
 std::optional<tcp::acceptor> move_listener(tcp::acceptor& from, asio::io_context& to) {
@@ -499,50 +487,60 @@ std::optional<tcp::acceptor> move_listener(tcp::acceptor& from, asio::io_context
   return std::nullopt;
 }
 
+// Accepts connections until the listener is handed to another worker. The listener lives in
+// this frame. Losing it ends the bridge, explicitly, where that is seen: a closed listener, or
+// an exception out of an accept step (nobody could reach the bridge any more). Destroying the
+// frame, as tearing down the workers does, ends nothing.
 asio::awaitable<void> accept_loop(StatePtr state, tcp::acceptor acceptor, WorkerPool& pool,
                                   std::shared_ptr<ConnectionCounts> counts) {
-  EndWhenTheListenerGoes listener_guard;
-  auto ex = co_await asio::this_coro::executor;
-  asio::steady_timer backoff(ex);
-  auto pause = std::chrono::milliseconds(5);
-  for (;;) {
-    auto [ec, socket] =
-        co_await acceptor.async_accept(place_connection(*state, pool), nothrow);
-    if (ec) {
-      if (listener_closed(ec)) end_without_listener(ec.message());
-      // Others finish and free what ran short: wait a little longer each time, up to a
-      // second, rather than spin or stop serving. Said once per run of failures.
-      if (pause == std::chrono::milliseconds(5)) {
-        log_line("server: accept failed: " + ec.message() + "; accepting again shortly");
+  try {
+    auto ex = co_await asio::this_coro::executor;
+    asio::steady_timer backoff(ex);
+    auto pause = std::chrono::milliseconds(5);
+    for (;;) {
+      auto [ec, socket] =
+          co_await acceptor.async_accept(place_connection(*state, pool), nothrow);
+      if (ec) {
+        if (listener_closed(ec)) end_without_listener(ec.message());
+        // Others finish and free what ran short: wait a little longer each time, up to a
+        // second, rather than spin or stop serving. Said once per run of failures.
+        if (pause == std::chrono::milliseconds(5)) {
+          log_line("server: accept failed: " + ec.message() + "; accepting again shortly");
+        }
+        backoff.expires_after(pause);
+        co_await backoff.async_wait(nothrow);
+        pause = std::min(pause * 2, std::chrono::milliseconds(1000));
+        continue;
       }
-      backoff.expires_after(pause);
-      co_await backoff.async_wait(nothrow);
-      pause = std::min(pause * 2, std::chrono::milliseconds(1000));
-      continue;
-    }
-    pause = std::chrono::milliseconds(5);
-    std::optional<CountedConnection> counted = admit(counts);
-    if (!counted) {
-      // Past the cap and the squeezed few: closed at once, so it holds no descriptor.
-      socket.close(ec);
-    } else {
-      socket.set_option(tcp::no_delay(true), ec);
-      auto conn_ex = socket.get_executor();
-      spawn_logged(conn_ex, serve_connection(state, beast::tcp_stream(std::move(socket)),
-                                             std::move(*counted)));
-    }
+      pause = std::chrono::milliseconds(5);
+      std::optional<CountedConnection> counted = admit(counts);
+      if (!counted) {
+        // Past the cap and the squeezed few: closed at once, so it holds no descriptor.
+        socket.close(ec);
+      } else {
+        socket.set_option(tcp::no_delay(true), ec);
+        auto conn_ex = socket.get_executor();
+        spawn_logged(conn_ex, serve_connection(state, beast::tcp_stream(std::move(socket)),
+                                               std::move(*counted)));
+      }
 
-    // New connections are served on the UXP plug-in's worker while it is connected; the
-    // listener follows it there, so accepting a connection does not wake another thread.
-    const std::optional<unsigned> plugin_worker = state->registry.worker_of(PluginRuntime::Uxp);
-    if (plugin_worker && *plugin_worker < pool.size() && plugin_worker != WorkerPool::current()) {
-      if (auto moved = move_listener(acceptor, pool.context(*plugin_worker))) {
-        listener_guard.handed_over = true;
-        auto target = moved->get_executor();
-        spawn_logged(target, accept_loop(state, std::move(*moved), pool, counts));
-        co_return;
+      // New connections are served on the UXP plug-in's worker while it is connected; the
+      // listener follows it there, so accepting a connection does not wake another thread.
+      const std::optional<unsigned> plugin_worker =
+          state->registry.worker_of(PluginRuntime::Uxp);
+      if (plugin_worker && *plugin_worker < pool.size() &&
+          plugin_worker != WorkerPool::current()) {
+        if (auto moved = move_listener(acceptor, pool.context(*plugin_worker))) {
+          auto target = moved->get_executor();
+          spawn_logged(target, accept_loop(state, std::move(*moved), pool, counts));
+          co_return;
+        }
       }
     }
+  } catch (const std::exception& e) {
+    end_without_listener(std::string("stopped accepting after an unexpected error: ") + e.what());
+  } catch (...) {
+    end_without_listener("stopped accepting after an unexpected error");
   }
 }
 

@@ -233,17 +233,18 @@ int run_bridge(int argc, char** argv) {
 
   write_connection_file(dir, port, state->token);
 
-  // An interrupt or terminate still ends the bridge at once, by the signal's own default
-  // action (so a parent sees how it ended), but first the connection file is taken back.
-  // Nothing else is torn down: no destructor runs on this path.
+  // An interrupt or terminate still ends the bridge by the signal's own default action (so
+  // a parent sees how it ended), but in order: the connection file is taken back, the
+  // workers stop, and then the signal is raised again. Nothing is torn down after that.
+  int stopped_by = 0;
   asio::signal_set stop_signals(ioc, SIGINT, SIGTERM);
-  stop_signals.async_wait([dir](const boost::system::error_code& wait_ec, int signal_number) {
-    if (wait_ec) return;
-    remove_connection_file_if_ours(dir, static_cast<std::int64_t>(::getpid()));
-    flush_log();
-    std::signal(signal_number, SIG_DFL);
-    std::raise(signal_number);
-  });
+  stop_signals.async_wait(
+      [dir, &pool, &stopped_by](const boost::system::error_code& wait_ec, int signal_number) {
+        if (wait_ec) return;
+        remove_connection_file_if_ours(dir, static_cast<std::int64_t>(::getpid()));
+        stopped_by = signal_number;
+        pool.stop();
+      });
 
   start_http_server(state, std::move(*bound.acceptor), pool);
   if (exit_with_stdin_requested()) exit_when_stdin_ends(ioc);
@@ -253,6 +254,10 @@ int run_bridge(int argc, char** argv) {
 
   pool.run();
   flush_log();
+  if (stopped_by != 0) {
+    std::signal(stopped_by, SIG_DFL);
+    std::raise(stopped_by);
+  }
   return 0;
 }
 
