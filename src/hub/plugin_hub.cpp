@@ -18,7 +18,6 @@
 #include "common/log.hpp"
 #include "common/async.hpp"
 #include "common/text.hpp"
-#include "common/worker_pool.hpp"
 
 namespace cutrelay {
 
@@ -77,8 +76,8 @@ void register_hello(BridgeState& state, std::uint64_t conn_id,
   const PluginRuntime runtime = cep ? PluginRuntime::Cep : PluginRuntime::Uxp;
   log_line("[cutrelay] " + std::string(runtime_name(runtime)) +
            " connected: " + loggable_json(hello));
-  // The welcome is queued before the record becomes visible: a call from another thread
-  // can only be queued once the record is filed, so it always follows the welcome.
+  // The welcome is queued before the record becomes visible: a call can only be queued once
+  // the record is filed, so it always follows the welcome.
   outbox->push(welcome_text());
   const std::shared_ptr<Outbox> superseded = state.registry.file(PluginRecord{
       .runtime = runtime,
@@ -86,7 +85,6 @@ void register_hello(BridgeState& state, std::uint64_t conn_id,
       .hello = std::move(hello),
       .outbox = outbox,
       .conn_id = conn_id,
-      .worker = WorkerPool::current(),
   });
   // The connection this hello replaced gets no more calls; it is ended rather than left
   // open with its keep-alive running. Its writer stops, which ends its session. Calls

@@ -3,7 +3,7 @@
 namespace cutrelay {
 
 const char* const kUsage =
-    "usage: cutrelay [--port <n>] [--require-agent-token] [--threads <n>] [--version] [--help]\n"
+    "usage: cutrelay [--port <n>] [--require-agent-token] [--version] [--help]\n"
     "\n"
     "A local bridge that lets AI agents edit video in Adobe Premiere Pro. It listens on the\n"
     "loopback interface: POST /command (or /) takes one JSON command, /mcp serves the same\n"
@@ -14,15 +14,12 @@ const char* const kUsage =
     "  --port <n>, --port=<n>  listen on this port (0, the default, lets the system pick one)\n"
     "  --require-agent-token   agents must send Authorization: Bearer <token> to /command\n"
     "                          and /mcp (the token of connection.json)\n"
-    "  --threads <n>           serve connections on n I/O threads, 1 to 64 (default: one per\n"
-    "                          processor core)\n"
     "  --version               print the version and exit\n"
     "  -h, --help              print this text and exit\n"
     "\n"
     "environment:\n"
     "  QUOR_BIND_HOST        address or host name to listen on (default 127.0.0.1)\n"
     "  QUOR_REQUIRE_AGENT_TOKEN=1  the same as --require-agent-token\n"
-    "  CUTRELAY_THREADS=<n>  the same as --threads <n> (the option wins)\n"
     "  QUOR_DIRECT_API_URL   the companion application's direct API (http://host:port)\n"
     "  QUOR_BRIDGE_TOKEN     the token sent to that direct API\n"
     "  HOME, USERPROFILE     where the state directory lives\n"
@@ -46,22 +43,9 @@ std::optional<std::uint16_t> parse_port(std::string_view text) {
   return static_cast<std::uint16_t>(value);
 }
 
-std::optional<unsigned> parse_thread_count(std::string_view text) {
-  if (text.empty()) return std::nullopt;
-  unsigned value = 0;
-  for (char c : text) {
-    if (c < '0' || c > '9') return std::nullopt;
-    value = value * 10 + static_cast<unsigned>(c - '0');
-    if (value > kMaxThreads) return std::nullopt;
-  }
-  if (value == 0) return std::nullopt;
-  return value;
-}
-
 CommandLine parse_command_line(std::span<const std::string_view> args) {
   CommandLine result;
   constexpr std::string_view kPortEq = "--port=";
-  constexpr std::string_view kThreadsEq = "--threads=";
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string_view arg = args[i];
     if (arg == "--version") {
@@ -79,12 +63,6 @@ CommandLine parse_command_line(std::span<const std::string_view> args) {
       if (has_value) ++i;
     } else if (arg.starts_with(kPortEq)) {
       result.port = parse_port(arg.substr(kPortEq.size())).value_or(0);
-    } else if (arg == "--threads") {
-      const bool has_value = i + 1 < args.size();
-      result.threads = has_value ? parse_thread_count(args[i + 1]) : std::nullopt;
-      if (has_value) ++i;
-    } else if (arg.starts_with(kThreadsEq)) {
-      result.threads = parse_thread_count(arg.substr(kThreadsEq.size()));
     } else if (arg == "--require-agent-token") {
       result.require_agent_token = true;
     }

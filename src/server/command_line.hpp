@@ -11,7 +11,6 @@ struct CommandLine {
   bool version = false;    // "--version" was seen: print the version line and exit
   bool help = false;       // "--help" or "-h" was seen: print the usage and exit
   bool require_agent_token = false;  // "--require-agent-token": agents must send the token
-  std::optional<unsigned> threads;   // "--threads <n>": how many I/O threads serve connections
 };
 
 // What "--help" prints: the options, the environment variables and the files.
@@ -20,13 +19,8 @@ extern const char* const kUsage;
 // An optional leading '+' and one or more ASCII digits worth at most 65535.
 std::optional<std::uint16_t> parse_port(std::string_view text);
 
-// A thread count: one or more ASCII digits worth 1 to kMaxThreads.
-inline constexpr unsigned kMaxThreads = 64;
-std::optional<unsigned> parse_thread_count(std::string_view text);
-
 // Reads the arguments after the program name, left to right. Unknown arguments are
-// ignored; the last "--port" (and "--threads") wins, and a value that
-// cannot be read counts as the option left out; reading stops at "--version" or "--help".
+// ignored; the last "--port" wins; reading stops at "--version" or "--help".
 CommandLine parse_command_line(std::span<const std::string_view> args);
 
 }  // namespace cutrelay

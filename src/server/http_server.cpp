@@ -14,7 +14,6 @@
 #include <boost/asio/as_tuple.hpp>
 #include <boost/asio/experimental/awaitable_operators.hpp>
 #include <boost/asio/steady_timer.hpp>
-#include <boost/asio/strand.hpp>
 #include <boost/asio/this_coro.hpp>
 #include <boost/asio/use_awaitable.hpp>
 #include <boost/beast/core/flat_buffer.hpp>
@@ -457,13 +456,6 @@ bool listener_closed(const boost::system::error_code& ec) {
   return ec == asio::error::operation_aborted || ec == asio::error::bad_descriptor;
 }
 
-// The context a new connection is served on. While a UXP plug-in is connected, agents'
-// connections join its context, so a forwarded call and its result stay on the thread
-// that reads and writes both; otherwise connections take turns.
-asio::io_context& place_connection(const BridgeState& state, WorkerPool& pool) {
-  return pool.context(pool.pick(state.registry.worker_of(PluginRuntime::Uxp)));
-}
-
 // Without its listener nobody can reach the bridge, so it ends, saying why.
 [[noreturn]] void end_without_listener(const std::string& why) {
   log_line("server: " + why);
@@ -471,35 +463,18 @@ asio::io_context& place_connection(const BridgeState& state, WorkerPool& pool) {
   std::_Exit(101);
 }
 
-// The listener as an acceptor of `to`, or nothing when it could not be moved (it then
-// stays with `from`).
-std::optional<tcp::acceptor> move_listener(tcp::acceptor& from, asio::io_context& to) {
-  boost::system::error_code ec;
-  const tcp::endpoint local = from.local_endpoint(ec);
-  if (ec) return std::nullopt;
-  const auto native = from.release(ec);
-  if (ec) return std::nullopt;
-  tcp::acceptor moved(to);
-  moved.assign(local.protocol(), native, ec);
-  if (!ec) return moved;
-  from.assign(local.protocol(), native, ec);
-  if (ec) end_without_listener("lost the listener: " + ec.message());
-  return std::nullopt;
-}
-
-// Accepts connections until the listener is handed to another worker. The listener lives in
-// this frame. Losing it ends the bridge, explicitly, where that is seen: a closed listener, or
-// an exception out of an accept step (nobody could reach the bridge any more). Destroying the
-// frame, as tearing down the workers does, ends nothing.
-asio::awaitable<void> accept_loop(StatePtr state, tcp::acceptor acceptor, WorkerPool& pool,
+// Accepts connections for as long as the bridge runs. The listener lives in this frame.
+// Losing it ends the bridge, explicitly, where that is seen: a closed listener, or an
+// exception out of an accept step (nobody could reach the bridge any more). Destroying the
+// frame, as tearing down the io_context does, ends nothing.
+asio::awaitable<void> accept_loop(StatePtr state, tcp::acceptor acceptor,
                                   std::shared_ptr<ConnectionCounts> counts) {
   try {
     auto ex = co_await asio::this_coro::executor;
     asio::steady_timer backoff(ex);
     auto pause = std::chrono::milliseconds(5);
     for (;;) {
-      auto [ec, socket] =
-          co_await acceptor.async_accept(place_connection(*state, pool), nothrow);
+      auto [ec, socket] = co_await acceptor.async_accept(nothrow);
       if (ec) {
         if (listener_closed(ec)) end_without_listener(ec.message());
         // Others finish and free what ran short: wait a little longer each time, up to a
@@ -517,25 +492,11 @@ asio::awaitable<void> accept_loop(StatePtr state, tcp::acceptor acceptor, Worker
       if (!counted) {
         // Past the cap and the squeezed few: closed at once, so it holds no descriptor.
         socket.close(ec);
-      } else {
-        socket.set_option(tcp::no_delay(true), ec);
-        auto conn_ex = socket.get_executor();
-        spawn_logged(conn_ex, serve_connection(state, beast::tcp_stream(std::move(socket)),
-                                               std::move(*counted)));
+        continue;
       }
-
-      // New connections are served on the UXP plug-in's worker while it is connected; the
-      // listener follows it there, so accepting a connection does not wake another thread.
-      const std::optional<unsigned> plugin_worker =
-          state->registry.worker_of(PluginRuntime::Uxp);
-      if (plugin_worker && *plugin_worker < pool.size() &&
-          plugin_worker != WorkerPool::current()) {
-        if (auto moved = move_listener(acceptor, pool.context(*plugin_worker))) {
-          auto target = moved->get_executor();
-          spawn_logged(target, accept_loop(state, std::move(*moved), pool, counts));
-          co_return;
-        }
-      }
+      socket.set_option(tcp::no_delay(true), ec);
+      spawn_logged(ex, serve_connection(state, beast::tcp_stream(std::move(socket)),
+                                        std::move(*counted)));
     }
   } catch (const std::exception& e) {
     end_without_listener(std::string("stopped accepting after an unexpected error: ") + e.what());
@@ -546,9 +507,9 @@ asio::awaitable<void> accept_loop(StatePtr state, tcp::acceptor acceptor, Worker
 
 }  // namespace
 
-void start_http_server(StatePtr state, tcp::acceptor acceptor, WorkerPool& pool) {
+void start_http_server(StatePtr state, tcp::acceptor acceptor) {
   auto ex = acceptor.get_executor();
-  spawn_logged(ex, accept_loop(std::move(state), std::move(acceptor), pool,
+  spawn_logged(ex, accept_loop(std::move(state), std::move(acceptor),
                                std::make_shared<ConnectionCounts>()));
 }
 

@@ -61,10 +61,6 @@ std::optional<std::uint64_t> raise_descriptor_limit();
 // (or true, yes, on, in any case).
 bool agent_token_required(bool switch_given, const char* env_value);
 
-// How many I/O threads serve connections: the option, else CUTRELAY_THREADS when it reads as
-// a count, else one per core (`cores` 0, unknown, counts as one).
-unsigned io_thread_count(std::optional<unsigned> option, const char* env_value, unsigned cores);
-
 // The whole program; returns the process exit status.
 int run_bridge(int argc, char** argv);
 

@@ -88,21 +88,5 @@ TEST(CommandLineRules, RequireAgentTokenFromTheEnvironment) {
   for (const char* off : {"", "0", "false", "no", "2"}) EXPECT_FALSE(agent_token_required(false, off)) << off;
 }
 
-TEST(CommandLineRules, ThreadCountFromOptionEnvironmentOrCores) {
-  EXPECT_EQ(parse({}).threads, std::nullopt);
-  EXPECT_EQ(parse({"--threads", "1"}).threads, 1u);
-  EXPECT_EQ(parse({"--threads=4", "--port", "9"}).threads, 4u);
-  EXPECT_EQ(parse({"--threads", "2", "--threads=x"}).threads, std::nullopt);  // last one wins
-  for (std::string_view bad : {"", "0", "65", "-1", "+2", "2x", "99999999999"}) {
-    EXPECT_EQ(parse_thread_count(bad), std::nullopt) << bad;
-  }
-  EXPECT_EQ(parse_thread_count("64"), 64u);
-  EXPECT_EQ(io_thread_count(3, "1", 8), 3u);        // the option wins
-  EXPECT_EQ(io_thread_count(std::nullopt, " 1 ", 8), 1u);
-  EXPECT_EQ(io_thread_count(std::nullopt, "zero", 8), 8u);  // unreadable: one per core
-  EXPECT_EQ(io_thread_count(std::nullopt, nullptr, 0), 1u);
-  EXPECT_EQ(io_thread_count(std::nullopt, nullptr, 512), kMaxThreads);
-}
-
 }  // namespace
 }  // namespace cutrelay

@@ -1,4 +1,4 @@
-// The HTTP listener in this process, on loopback, served by a pool of its own.
+// The HTTP listener in this process, on loopback, served by an io_context of its own.
 #include "server/http_server.hpp"
 
 #include <gtest/gtest.h>
@@ -33,23 +33,23 @@ std::string ask(std::uint16_t port, const std::string& target) {
   return answer;
 }
 
-// Stopping the workers and tearing them down is an orderly end: the accepting loop's frame
-// is destroyed with them, and that must not end the process (only losing the listener
-// while the bridge runs does). The port is free afterwards.
-TEST(HttpServer, StoppingAndTearingDownTheWorkersEndsNothingElse) {
+// Stopping the I/O loop and tearing it down is an orderly end: the accepting loop's frame is
+// destroyed with it, and that must not end the process (only losing the listener while the
+// bridge runs does). The port is free afterwards.
+TEST(HttpServer, StoppingAndTearingDownTheLoopEndsNothingElse) {
   std::uint16_t port = 0;
   {
-    auto pool = std::make_unique<WorkerPool>(2);
-    BindOutcome bound = bind_listener(pool->context(0), "127.0.0.1", 0);
+    auto loop = std::make_unique<asio::io_context>(1);
+    BindOutcome bound = bind_listener(*loop, "127.0.0.1", 0);
     ASSERT_TRUE(bound.acceptor) << bound.error;
     port = bound.acceptor->local_endpoint().port();
     auto state = std::make_shared<BridgeState>();
-    start_http_server(state, std::move(*bound.acceptor), *pool);
-    std::thread runner([&] { pool->run(); });
+    start_http_server(state, std::move(*bound.acceptor));
+    std::thread runner([&] { loop->run(); });
     EXPECT_TRUE(ask(port, "/nowhere").starts_with("HTTP/1.1 404")) << "not serving";
-    pool->stop();
+    loop->stop();
     runner.join();
-    pool.reset();
+    loop.reset();
   }
   asio::io_context ioc;
   tcp::socket probe(ioc);

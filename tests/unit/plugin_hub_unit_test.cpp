@@ -1,19 +1,13 @@
 #include "hub/plugin_hub.hpp"
-#include "running_pool.hpp"
 
 #include <gtest/gtest.h>
 
-#include <future>
-#include <thread>
-
 #include <boost/asio/io_context.hpp>
-#include <boost/asio/post.hpp>
 #include <boost/beast/http/field.hpp>
 
 namespace cutrelay {
 namespace {
 
-namespace asio = boost::asio;
 namespace http = boost::beast::http;
 
 class Registry : public ::testing::Test {
@@ -91,21 +85,6 @@ TEST_F(Registry, NewerHelloReplacesAndOldConnectionEndsQuietly) {
   // The superseded connection's call is left to its time-out.
   EXPECT_EQ(slot_state(*superseded_call), "empty");
   EXPECT_TRUE(state.registry.is_pending(10));
-}
-
-// New agent connections are placed on the worker of the current UXP connection, so the
-// registry must name that worker, and forget it with the connection, not before.
-TEST_F(Registry, KnowsTheWorkerOfTheCurrentUxpConnection) {
-  RunningPool running(2);
-  EXPECT_EQ(state.registry.worker_of(PluginRuntime::Uxp), std::nullopt);
-  running.run_on(1, [&] { say(1, box1, {{"type", "hello"}, {"runtime", "uxp"}}); });
-  EXPECT_EQ(state.registry.worker_of(PluginRuntime::Uxp), 1u);
-  running.run_on(0, [&] { say(2, box2, {{"type", "hello"}, {"runtime", "uxp"}}); });
-  EXPECT_EQ(state.registry.worker_of(PluginRuntime::Uxp), 0u);
-  end_plugin_connection(state, 1);  // superseded: changes nothing
-  EXPECT_EQ(state.registry.worker_of(PluginRuntime::Uxp), 0u);
-  end_plugin_connection(state, 2);
-  EXPECT_EQ(state.registry.worker_of(PluginRuntime::Uxp), std::nullopt);
 }
 
 TEST_F(Registry, EndOfRegisteredConnectionFailsItsCallsAtOnce) {
