@@ -201,8 +201,7 @@ TEST_F(Forwarding, DisconnectMidCallAnswersAtOnce) {
   EXPECT_TRUE(bridge.wait_for_stderr("[cutrelay] uxp disconnected", 5s));
 }
 
-// New connections are accepted and served on the plug-in's worker, and the listener follows
-// each new plug-in there: plug-ins coming and going, on whichever worker, must never leave
+// Plug-ins coming and going, with agents' connections opened in between, must never leave
 // a request unanswered.
 TEST_F(Forwarding, PluginsComingAndGoingLeaveEveryRequestAnswered) {
   for (int round = 0; round < 6; ++round) {
