@@ -210,8 +210,8 @@ TEST_F(Forwarding, PluginsComingAndGoingLeaveEveryRequestAnswered) {
       ASSERT_EQ(bridge.command("ping").at("success"), true) << "round " << round;
     }
     uxp->drop();
-    // Gone once a ping is refused for want of a plug-in; that and the next requests are
-    // served wherever the listener was left.
+    // Gone once a ping is refused for want of a plug-in; the requests after it are still
+    // answered.
     bool refused = false;
     for (int i = 0; i < 200 && !refused; ++i) {
       const json answer = bridge.command("ping", {{"timeoutSec", 1}});
