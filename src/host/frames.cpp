@@ -2,7 +2,11 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#if defined(_WIN32)
+#include <io.h>
+#else
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <cerrno>
@@ -38,9 +42,28 @@ std::chrono::milliseconds test_wait_or(std::chrono::milliseconds normal) {
   return std::chrono::milliseconds(std::min<unsigned long long>(ms, normal.count()));
 }
 
+#if defined(_WIN32)
+// The C runtime's wide-character calls, so that any path opens whatever the code page.
+using FileStat = struct _stat64;
+int stat_path(const fs::path& path, FileStat* st) { return ::_wstat64(path.c_str(), st); }
+int stat_open(int fd, FileStat* st) { return ::_fstat64(fd, st); }
+int open_for_reading(const fs::path& path) {
+  return ::_wopen(path.c_str(), _O_RDONLY | _O_BINARY | _O_NOINHERIT);
+}
+#else
+using FileStat = struct stat;
+int stat_path(const fs::path& path, FileStat* st) { return ::stat(path.c_str(), st); }
+int stat_open(int fd, FileStat* st) { return ::fstat(fd, st); }
+// O_NONBLOCK only matters for FIFOs and devices: opening one without a writer would
+// otherwise wait for ever. Regular files ignore it.
+int open_for_reading(const fs::path& path) {
+  return ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+}
+#endif
+
 std::optional<std::uint64_t> stat_size(const fs::path& path) {
-  struct stat st {};
-  if (::stat(path.c_str(), &st) != 0) return std::nullopt;
+  FileStat st{};
+  if (stat_path(path, &st) != 0) return std::nullopt;
   return static_cast<std::uint64_t>(st.st_size);
 }
 
@@ -126,16 +149,14 @@ void read_into(int fd, std::uint64_t known, std::uint64_t want, FileRead& out) {
 
 FileRead read_whole_file(const fs::path& path, std::uint64_t limit) {
   FileRead out;
-  // O_NONBLOCK only matters for FIFOs and devices: opening one without a writer would
-  // otherwise wait for ever. Regular files ignore it.
-  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  const int fd = open_for_reading(path);
   if (fd < 0) {
     out.error = std::error_code(errno, std::generic_category());
     return out;
   }
-  struct stat st {};
+  FileStat st{};
   std::uint64_t known = 0;
-  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) known = static_cast<std::uint64_t>(st.st_size);
+  if (stat_open(fd, &st) == 0 && S_ISREG(st.st_mode)) known = static_cast<std::uint64_t>(st.st_size);
   // One byte past the limit tells a file of exactly `limit` bytes from a larger one.
   const std::uint64_t want = limit == std::numeric_limits<std::uint64_t>::max() ? limit : limit + 1;
   try {
