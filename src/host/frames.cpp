@@ -22,6 +22,7 @@
 #include "common/async.hpp"
 #include "common/base64.hpp"
 #include "common/blocking.hpp"
+#include "common/files.hpp"
 
 namespace cutrelay {
 
@@ -95,7 +96,7 @@ std::string path_member(const json& object) {
 }
 
 asio::awaitable<FileRead> read_off_thread(const std::string& path, std::uint64_t limit) {
-  return run_blocking([path, limit] { return read_whole_file(path, limit); });
+  return run_blocking([path, limit] { return read_whole_file(utf8_path(path), limit); });
 }
 
 }  // namespace
@@ -190,7 +191,7 @@ asio::awaitable<json> preview_frame(VerbContext ctx, json args) {
   if (!succeeded(answer)) co_return answer;
 
   const std::string path = path_member(answer);
-  co_await wait_for_stable_file(path, preview_file_wait());
+  co_await wait_for_stable_file(utf8_path(path), preview_file_wait());
   if (want_inline) {
     const FileRead file = co_await read_off_thread(path, kMaxReadBytes);
     if (file.error || path.empty()) {
@@ -225,7 +226,7 @@ asio::awaitable<json> contact_sheet(VerbContext ctx, json args) {
   std::size_t done = 0;
   for (json& frame : *frames) {
     const std::string path = path_member(frame);
-    co_await wait_for_stable_file(path, preview_file_wait());
+    co_await wait_for_stable_file(utf8_path(path), preview_file_wait());
     if (!path.empty()) {
       const FileRead file = co_await read_off_thread(path, kMaxReadBytes);
       if (!file.error && !file.too_large() && frame.is_object()) {
@@ -253,7 +254,7 @@ asio::awaitable<json> read_file_base64(json args) {
                                  " (64 MiB)"}};
   }
 
-  co_await wait_for_stable_file(path, read_file_wait());
+  co_await wait_for_stable_file(utf8_path(path), read_file_wait());
   // Read and encoded on the blocking pool: encoding megabytes would otherwise hold up
   // every other connection served by this worker.
   struct Encoded {
@@ -262,7 +263,7 @@ asio::awaitable<json> read_file_base64(json args) {
     std::size_t length = 0;  // of the bytes encoded
   };
   const auto read_and_encode = [path, max_bytes] {
-    Encoded out{read_whole_file(path, max_bytes), {}};
+    Encoded out{read_whole_file(utf8_path(path), max_bytes), {}};
     if (!out.file.error && !out.file.too_large()) {
       out.base64 = base64_encode(out.file.bytes);
       out.length = out.file.bytes.size();
