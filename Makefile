@@ -1,5 +1,5 @@
 # Thin wrappers over scripts/ (what the README and CI call).
-.PHONY: run test build bench conformance clean selftest
+.PHONY: run test build bench conformance clean selftest windows
 
 run:
 	@scripts/run $(ARGS)
@@ -15,6 +15,10 @@ selftest:
 build:
 	@scripts/build
 
+# The Windows binaries, cross-built with MinGW-w64 and tested under Wine (Debian only).
+windows:
+	@scripts/install-deps && scripts/windows
+
 conformance:
 	@scripts/install-deps && scripts/build --target cutrelay && scripts/conformance
 
@@ -22,4 +26,4 @@ bench:
 	@scripts/build && build/bench_ping_roundtrip 5000 && build/bench_load 3
 
 clean:
-	rm -rf build
+	rm -rf build build-windows

@@ -373,7 +373,8 @@ asio::awaitable<ToolResult> run_tool(std::string program, std::vector<std::strin
 }
 
 asio::awaitable<std::optional<std::string>> start_detached(std::string program,
-                                                           std::vector<std::string> args) {
+                                                           std::vector<std::string> args,
+                                                           WindowStart) {
   auto ex = co_await asio::this_coro::executor;
   const std::string exe = find_program(program);
   if (exe.empty()) co_return program + ": not found";

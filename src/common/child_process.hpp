@@ -12,6 +12,9 @@
 // a descriptor the caller names), its output on pipes, /dev/null or a descriptor the caller
 // names, no other descriptor of the parent (so a program left running can never keep the
 // listening socket), and a process group of its own.
+//
+// On Windows the same calls start programs with CreateProcessW, without a console window,
+// in a job object of their own instead of a process group (child_process_win.cpp).
 #include <sys/types.h>
 
 #include <chrono>
@@ -22,6 +25,10 @@
 #include <boost/asio/awaitable.hpp>
 
 namespace cutrelay {
+
+#if defined(_WIN32) && !defined(__MINGW32__)
+using pid_t = int;
+#endif
 
 struct ToolResult {
   bool started = false;    // false when the program could not be found or started
@@ -48,11 +55,16 @@ boost::asio::awaitable<ToolResult> run_tool(std::string program, std::vector<std
 boost::asio::awaitable<ToolResult> run_tool(std::string program, std::vector<std::string> args,
                                             ToolOptions options);
 
+// How a program started by start_detached opens its first window on Windows: as usual,
+// or minimised without taking the focus from the window the user is in. Elsewhere the
+// program's own arguments say it (`open -g`).
+enum class WindowStart { Normal, Background };
+
 // Starts `program` and leaves it running: its output goes to /dev/null, nobody waits for
 // it, and it is still reaped when it exits (on the executor of the calling task), so it
 // never lingers as a zombie. Returns the reason when it cannot be started.
-boost::asio::awaitable<std::optional<std::string>> start_detached(std::string program,
-                                                                  std::vector<std::string> args);
+boost::asio::awaitable<std::optional<std::string>> start_detached(
+    std::string program, std::vector<std::string> args, WindowStart window = WindowStart::Normal);
 
 // The executable `program` names: itself when it contains a '/', else the first regular,
 // executable file of that name in the folders of PATH. Empty when there is none.

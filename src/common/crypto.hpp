@@ -1,14 +1,15 @@
 #pragma once
 // The few cryptographic pieces the bridge needs, on well-known implementations: random
-// bytes from the operating system's entropy source, HMAC-SHA-256 from OpenSSL, and a
-// comparison whose time does not depend on where two secrets differ.
+// bytes from the operating system's entropy source, HMAC-SHA-256 from OpenSSL (from CNG on
+// Windows), and a comparison whose time does not depend on where two secrets differ.
 #include <cstddef>
 #include <string>
 #include <string_view>
 
 namespace cutrelay {
 
-// `count` bytes from the operating system's entropy source (getrandom, arc4random_buf).
+// `count` bytes from the operating system's entropy source (getrandom, arc4random_buf,
+// BCryptGenRandom).
 // Ends the process when there is none: a guessable secret is worse than no bridge.
 std::string secure_random_bytes(std::size_t count);
 

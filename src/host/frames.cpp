@@ -2,7 +2,11 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#if defined(_WIN32)
+#include <io.h>
+#else
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <cerrno>
@@ -18,6 +22,7 @@
 #include "common/async.hpp"
 #include "common/base64.hpp"
 #include "common/blocking.hpp"
+#include "common/files.hpp"
 
 namespace cutrelay {
 
@@ -38,9 +43,28 @@ std::chrono::milliseconds test_wait_or(std::chrono::milliseconds normal) {
   return std::chrono::milliseconds(std::min<unsigned long long>(ms, normal.count()));
 }
 
+#if defined(_WIN32)
+// The C runtime's wide-character calls, so that any path opens whatever the code page.
+using FileStat = struct _stat64;
+int stat_path(const fs::path& path, FileStat* st) { return ::_wstat64(path.c_str(), st); }
+int stat_open(int fd, FileStat* st) { return ::_fstat64(fd, st); }
+int open_for_reading(const fs::path& path) {
+  return ::_wopen(path.c_str(), _O_RDONLY | _O_BINARY | _O_NOINHERIT);
+}
+#else
+using FileStat = struct stat;
+int stat_path(const fs::path& path, FileStat* st) { return ::stat(path.c_str(), st); }
+int stat_open(int fd, FileStat* st) { return ::fstat(fd, st); }
+// O_NONBLOCK only matters for FIFOs and devices: opening one without a writer would
+// otherwise wait for ever. Regular files ignore it.
+int open_for_reading(const fs::path& path) {
+  return ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+}
+#endif
+
 std::optional<std::uint64_t> stat_size(const fs::path& path) {
-  struct stat st {};
-  if (::stat(path.c_str(), &st) != 0) return std::nullopt;
+  FileStat st{};
+  if (stat_path(path, &st) != 0) return std::nullopt;
   return static_cast<std::uint64_t>(st.st_size);
 }
 
@@ -72,7 +96,7 @@ std::string path_member(const json& object) {
 }
 
 asio::awaitable<FileRead> read_off_thread(const std::string& path, std::uint64_t limit) {
-  return run_blocking([path, limit] { return read_whole_file(path, limit); });
+  return run_blocking([path, limit] { return read_whole_file(utf8_path(path), limit); });
 }
 
 }  // namespace
@@ -126,16 +150,14 @@ void read_into(int fd, std::uint64_t known, std::uint64_t want, FileRead& out) {
 
 FileRead read_whole_file(const fs::path& path, std::uint64_t limit) {
   FileRead out;
-  // O_NONBLOCK only matters for FIFOs and devices: opening one without a writer would
-  // otherwise wait for ever. Regular files ignore it.
-  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  const int fd = open_for_reading(path);
   if (fd < 0) {
     out.error = std::error_code(errno, std::generic_category());
     return out;
   }
-  struct stat st {};
+  FileStat st{};
   std::uint64_t known = 0;
-  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) known = static_cast<std::uint64_t>(st.st_size);
+  if (stat_open(fd, &st) == 0 && S_ISREG(st.st_mode)) known = static_cast<std::uint64_t>(st.st_size);
   // One byte past the limit tells a file of exactly `limit` bytes from a larger one.
   const std::uint64_t want = limit == std::numeric_limits<std::uint64_t>::max() ? limit : limit + 1;
   try {
@@ -169,7 +191,7 @@ asio::awaitable<json> preview_frame(VerbContext ctx, json args) {
   if (!succeeded(answer)) co_return answer;
 
   const std::string path = path_member(answer);
-  co_await wait_for_stable_file(path, preview_file_wait());
+  co_await wait_for_stable_file(utf8_path(path), preview_file_wait());
   if (want_inline) {
     const FileRead file = co_await read_off_thread(path, kMaxReadBytes);
     if (file.error || path.empty()) {
@@ -204,7 +226,7 @@ asio::awaitable<json> contact_sheet(VerbContext ctx, json args) {
   std::size_t done = 0;
   for (json& frame : *frames) {
     const std::string path = path_member(frame);
-    co_await wait_for_stable_file(path, preview_file_wait());
+    co_await wait_for_stable_file(utf8_path(path), preview_file_wait());
     if (!path.empty()) {
       const FileRead file = co_await read_off_thread(path, kMaxReadBytes);
       if (!file.error && !file.too_large() && frame.is_object()) {
@@ -232,7 +254,7 @@ asio::awaitable<json> read_file_base64(json args) {
                                  " (64 MiB)"}};
   }
 
-  co_await wait_for_stable_file(path, read_file_wait());
+  co_await wait_for_stable_file(utf8_path(path), read_file_wait());
   // Read and encoded on the blocking pool: encoding megabytes would otherwise hold up
   // every other connection, all served by the one I/O thread.
   struct Encoded {
@@ -241,7 +263,7 @@ asio::awaitable<json> read_file_base64(json args) {
     std::size_t length = 0;  // of the bytes encoded
   };
   const auto read_and_encode = [path, max_bytes] {
-    Encoded out{read_whole_file(path, max_bytes), {}};
+    Encoded out{read_whole_file(utf8_path(path), max_bytes), {}};
     if (!out.file.error && !out.file.too_large()) {
       out.base64 = base64_encode(out.file.bytes);
       out.length = out.file.bytes.size();

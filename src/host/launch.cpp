@@ -1,5 +1,11 @@
 #include "host/launch.hpp"
 
+#include <algorithm>
+
+#if defined(_WIN32)
+#include <windows.h>
+#endif
+
 #include "common/args.hpp"
 #include "common/child_process.hpp"
 #include "host/discovery.hpp"
@@ -18,6 +24,7 @@ json failure(std::string_view code, std::string message) {
   return {{"success", false}, {"errorCode", code}, {"error", std::move(message)}};
 }
 
+#if !defined(_WIN32)
 // osascript's own words when it printed any; otherwise how it ended, so the answer never
 // carries an empty sentence.
 std::string osascript_failure(const ToolResult& r) {
@@ -25,6 +32,7 @@ std::string osascript_failure(const ToolResult& r) {
   if (r.signal != 0) return "osascript was ended by signal " + std::to_string(r.signal);
   return "osascript exited with status " + std::to_string(r.exit_code);
 }
+#endif
 
 }  // namespace
 
@@ -61,6 +69,29 @@ std::vector<std::string> open_arguments(const std::string& app, const std::strin
   if (project != nullptr) args.push_back(*project);
   return args;
 }
+
+#if defined(_WIN32)
+std::size_t close_windows_of(const std::vector<std::uint32_t>& pids) {
+  struct Search {
+    const std::vector<std::uint32_t>* pids;
+    std::size_t asked = 0;
+  } search{&pids};
+  ::EnumWindows(
+      [](HWND window, LPARAM param) -> BOOL {
+        auto& s = *reinterpret_cast<Search*>(param);
+        DWORD pid = 0;
+        ::GetWindowThreadProcessId(window, &pid);
+        if (std::find(s.pids->begin(), s.pids->end(), pid) == s.pids->end()) return TRUE;
+        if (!::IsWindowVisible(window) || ::GetWindow(window, GW_OWNER) != nullptr) return TRUE;
+        // Posted, not sent: the bridge never waits on Premiere's message loop (a save
+        // prompt may keep it busy for as long as the user takes).
+        if (::PostMessageW(window, WM_CLOSE, 0, 0)) ++s.asked;
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(&search));
+  return search.asked;
+}
+#endif
 
 boost::asio::awaitable<json> launch(VerbContext context, json args) {
   const std::string* project = arg_string(args, "project");
@@ -104,9 +135,17 @@ boost::asio::awaitable<json> launch(VerbContext context, json args) {
 
   const bool foreground = arg_not_off(args, "foreground");
   report(context.progress, 0, std::nullopt, "Starting " + chosen->app);
-  if (auto error = co_await start_detached("open", open_arguments(chosen->app, project, foreground))) {
-    co_return failure("launch_failed", std::move(*error));
-  }
+#if defined(_WIN32)
+  // The executable itself, with the project as its argument; in the background it opens
+  // minimised without taking the focus.
+  std::vector<std::string> program_args;
+  if (project != nullptr) program_args.push_back(*project);
+  auto error = co_await start_detached(chosen->app, std::move(program_args),
+                                       foreground ? WindowStart::Normal : WindowStart::Background);
+#else
+  auto error = co_await start_detached("open", open_arguments(chosen->app, project, foreground));
+#endif
+  if (error) co_return failure("launch_failed", std::move(*error));
   json answer = json::object();
   answer["success"] = true;
   answer["launched"] = true;
@@ -146,12 +185,21 @@ boost::asio::awaitable<json> quit(StatePtr state, json args) {
     (void)co_await call_plugin(state, "uxp", "save_project", json::object(), kSaveBeforeQuit);
   }
 
+#if defined(_WIN32)
+  std::vector<std::uint32_t> pids;
+  for (const ProcessEntry& entry : premiere_process_entries()) pids.push_back(entry.pid);
+  if (close_windows_of(pids) == 0) {
+    co_return failure("quit_failed", "Premiere Pro runs but shows no window to close.");
+  }
+  co_return json{{"success", true}, {"quitRequested", true}};
+#else
   const std::string script = quit_script(app_names(co_await premiere_processes()));
   const std::vector<std::string> osascript_args{"-e", script};
   const ToolResult r = co_await run_tool("osascript", osascript_args);
   if (!r.started) co_return failure("quit_failed", r.start_error);
   if (!r.clean_exit()) co_return failure("quit_failed", osascript_failure(r));
   co_return json{{"success", true}, {"quitRequested", true}};
+#endif
 }
 
 }  // namespace cutrelay

@@ -1,6 +1,7 @@
 #pragma once
-// Starting Premiere Pro through `open` and asking it to quit through AppleScript. Neither
-// verb ever kills a process.
+// Starting Premiere Pro through `open` and asking it to quit through AppleScript; on
+// Windows, starting its executable directly and asking its windows to close (WM_CLOSE, as
+// the user's click on a window's close button does). Neither verb ever kills a process.
 #include <string>
 #include <string_view>
 #include <vector>
@@ -24,6 +25,12 @@ std::string quit_script(const std::vector<std::string>& names);
 // The `open` arguments that start `app` (and open `project`, when given).
 std::vector<std::string> open_arguments(const std::string& app, const std::string* project,
                                         bool foreground);
+
+#if defined(_WIN32)
+// Posts WM_CLOSE to every visible top-level window (not owned by another) of the processes
+// `pids`; how many windows were asked.
+std::size_t close_windows_of(const std::vector<std::uint32_t>& pids);
+#endif
 
 // The `launch` verb: runs open_project through the context's dispatch when Premiere already
 // runs with the plug-in connected.

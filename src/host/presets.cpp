@@ -1,6 +1,10 @@
 #include "host/presets.hpp"
 
+#if defined(_WIN32)
+#include "common/win32.hpp"
+#else
 #include <sys/stat.h>
+#endif
 
 #include <algorithm>
 #include <clocale>
@@ -12,10 +16,13 @@
 #if defined(__APPLE__)
 #include <xlocale.h>
 #endif
+#if !defined(_WIN32)
 #include <locale.h>
 #include <wctype.h>
+#endif
 
 #include "common/args.hpp"
+#include "common/files.hpp"
 #include "common/text.hpp"
 #include "host/discovery.hpp"
 
@@ -32,7 +39,7 @@ constexpr std::uint64_t kDefaultLimit = 80;
 // reads more folders than this.
 constexpr std::size_t kMaxFoldersPerRoot = 20000;
 
-std::string path_text(const fs::path& path) { return to_valid_utf8(path.string()); }
+std::string path_text(const fs::path& path) { return to_valid_utf8(path_utf8(path)); }
 
 bool is_epr(const fs::path& path) {
   const std::string name = path.filename().string();
@@ -43,17 +50,39 @@ bool is_epr(const fs::path& path) {
          (ext[2] | 0x20) == 'r';
 }
 
+// What tells one folder from another, however it was reached: device and inode, or on
+// Windows the volume's serial number and the file index.
+using FolderId = std::pair<std::uint64_t, std::uint64_t>;
+
+std::optional<FolderId> folder_id(const fs::path& path) {
+#if defined(_WIN32)
+  // FILE_FLAG_BACKUP_SEMANTICS opens a folder; without FILE_FLAG_OPEN_REPARSE_POINT a
+  // link or junction is followed, as stat follows one.
+  OwnedHandle h(::CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (!h || !::GetFileInformationByHandle(h.get(), &info)) return std::nullopt;
+  return FolderId{info.dwVolumeSerialNumber,
+                  (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow};
+#else
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return std::nullopt;
+  return FolderId{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
+#endif
+}
+
 struct Walk {
   std::vector<fs::path>& found;
-  std::vector<std::pair<dev_t, ino_t>> ancestors;
+  std::vector<FolderId> ancestors;
   std::size_t folders = 0;
 
   void dir(const fs::path& path, std::size_t depth) {
     if (depth >= kPresetMaxDepth || found.size() > kPresetMaxFiles) return;
     if (++folders > kMaxFoldersPerRoot) return;
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) return;
-    const std::pair<dev_t, ino_t> id{st.st_dev, st.st_ino};
+    const std::optional<FolderId> found_id = folder_id(path);
+    if (!found_id) return;
+    const FolderId id = *found_id;
     if (std::find(ancestors.begin(), ancestors.end(), id) != ancestors.end()) return;
     std::error_code ec;
     fs::directory_iterator it(path, ec);
@@ -135,6 +164,36 @@ void encode(char32_t cp, std::string& out) {
   }
 }
 
+#if defined(_WIN32)
+// The system's own case tables (the invariant locale's), for one code point at a time.
+bool have_case_tables() { return true; }
+
+std::wstring utf16_of(char32_t cp) {
+  if (cp < 0x10000) return std::wstring(1, static_cast<wchar_t>(cp));
+  cp -= 0x10000;
+  return {static_cast<wchar_t>(0xD800 + (cp >> 10)), static_cast<wchar_t>(0xDC00 + (cp & 0x3FF))};
+}
+
+char32_t lower_case(char32_t cp) {
+  const std::wstring in = utf16_of(cp);
+  wchar_t out[4] = {};
+  const int n = ::LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_LOWERCASE, in.data(),
+                                static_cast<int>(in.size()), out, 4, nullptr, nullptr, 0);
+  if (n == 1) return out[0];
+  if (n == 2 && out[0] >= 0xD800 && out[0] < 0xDC00) {
+    return 0x10000 + ((static_cast<char32_t>(out[0]) - 0xD800) << 10) + (out[1] - 0xDC00);
+  }
+  return cp;
+}
+
+bool is_cased_letter(char32_t cp) {
+  if (cp < 0x80) return (cp >= 'a' && cp <= 'z') || (cp >= 'A' && cp <= 'Z');
+  const std::wstring in = utf16_of(cp);
+  WORD types[2] = {};
+  if (!::GetStringTypeW(CT_CTYPE1, in.data(), static_cast<int>(in.size()), types)) return false;
+  return (types[0] & (C1_UPPER | C1_LOWER)) != 0;
+}
+#else
 // A UTF-8 locale for the case tables, whatever the process's own locale is.
 locale_t utf8_locale() {
   static const locale_t loc = [] {
@@ -146,11 +205,19 @@ locale_t utf8_locale() {
   return loc;
 }
 
-bool is_cased_letter(char32_t cp, locale_t loc) {
+bool have_case_tables() { return utf8_locale() != static_cast<locale_t>(0); }
+
+char32_t lower_case(char32_t cp) {
+  return static_cast<char32_t>(::towlower_l(static_cast<wint_t>(cp), utf8_locale()));
+}
+
+bool is_cased_letter(char32_t cp) {
   if (cp < 0x80) return (cp >= 'a' && cp <= 'z') || (cp >= 'A' && cp <= 'Z');
+  const locale_t loc = utf8_locale();
   return loc != static_cast<locale_t>(0) &&
          (::iswupper_l(static_cast<wint_t>(cp), loc) || ::iswlower_l(static_cast<wint_t>(cp), loc));
 }
+#endif
 
 }  // namespace
 
@@ -158,17 +225,28 @@ std::vector<fs::path> preset_roots(const fs::path& home, const fs::path& applica
   std::vector<fs::path> roots{home / "Documents/Adobe/Adobe Media Encoder",
                               home / "Documents/Adobe/Premiere Pro"};
   for (const auto& install : find_premiere_installs(applications)) {
+#if defined(_WIN32)
+    // Beside the executable, in the install folder.
+    const fs::path folder = utf8_path(install.app).parent_path();
+    roots.push_back(folder / "MediaIO" / "systempresets");
+    roots.push_back(folder / "Settings" / "IngestPresets");
+#else
     roots.push_back(fs::path(install.app) / "Contents/MediaIO/systempresets");
     roots.push_back(fs::path(install.app) / "Contents/Settings/IngestPresets");
+#endif
   }
   std::error_code ec;
   fs::directory_iterator it(applications, ec);
   if (ec) return roots;
   for (; it != fs::directory_iterator(); it.increment(ec)) {
     if (ec) break;
-    const std::string raw = it->path().filename().string();
+    const std::string raw = path_utf8(it->path().filename());
     if (!to_valid_utf8(raw).starts_with(kMediaEncoderPrefix)) continue;
+#if defined(_WIN32)
+    roots.push_back(it->path() / "MediaIO" / "systempresets");
+#else
     roots.push_back(it->path() / (raw + ".app/Contents/MediaIO/systempresets"));
+#endif
   }
   return roots;
 }
@@ -188,7 +266,7 @@ std::string preset_name(std::string_view head, const fs::path& path) {
       break;
     }
   }
-  const std::string stem = to_valid_utf8(path.stem().string());
+  const std::string stem = to_valid_utf8(path_utf8(path.stem()));
   if (raw.empty()) raw = stem;
 
   constexpr std::string_view kKey = "PresetName=";
@@ -220,7 +298,7 @@ std::optional<std::string> preset_format(std::string_view folder_name) {
 
 std::string unicode_lower(std::string_view text) {
   const std::u32string cps = decode(to_valid_utf8(text));
-  const locale_t loc = utf8_locale();
+  const bool tables = have_case_tables();
   std::string out;
   out.reserve(text.size());
   for (std::size_t i = 0; i < cps.size(); ++i) {
@@ -232,11 +310,11 @@ std::string unicode_lower(std::string_view text) {
       out += "i\xCC\x87";
     } else if (cp == 0x3A3) {
       // Capital sigma is final (ς) after a letter and before none, otherwise σ.
-      const bool after_letter = i > 0 && is_cased_letter(cps[i - 1], loc);
-      const bool before_letter = i + 1 < cps.size() && is_cased_letter(cps[i + 1], loc);
+      const bool after_letter = i > 0 && is_cased_letter(cps[i - 1]);
+      const bool before_letter = i + 1 < cps.size() && is_cased_letter(cps[i + 1]);
       encode(after_letter && !before_letter ? 0x3C2 : 0x3C3, out);
-    } else if (loc != static_cast<locale_t>(0)) {
-      encode(static_cast<char32_t>(::towlower_l(static_cast<wint_t>(cp), loc)), out);
+    } else if (tables) {
+      encode(lower_case(cp), out);
     } else {
       encode(cp, out);
     }
@@ -268,7 +346,7 @@ json select_presets(std::vector<json> records, const std::string* search) {
 }
 
 json list_export_presets(const json& args, const std::vector<fs::path>& extra_roots) {
-  std::vector<fs::path> roots = preset_roots(home_dir(), system_path("/Applications"));
+  std::vector<fs::path> roots = preset_roots(home_dir(), applications_dir());
   roots.insert(roots.end(), extra_roots.begin(), extra_roots.end());
   std::vector<fs::path> files;
   json searched = json::array();
@@ -279,7 +357,7 @@ json list_export_presets(const json& args, const std::vector<fs::path>& extra_ro
   std::vector<json> records;
   records.reserve(files.size());
   for (const auto& file : files) {
-    const auto format = preset_format(file.parent_path().filename().string());
+    const auto format = preset_format(path_utf8(file.parent_path().filename()));
     records.push_back({{"name", preset_name(read_head(file), file)},
                        {"format", format ? json(*format) : json(nullptr)},
                        {"path", path_text(file)}});

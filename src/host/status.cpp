@@ -1,6 +1,7 @@
 #include "host/status.hpp"
 
 #include "catalog/catalog.hpp"
+#include "common/files.hpp"
 #include "host/discovery.hpp"
 #include "host/readiness.hpp"
 #include "hub/forwarding.hpp"
@@ -92,7 +93,7 @@ boost::asio::awaitable<json> status_answer(StatePtr state) {
       {"success", true},
       {"bridgeVersion", kVersion},
       {"port", state->port},
-      {"dataDir", to_valid_utf8(state->data_dir.string())},
+      {"dataDir", to_valid_utf8(path_utf8(state->data_dir))},
       {"premiereInstalled", simulated || !installs.empty()},
       {"installs", installs_to_json(installs)},
       {"premiereRunning", simulated || !processes.empty()},

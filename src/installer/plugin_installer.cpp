@@ -12,6 +12,12 @@
 #include "host/discovery.hpp"
 #include "installer/ccx_package.hpp"
 
+#if defined(_WIN32)
+#include <knownfolders.h>
+
+#include "common/win32.hpp"
+#endif
+
 namespace cutrelay {
 
 namespace fs = std::filesystem;
@@ -23,7 +29,7 @@ constexpr std::string_view kUpiaMissing =
     "Adobe's UnifiedPluginInstallerAgent wasn't found (it ships with the Creative Cloud "
     "desktop app).";
 
-std::string path_text(const fs::path& path) { return to_valid_utf8(path.string()); }
+std::string path_text(const fs::path& path) { return to_valid_utf8(path_utf8(path)); }
 
 std::string lower_ascii(std::string_view text) {
   std::string out(text);
@@ -65,13 +71,13 @@ asio::awaitable<json> install_uxp(const fs::path& data_dir, bool force) {
   json log = json::array();
   if (force) {
     // An older copy can block the install; whether the removal worked does not matter.
-    std::vector<std::string> remove_args = {"--remove", std::string(kPluginName)};
-    const ToolOutcome removed = co_await run_installer_tool(upia->string(), std::move(remove_args));
+    std::vector<std::string> remove_args = {std::string(kUpiaRemove), std::string(kPluginName)};
+    const ToolOutcome removed = co_await run_installer_tool(path_utf8(*upia), std::move(remove_args));
     log.push_back({{"step", "remove"}, {"output", removed.output}});
   }
-  std::vector<std::string> install_args = {"--install", built.path->string()};
+  std::vector<std::string> install_args = {std::string(kUpiaInstall), path_utf8(*built.path)};
   const ToolOutcome installed =
-      co_await run_installer_tool(upia->string(), std::move(install_args));
+      co_await run_installer_tool(path_utf8(*upia), std::move(install_args));
   log.push_back({{"step", "install"}, {"ok", installed.ok}, {"output", installed.output}});
   co_return json{{"ok", upia_install_succeeded(installed.ok, installed.output)},
                  {"ccx", path_text(*built.path)},
@@ -89,23 +95,64 @@ asio::awaitable<json> install_cep_helper(fs::path dir, std::span<const EmbeddedF
   // run is awaited before the next; a failure does not stop the others.
   json modes = json::array();
   for (int version : kCsxsVersions) {
-    std::vector<std::string> args = {"write", "com.adobe.CSXS." + std::to_string(version),
-                                     "PlayerDebugMode", "1"};
-    const ToolOutcome set = co_await run_installer_tool(std::string(kSettingsTool), std::move(args));
-    modes.push_back({{"csxs", version}, {"ok", set.ok}});
+    const bool set = co_await set_player_debug_mode(version);
+    modes.push_back({{"csxs", version}, {"ok", set}});
   }
   co_return json{{"ok", true}, {"dir", path_text(dir)}, {"playerDebugMode", std::move(modes)}};
 }
 
+#if defined(_WIN32)
+asio::awaitable<bool> set_player_debug_mode(int csxs_version) {
+  std::wstring key = L"Software\\Adobe\\CSXS." + std::to_wstring(csxs_version);
+  if (const auto root = environment_variable(L"CUTRELAY_TEST_REGISTRY_ROOT")) {
+    key = *root + L"\\" + key;
+  }
+  HKEY handle = nullptr;
+  if (::RegCreateKeyExW(HKEY_CURRENT_USER, key.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                        KEY_SET_VALUE, nullptr, &handle, nullptr) != ERROR_SUCCESS) {
+    co_return false;
+  }
+  static constexpr wchar_t kOne[] = L"1";
+  const LSTATUS set = ::RegSetValueExW(handle, L"PlayerDebugMode", 0, REG_SZ,
+                                       reinterpret_cast<const BYTE*>(kOne), sizeof kOne);
+  ::RegCloseKey(handle);
+  co_return set == ERROR_SUCCESS;
+}
+
+fs::path upia_path() {
+  const fs::path common = known_folder(FOLDERID_ProgramFilesCommon)
+                              .value_or(fs::path(L"C:\\Program Files\\Common Files"));
+  return system_path(common / utf8_path(kUpiaPathWindows));
+}
+
+fs::path cep_extensions_root() {
+  if (const auto appdata = environment_variable(L"APPDATA")) return fs::path(*appdata);
+  if (const auto appdata = known_folder(FOLDERID_RoamingAppData)) return *appdata;
+  return home_dir() / "AppData" / "Roaming";
+}
+
+fs::path cep_dir() {
+  return cep_extensions_root() / utf8_path(kCepExtensionsFolderWindows) / kCepBundleId;
+}
+#else
+asio::awaitable<bool> set_player_debug_mode(int csxs_version) {
+  std::vector<std::string> args = {"write", "com.adobe.CSXS." + std::to_string(csxs_version),
+                                   "PlayerDebugMode", "1"};
+  co_return (co_await run_installer_tool(std::string(kSettingsTool), std::move(args))).ok;
+}
+
+fs::path upia_path() { return system_path(kUpiaPath); }
+
+fs::path cep_dir() { return home_dir() / kCepExtensionsFolder / kCepBundleId; }
+#endif
+
 std::optional<fs::path> locate_upia() {
-  const fs::path path = system_path(kUpiaPath);
+  const fs::path path = upia_path();
   std::error_code ec;
   (void)fs::status(path, ec);
   if (ec) return std::nullopt;
   return path;
 }
-
-fs::path cep_dir() { return home_dir() / kCepExtensionsFolder / kCepBundleId; }
 
 ToolOutcome tool_outcome(const ToolResult& run) {
   if (!run.started) return {false, std::string(trim(to_valid_utf8(run.start_error), kAsciiSpace))};

@@ -24,10 +24,25 @@ inline constexpr std::string_view kUpiaPath =
     "/Library/Application Support/Adobe/Adobe Desktop Common/RemoteComponents/UPI/"
     "UnifiedPluginInstallerAgent/UnifiedPluginInstallerAgent.app/Contents/MacOS/"
     "UnifiedPluginInstallerAgent";
+// On Windows, relative to Common Files (the shell's ProgramFilesCommon folder).
+inline constexpr std::string_view kUpiaPathWindows =
+    "Adobe/Adobe Desktop Common/RemoteComponents/UPI/UnifiedPluginInstallerAgent/"
+    "UnifiedPluginInstallerAgent.exe";
 
-// The user's CEP extensions folder, relative to the home directory.
+// The user's CEP extensions folder, relative to the home directory; on Windows relative to
+// the roaming application data folder (%APPDATA%).
 inline constexpr std::string_view kCepExtensionsFolder =
     "Library/Application Support/Adobe/CEP/extensions";
+inline constexpr std::string_view kCepExtensionsFolderWindows = "Adobe/CEP/extensions";
+
+// UPIA's switches: "--install" and "--remove" on macOS, "/install" and "/remove" on Windows.
+#if defined(_WIN32)
+inline constexpr std::string_view kUpiaInstall = "/install";
+inline constexpr std::string_view kUpiaRemove = "/remove";
+#else
+inline constexpr std::string_view kUpiaInstall = "--install";
+inline constexpr std::string_view kUpiaRemove = "--remove";
+#endif
 
 // CEP runtimes (CSXS versions) told to load unsigned extensions, in this order.
 inline constexpr int kCsxsVersions[] = {9, 10, 11, 12, 13};
@@ -35,16 +50,26 @@ inline constexpr int kCsxsVersions[] = {9, 10, 11, 12, 13};
 // The macOS preferences tool, found on PATH.
 inline constexpr std::string_view kSettingsTool = "defaults";
 
+// Sets PlayerDebugMode to "1" for one CEP runtime version: `defaults write
+// com.adobe.CSXS.<n> PlayerDebugMode 1` on macOS; on Windows the string value
+// PlayerDebugMode under HKEY_CURRENT_USER\Software\Adobe\CSXS.<n> (tests move the key
+// under HKEY_CURRENT_USER\<CUTRELAY_TEST_REGISTRY_ROOT>). Whether it was set.
+boost::asio::awaitable<bool> set_player_debug_mode(int csxs_version);
+
 // The CEP helper's files in the order they are written; any other embedded file follows
 // in path order.
 inline constexpr std::string_view kCepFileOrder[] = {"CSXS/manifest.xml", "index.html",
                                                      "main.js", "host.jsx"};
 
+// Where UPIA is, whether or not it is there.
+std::filesystem::path upia_path();
+
 // UPIA's path when it exists, else nothing.
 std::optional<std::filesystem::path> locate_upia();
 
 // The CEP helper's folder: <home>/Library/Application Support/Adobe/CEP/extensions/
-// inc.quor.premiere.cep.
+// inc.quor.premiere.cep; on Windows %APPDATA%\Adobe\CEP\extensions\inc.quor.premiere.cep
+// (APPDATA, else the shell's RoamingAppData folder, else <home>\AppData\Roaming).
 std::filesystem::path cep_dir();
 
 // What an installer step reports: ok is exit status 0; output is standard output then

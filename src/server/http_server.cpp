@@ -1,7 +1,5 @@
 #include "server/http_server.hpp"
 
-#include <sys/resource.h>
-
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
@@ -33,6 +31,7 @@
 #include "server/ws_upgrade.hpp"
 #include "common/crypto.hpp"
 #include "common/log.hpp"
+#include "common/system.hpp"
 #include "hub/plugin_hub.hpp"
 #include "common/async.hpp"
 
@@ -184,11 +183,9 @@ class CountedConnection {
 // The most agents' connections served in full: the descriptor limit (as it is now: it can
 // be changed while the bridge runs) less a reserve.
 std::size_t agent_connection_cap() {
-  rlimit limit{};
-  if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) {
-    return std::numeric_limits<std::size_t>::max();
-  }
-  const auto soft = static_cast<std::size_t>(limit.rlim_cur);
+  const std::optional<std::uint64_t> limit = open_descriptor_limit();
+  if (!limit) return std::numeric_limits<std::size_t>::max();
+  const auto soft = static_cast<std::size_t>(*limit);
   return soft > 2 * kReservedDescriptors ? soft - kReservedDescriptors : soft / 2;
 }
 

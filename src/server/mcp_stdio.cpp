@@ -1,7 +1,15 @@
 #include "server/mcp_stdio.hpp"
 
-#include <sys/socket.h>
+#if defined(_WIN32)
+#include <io.h>
+#ifndef STDIN_FILENO
+#define STDIN_FILENO 0
+#define STDOUT_FILENO 1
+#define STDERR_FILENO 2
+#endif
+#else
 #include <unistd.h>
+#endif
 
 #include <cerrno>
 #include <csignal>
@@ -12,10 +20,6 @@
 #include <semaphore>
 #include <thread>
 #include <vector>
-
-#if defined(__APPLE__)
-#include <mach-o/dyld.h>
-#endif
 
 #include <boost/asio/executor_work_guard.hpp>
 #include <boost/asio/io_context.hpp>
@@ -33,6 +37,8 @@
 #include "catalog/catalog.hpp"
 #include "common/async.hpp"
 #include "common/child_process.hpp"
+#include "common/files.hpp"
+#include "common/system.hpp"
 #include "common/text.hpp"
 #include "host/discovery.hpp"
 #include "server/command_endpoint.hpp"
@@ -49,15 +55,8 @@ namespace fs = std::filesystem;
 using tcp = asio::ip::tcp;
 
 fs::path own_directory() {
+  if (const auto self = own_executable()) return self->parent_path();
   std::error_code ec;
-#if defined(__APPLE__)
-  char buffer[4096];
-  std::uint32_t size = sizeof buffer;
-  if (_NSGetExecutablePath(buffer, &size) == 0) return fs::canonical(buffer, ec).parent_path();
-#else
-  const fs::path self = fs::read_symlink("/proc/self/exe", ec);
-  if (!ec) return self.parent_path();
-#endif
   return fs::current_path(ec);
 }
 
@@ -193,9 +192,7 @@ struct Connection {
 // sent nothing unasked.
 bool still_open(Connection& connection) {
   if (connection.buffer.size() > 0) return false;
-  char byte;
-  const ssize_t n = ::recv(connection.stream.socket().native_handle(), &byte, 1, MSG_PEEK | MSG_DONTWAIT);
-  return n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);
+  return socket_idle_and_open(static_cast<std::uintptr_t>(connection.stream.socket().native_handle()));
 }
 
 // Whether the simulator should run beside a bridge the relay starts: as `make run` decides,
@@ -205,8 +202,8 @@ bool simulator_wanted(bool& explicitly) {
   explicitly = setting != nullptr && (std::string_view(setting) == "0" || std::string_view(setting) == "1");
   if (explicitly) return std::string_view(setting) == "1";
   std::error_code ec;
-  for (const auto& entry : fs::directory_iterator(system_path("/Applications"), ec)) {
-    if (entry.path().filename().string().starts_with(kAppNamePrefix) && entry.is_directory(ec)) return false;
+  for (const auto& entry : fs::directory_iterator(applications_dir(), ec)) {
+    if (path_utf8(entry.path().filename()).starts_with(kAppNamePrefix) && entry.is_directory(ec)) return false;
   }
   return true;
 }
@@ -428,7 +425,7 @@ class Relay {
     if (std::string why = start_bridge(); !why.empty()) co_return why;
     asio::steady_timer poll(ioc_);
     const auto deadline = std::chrono::steady_clock::now() + kBridgeStartLimit;
-    const std::string exe = (program_dir_ / "cutrelay").string();
+    const std::string exe = bridge_program();
     while (!read_connection_file(bridge_pid_)) {
       if (!child_running(bridge_pid_)) {
         bridge_pid_ = -1;
@@ -464,11 +461,16 @@ class Relay {
                       {std::string(kExitWithStdinVariable) + "=1"}};
   }
 
+  // The bridge's executable, beside this program.
+  std::string bridge_program() const {
+    return path_utf8(program_dir_ / ("cutrelay" + std::string(kExecutableSuffix)));
+  }
+
   // Starts `cutrelay` from beside this program; an empty text on success.
   std::string start_bridge() {
     if (bridge_pid_ > 0) end_child(bridge_pid_, kChildGrace);
     bridge_pid_ = -1;
-    const std::string exe = (program_dir_ / "cutrelay").string();
+    const std::string exe = bridge_program();
     StartedChild bridge = start_child(exe, {}, child_stdio());
     if (bridge.pid < 0) return "cannot start " + exe + ": " + bridge.error;
     bridge_pid_ = bridge.pid;
@@ -497,7 +499,7 @@ class Relay {
     } else if (node.empty()) {
       why = "no node on PATH nor at " + bundled.string();
     } else {
-      StartedChild simulator = start_child(node, {main.string(), "--direct-api"}, child_stdio());
+      StartedChild simulator = start_child(node, {path_utf8(main), "--direct-api"}, child_stdio());
       if (simulator.pid < 0) {
         why = simulator.error;
       } else {
@@ -708,7 +710,8 @@ class Relay {
 }  // namespace
 
 int run_stdio_relay(int argc, char** argv) {
-  std::signal(SIGPIPE, SIG_IGN);
+  ignore_broken_pipe_signal();
+  binary_standard_streams();
   for (int i = 1; i < argc; ++i) {
     if (std::string_view(argv[i]) == "--version") {
       std::cout << "cutrelay-mcp " << kVersion << std::endl;

@@ -1,8 +1,5 @@
 #include "server/startup.hpp"
 
-#include <sys/resource.h>
-#include <unistd.h>
-
 #ifdef __GLIBC__
 #include <malloc.h>
 #endif
@@ -24,6 +21,7 @@
 #include "common/crypto.hpp"
 #include "common/files.hpp"
 #include "common/log.hpp"
+#include "common/system.hpp"
 #include "common/text.hpp"
 #include "common/event_loop.hpp"
 #include "host/discovery.hpp"
@@ -92,20 +90,9 @@ BindOutcome bind_listener(asio::io_context& ioc, const std::string& host, std::u
 fs::path state_dir_for(const fs::path& home) { return home / ".quor" / "cutrelay"; }
 
 std::optional<std::uint64_t> raise_descriptor_limit() {
-  rlimit limit{};
-  if (::getrlimit(RLIMIT_NOFILE, &limit) != 0) return std::nullopt;
-  rlim_t target = limit.rlim_max;
   // Children inherit the limit; some old tools walk every descriptor number up to it.
-  constexpr rlim_t kEnough = 65536;
-  if (target == RLIM_INFINITY || target > kEnough) target = kEnough;
-#if defined(__APPLE__)
-  if (target > OPEN_MAX) target = OPEN_MAX;
-#endif
-  if (limit.rlim_cur != RLIM_INFINITY && limit.rlim_cur < target) {
-    rlimit raised{target, limit.rlim_max};
-    if (::setrlimit(RLIMIT_NOFILE, &raised) == 0) limit.rlim_cur = target;
-  }
-  return static_cast<std::uint64_t>(limit.rlim_cur);
+  constexpr std::uint64_t kEnough = 65536;
+  return raise_open_descriptor_limit(kEnough);
 }
 
 bool agent_token_required(bool switch_given, const char* env_value) {
@@ -148,7 +135,7 @@ std::string load_or_create_token(const fs::path& dir) {
 json connection_info(std::uint16_t port, const std::string& token) {
   return {
       {"bridgeVersion", kVersion},
-      {"pid", static_cast<std::int64_t>(::getpid())},
+      {"pid", current_process_id()},
       {"port", port},
       {"protocol", kProtocol},
       {"token", token},
@@ -175,7 +162,7 @@ void remove_connection_file_if_ours(const fs::path& dir, std::int64_t pid) {
 }
 
 int run_bridge(int argc, char** argv) {
-  std::signal(SIGPIPE, SIG_IGN);
+  ignore_broken_pipe_signal();
 #ifdef __GLIBC__
   // Results of a megabyte or more pass through several buffers per request. By default
   // glibc maps each large block afresh and returns it on free, so every request touches
@@ -233,7 +220,7 @@ int run_bridge(int argc, char** argv) {
   stop_signals.async_wait(
       [dir, &ioc, &stopped_by](const boost::system::error_code& wait_ec, int signal_number) {
         if (wait_ec) return;
-        remove_connection_file_if_ours(dir, static_cast<std::int64_t>(::getpid()));
+        remove_connection_file_if_ours(dir, current_process_id());
         stopped_by = signal_number;
         ioc.stop();
       });

@@ -88,6 +88,15 @@ TEST(Processes, InvalidUtf8IsReplacedNotDropped) {
   EXPECT_EQ(lines[0], "/A/Contents/MacOS/Adobe Premiere Pro \xEF\xBF\xBD");
 }
 
+TEST(Installs, WindowsExecutableNameInAnyCaseAndNothingElse) {
+  EXPECT_TRUE(is_premiere_executable_name("Adobe Premiere Pro.exe"));
+  EXPECT_TRUE(is_premiere_executable_name("ADOBE PREMIERE PRO.EXE"));
+  EXPECT_FALSE(is_premiere_executable_name("Adobe Premiere Pro.exe "));
+  EXPECT_FALSE(is_premiere_executable_name("Adobe Premiere Pro 2025.exe"));
+  EXPECT_FALSE(is_premiere_executable_name("Adobe Premiere Pro"));
+  EXPECT_FALSE(is_premiere_executable_name(""));
+}
+
 TEST(Home, FallsBackFromHomeToUserProfileToTemp) {
   const std::string home = std::getenv("HOME") ? std::getenv("HOME") : "";
   ::setenv("HOME", "/h", 1);
