@@ -9,8 +9,9 @@
 
 const fs = require('fs');
 const path = require('path');
-const { snapshot, restore, SimReject } = require('../premierepro/internal');
-const { TrackModel, cloneTrackItem, checkTrackItem, sortTrack } = require('../premierepro/model');
+const { SimReject } = require('../premierepro/internal');
+const { TrackModel } = require('../premierepro/records');
+const { checkTrackItem, sortTrack, splitTrackItem, setTrackItemSpeed } = require('../premierepro/timeline');
 const { TPS, formatTicks, parseTimecode, frameAt } = require('./timecode');
 const { renderFrameFile } = require('../render');
 
@@ -35,20 +36,15 @@ function edit(project, label, change) {
     project._rejections.push({ label, message: 'fault stale: the edit was refused', kind: 'rejected' });
     return false;
   }
-  const before = snapshot(project);
   try {
-    change();
+    project.applyEdit(label, change, ['qe']);
   } catch (e) {
-    restore(before);
     if (e instanceof SimReject) {
       project._rejections.push({ label, message: e.message, kind: 'rejected' });
       return false;
     }
     throw e;
   }
-  project._history.push({ label, actions: ['qe'], before });
-  project._redo = [];
-  project.markDirty();
   return true;
 }
 
@@ -64,24 +60,7 @@ function renumber(seq, kind) {
 /** Splits the clip that spans `at` (strictly inside it) on a track; false when none does. */
 function splitTrackAt(track, at) {
   const ti = track.items.find((x) => x.start < at && at < x.end);
-  if (!ti) return false;
-  const right = cloneTrackItem(ti);
-  const end = ti.end;
-  const source = (ticks) => BigInt(Math.round(Number(ticks) * ti.speed));
-  right.start = at;
-  right.end = end;
-  if (ti.reversed) {
-    // Played backwards, the left half shows the end of the source range and the right
-    // half its beginning.
-    right.inPoint = ti.inPoint;
-    ti.inPoint += source(end - at);
-  } else {
-    right.inPoint = ti.inPoint + source(at - ti.start);
-  }
-  ti.end = at;
-  track.items.push(right);
-  sortTrack(track);
-  return true;
+  return !!ti && !!splitTrackItem(track, ti, at);
 }
 
 /**
@@ -322,24 +301,23 @@ function createDom(options) {
       return edit(seq.project, LABEL.speed, () => {
         const ti = e.ti;
         if (!track.items.includes(ti)) throw new SimReject('The clip is no longer on its track');
-        const sourceSpan = ti.outPoint - ti.inPoint;
-        let length = BigInt(Math.floor(Number(sourceSpan) / s));
         const given = duration === undefined || duration === null || String(duration) === '' ? null : ticksOfTimecode(seq, duration);
-        if (given !== null) length = given;
-        if (length <= 0n) throw new SimReject('Speed/Duration: the clip would have no length');
         const oldEnd = ti.end;
-        let newEnd = ti.start + length;
         const later = track.items.filter((x) => x !== ti && x.start >= oldEnd);
+        // The speed rule of the model: the source range stays and the length follows. A
+        // duration given sets the length instead.
+        setTrackItemSpeed(ti, s, !!reverse);
+        if (given !== null) {
+          if (given <= 0n) throw new SimReject('Speed/Duration: the clip would have no length');
+          ti.end = ti.start + given;
+        }
         if (ripple) {
-          const delta = newEnd - oldEnd;
+          const delta = ti.end - oldEnd;
           for (const x of later) { x.start += delta; x.end += delta; }
         } else if (later.length > 0) {
           const next = later.reduce((a, b) => (a.start < b.start ? a : b));
-          if (newEnd > next.start) newEnd = next.start;
+          if (ti.end > next.start) ti.end = next.start;
         }
-        ti.speed = s;
-        ti.end = newEnd;
-        ti.reversed = !!reverse;
         ti.maintainPitch = !!maintainPitch;
         checkTrackItem(seq, ti);
         sortTrack(track);
@@ -485,4 +463,4 @@ function createDom(options) {
   return { app, Time, qe, traces };
 }
 
-module.exports = { createDom, splitTrackAt, MAX_TRACKS };
+module.exports = { createDom, MAX_TRACKS };

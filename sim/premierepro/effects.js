@@ -4,8 +4,9 @@
 
 const fs = require('fs');
 const path = require('path');
-const { view, modelOf, illegalConstructor, SimReject, snapshot, requireLock } = require('./internal');
-const { TrackItemModel, ComponentModel, SequenceModel, clearRange, ensureTrack, sortTrack } = require('./model');
+const { view, modelOf, illegalConstructor, SimReject, requireLock } = require('./internal');
+const { TrackItemModel, ComponentModel, SequenceModel } = require('./records');
+const { clearRange, ensureTrack, sortTrack } = require('./timeline');
 const { TickTime, bigOf, fromBig } = require('./values');
 const { Constants } = require('./constants');
 const { localName } = require('./locale');
@@ -181,19 +182,17 @@ function install(api, app) {
     const at = bigOf(time);
     if (at < 0n) throw new Error('Cannot insert before the sequence start');
     if (!Number.isInteger(videoIndex) || videoIndex < 0) throw new TypeError('Illegal argument: inVideoTrackIndex must be a non-negative integer');
-    const before = snapshot(p);
     const dur = BigInt(Math.round(tpl.duration * 254016000000));
     const ti = new TrackItemModel('video', null, at, at + dur, 0n);
     ti.name = tpl.name;
     ti.graphic = { template: tpl.file };
     ti.components.push(new ComponentModel(MOGRT_COMPONENT, tpl.name, Object.entries(tpl.params)));
-    const track = ensureTrack(s, 'video', videoIndex);
-    clearRange(track, ti.start, ti.end);
-    track.items.push(ti);
-    sortTrack(track);
-    p._history.push({ label: 'Insert Motion Graphics Template', actions: ['SequenceEditor.insertMogrt'], before });
-    p._redo = [];
-    p.markDirty();
+    p.applyEdit('Insert Motion Graphics Template', () => {
+      const track = ensureTrack(s, 'video', videoIndex);
+      clearRange(track, ti.start, ti.end);
+      track.items.push(ti);
+      sortTrack(track);
+    }, ['SequenceEditor.insertMogrt']);
     return [tiView(ti)];
   }
 

@@ -6,7 +6,7 @@
 const fs = require('fs');
 const path = require('path');
 const { view, modelOf, illegalConstructor } = require('./internal');
-const { SequenceModel, ItemModel } = require('./model');
+const { SequenceModel, ItemModel } = require('./records');
 const { bigOf, fromBig } = require('./values');
 const { Constants, EVENTS } = require('./constants');
 const { probeMedia } = require('./media');

@@ -3,7 +3,8 @@
 // Metadata and Transcript namespaces that work on them.
 
 const { view, modelOf, illegalConstructor, SimReject, toBig } = require('./internal');
-const { ItemModel, sourceRange } = require('./model');
+const { ItemModel } = require('./records');
+const { sourceRange } = require('./timeline');
 const { TickTime, bigOf, fromBig } = require('./values');
 
 const TYPE = { clip: 1, bin: 2, root: 3, file: 4, style: 5, compound: 6 };

@@ -3,7 +3,7 @@
 // their actions.
 
 const { view, modelOf, peekModel, illegalConstructor, SimReject } = require('./internal');
-const { SequenceModel, ItemModel, MarkerModel } = require('./model');
+const { SequenceModel, ItemModel, MarkerModel } = require('./records');
 const { Guid, Color, bigOf, fromBig } = require('./values');
 
 // Premiere's marker type names (as ExtendScript's Marker.type shows them).

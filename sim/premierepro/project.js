@@ -4,7 +4,9 @@
 const fs = require('fs');
 const path = require('path');
 const { view, modelOf, peekModel, illegalConstructor, requireLock } = require('./internal');
-const { ProjectModel, ItemModel, SequenceModel, placeItem, defaultSettings } = require('./model');
+const { ProjectModel } = require('./model');
+const { ItemModel, SequenceModel, defaultSettings } = require('./records');
+const { placeItem } = require('./timeline');
 const { Guid, ticksPerFrameFor } = require('./values');
 const { EVENTS } = require('./constants');
 

@@ -4,10 +4,12 @@
 
 const { view, modelOf, illegalConstructor, SimReject } = require('./internal');
 const {
-  SequenceModel, TrackModel, TrackItemModel, ComponentModel, ParamModel, ItemModel,
-  placeItem, clearRange, rippleOpen, removeTrackItems, checkTrackItem, cloneTrackItem, ensureTrack, sortTrack, displayFormatFor,
-  splitTrackItem, linkedItems, lengthAtSpeed, MarkerModel,
-} = require('./model');
+  SequenceModel, TrackModel, TrackItemModel, ComponentModel, ParamModel, ItemModel, MarkerModel, displayFormatFor,
+} = require('./records');
+const {
+  placeItem, clearRange, rippleOpen, removeTrackItems, checkTrackItem, cloneTrackItem, ensureTrack, sortTrack,
+  splitTrackItem, linkedItems, lengthAtSpeed,
+} = require('./timeline');
 const { TickTime, FrameRate, Guid, RectF, PointF, Color, TimeDisplay, bigOf, fromBig, rateFromTicksPerFrame } = require('./values');
 const { Constants } = require('./constants');
 const { valueAt } = require('./keyframes');

@@ -1,17 +1,17 @@
 #pragma once
 // Starting external programs: the bridge's tools (ps, open, osascript, defaults, Adobe's
-// installer agent), run without blocking a worker thread while the caller's task suspends
+// installer agent), run without blocking the I/O thread while the caller's task suspends
 // until the child exits; and the programs cutrelay-mcp keeps running beside itself (the
 // bridge and the simulator), which it ends when it goes.
 //
 // This is the project's one launcher. Children are started with posix_spawn, never with
-// fork: the bridge runs io_contexts on several threads, and a forked copy of it could
-// deadlock on a mutex another thread held or run bridge code before its exec. A spawned
-// child either becomes the program or exits with status 127; it never returns into its
-// parent. It gets standard input from /dev/null (or a descriptor the caller names), its
-// output on pipes, /dev/null or a descriptor the caller names, no other descriptor of the
-// parent (so a program left running can never keep the listening socket), and a process
-// group of its own.
+// fork: the bridge runs several threads (the I/O thread, the blocking pool, the log's
+// writer), and a forked copy of it could deadlock on a mutex another thread held or run
+// bridge code before its exec. A spawned child either becomes the program or exits with
+// status 127; it never returns into its parent. It gets standard input from /dev/null (or
+// a descriptor the caller names), its output on pipes, /dev/null or a descriptor the caller
+// names, no other descriptor of the parent (so a program left running can never keep the
+// listening socket), and a process group of its own.
 #include <sys/types.h>
 
 #include <chrono>

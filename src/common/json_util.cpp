@@ -10,6 +10,20 @@
 
 #include <boost/json/basic_parser_impl.hpp>
 
+// nlohmann's serialiser is an internal class (nlohmann::detail). Its constructor and dump()
+// were read and are the same from 3.10.0 to 3.11.3, the releases this writer was checked
+// against; it keeps one serialiser per dump, where the public json::dump builds a new one
+// (two allocations and a locale query) for every float and every string that needs
+// escaping. Other releases get the public json::dump: the same text, slower (defining
+// CUTRELAY_NLOHMANN_SERIALIZER=0 builds that path on any release).
+#ifndef CUTRELAY_NLOHMANN_SERIALIZER
+#if NLOHMANN_JSON_VERSION_MAJOR == 3 && NLOHMANN_JSON_VERSION_MINOR >= 10 && NLOHMANN_JSON_VERSION_MINOR <= 11
+#define CUTRELAY_NLOHMANN_SERIALIZER 1
+#else
+#define CUTRELAY_NLOHMANN_SERIALIZER 0
+#endif
+#endif
+
 namespace cutrelay {
 
 namespace {
@@ -133,6 +147,7 @@ class CompactWriter {
     const auto [end, ec] = std::to_chars(digits, digits + sizeof digits, value);
     out_.append(digits, static_cast<std::size_t>(end - digits));
   }
+#if CUTRELAY_NLOHMANN_SERIALIZER
   void library(const json& value) {
     if (!serializer_) {
       serializer_.emplace(nlohmann::detail::output_adapter<char>(out_), ' ',
@@ -143,6 +158,11 @@ class CompactWriter {
 
   std::string& out_;
   std::optional<nlohmann::detail::serializer<json>> serializer_;
+#else
+  void library(const json& value) { out_ += value.dump(-1, ' ', false, json::error_handler_t::replace); }
+
+  std::string& out_;
+#endif
 };
 
 }  // namespace

@@ -13,7 +13,7 @@ namespace cutrelay {
 
 namespace {
 
-// Queued lines beyond these are dropped: the log must never hold a worker or grow
+// Queued lines beyond these are dropped: the log must never hold the I/O thread or grow
 // without bound while nobody reads standard error.
 constexpr std::size_t kMaxQueuedLines = 1024;
 constexpr std::size_t kMaxQueuedBytes = 1u << 20;

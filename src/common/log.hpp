@@ -1,7 +1,7 @@
 #pragma once
 // Standard error, the bridge's only log. Lines go through a bounded queue drained by one
-// thread of their own, so a full or slow stderr pipe holds up that thread and never a
-// worker; when the queue is full, lines are dropped and counted. Every line reaches the
+// thread of their own, so a full or slow stderr pipe holds up that thread and never the
+// I/O thread; when the queue is full, lines are dropped and counted. Every line reaches the
 // pipe in a single write, so lines from different threads never interleave and a reader
 // never sees half a line.
 #include <cstddef>

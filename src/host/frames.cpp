@@ -234,7 +234,7 @@ asio::awaitable<json> read_file_base64(json args) {
 
   co_await wait_for_stable_file(path, read_file_wait());
   // Read and encoded on the blocking pool: encoding megabytes would otherwise hold up
-  // every other connection served by this worker.
+  // every other connection, all served by the one I/O thread.
   struct Encoded {
     FileRead file;
     std::string base64;

@@ -26,8 +26,8 @@ struct CallError {
 using CallOutcome = std::variant<json, CallError>;
 
 // Sends {type:"call", id, verb, args} to the plug-in registered under `runtime` and waits
-// up to `timeout` for the result with the same id. The awaiting coroutine must run on a
-// strand (or a single-threaded context), as every connection's coroutine does.
+// up to `timeout` for the result with the same id. The awaiting coroutine must run on the
+// bridge's I/O thread, as every connection's coroutine does.
 boost::asio::awaitable<CallOutcome> call_plugin(StatePtr state, PluginRuntime runtime,
                                                 std::string_view verb, json args,
                                                 std::chrono::seconds timeout);

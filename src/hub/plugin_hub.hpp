@@ -1,8 +1,8 @@
 #pragma once
-// The WebSocket endpoint of the in-app plug-ins: the upgrade and token check, one session
-// per connection (reader, writer, keep-alive), and the registry of plug-ins by runtime.
+// The WebSocket endpoint of the in-app plug-ins: one session per connection (reader, writer,
+// keep-alive), and the registry of plug-ins by runtime. Whether a request may be upgraded is
+// HTTP work, decided in server/ws_upgrade.hpp.
 #include <cstdint>
-#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -20,30 +20,6 @@
 namespace cutrelay {
 
 inline constexpr std::size_t kMaxPluginMessage = 256u << 20;
-
-// The form-decoded query string ('+' as space, the last of repeated keys counts), or the
-// reason it cannot be decoded.
-struct QueryDecode {
-  std::map<std::string, std::string> params;
-  std::optional<std::string> error;
-};
-QueryDecode decode_query(std::string_view query);
-
-// The refusal of an upgrade request, if any, in the order the endpoint checks things.
-// A request passes with the bridge's token (`token`), or without any `token` but with a
-// nonce of its own (`nonce`): that connection must then pass the challenge of
-// hub/handshake.hpp before it counts as a plug-in.
-struct UpgradeRefusal {
-  unsigned status;
-  std::string body;
-};
-std::optional<UpgradeRefusal> check_upgrade(
-    const boost::beast::http::request<boost::beast::http::string_body>& request,
-    std::string_view query, std::string_view token);
-
-// The plug-in's nonce of an upgrade request that check_upgrade let through without a
-// token; nothing for one that presented the token.
-std::optional<std::string> challenge_nonce(std::string_view query);
 
 // Completes the upgrade and runs the connection until it ends: reader, writer and
 // keep-alive race, and whichever ends first (an error, a close, a throw) ends the others;

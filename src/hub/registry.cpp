@@ -53,12 +53,6 @@ std::optional<std::pair<json, std::uint64_t>> PluginRegistry::hello_of(
   return std::pair{entry->hello, static_cast<std::uint64_t>(std::max<std::int64_t>(0, age.count()))};
 }
 
-std::optional<unsigned> PluginRegistry::worker_of(PluginRuntime runtime) const {
-  std::lock_guard lock(plugins_mutex_);
-  const auto& entry = plugins_[slot_of(runtime)];
-  return entry ? entry->worker : std::nullopt;
-}
-
 std::optional<std::pair<std::shared_ptr<Outbox>, std::uint64_t>> PluginRegistry::lookup(
     PluginRuntime runtime) const {
   std::lock_guard lock(plugins_mutex_);

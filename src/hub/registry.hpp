@@ -38,7 +38,6 @@ struct PluginRecord {
   json hello;  // as received, amended by hello updates
   std::shared_ptr<Outbox> outbox;
   std::uint64_t conn_id = 0;
-  std::optional<unsigned> worker;  // the worker thread serving the connection
 };
 
 class PluginRegistry {
@@ -56,9 +55,6 @@ class PluginRegistry {
   // The outbox and connection id of the plug-in filed under `runtime`.
   std::optional<std::pair<std::shared_ptr<Outbox>, std::uint64_t>> lookup(
       PluginRuntime runtime) const;
-
-  // The worker thread serving the plug-in filed under `runtime`.
-  std::optional<unsigned> worker_of(PluginRuntime runtime) const;
 
   // Merges `fields` into the hello stored for `conn_id` (one record, the first met, when
   // the connection holds both runtimes). Nothing happens before the hello.

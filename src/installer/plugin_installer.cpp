@@ -55,7 +55,7 @@ asio::awaitable<json> install_uxp(const fs::path& data_dir, bool force) {
   if (!upia) {
     co_return json{{"ok", false}, {"errorCode", "upia_missing"}, {"error", kUpiaMissing}};
   }
-  // Packing and compressing the plug-in runs on the blocking pool, off the worker.
+  // Packing and compressing the plug-in runs on the blocking pool, off the I/O thread.
   const auto build = [data_dir] { return build_ccx(data_dir); };
   const CcxBuild built = co_await run_blocking(build);
   if (!built.path) {

@@ -14,7 +14,6 @@
 #include <boost/asio/as_tuple.hpp>
 #include <boost/asio/experimental/awaitable_operators.hpp>
 #include <boost/asio/steady_timer.hpp>
-#include <boost/asio/strand.hpp>
 #include <boost/asio/this_coro.hpp>
 #include <boost/asio/use_awaitable.hpp>
 #include <boost/beast/core/flat_buffer.hpp>
@@ -31,6 +30,7 @@
 #include "server/command_endpoint.hpp"
 #include "server/mcp_endpoint.hpp"
 #include "server/request_guard.hpp"
+#include "server/ws_upgrade.hpp"
 #include "common/crypto.hpp"
 #include "common/log.hpp"
 #include "hub/plugin_hub.hpp"
@@ -280,155 +280,170 @@ asio::awaitable<std::optional<HttpReply>> run_while_client_waits(beast::tcp_stre
   co_return std::move(std::get<0>(outcome));
 }
 
+// What a route leaves to the connection's one tail: a reply to send, or none when the route
+// has answered already (an event stream); then whether the connection serves another
+// request or is closed. A route may also end the connection at once: its client has gone
+// (the socket is closed already), a write failed, or the route took the connection over.
+struct Routed {
+  std::optional<HttpReply> reply;
+  bool keep_alive = false;
+  bool end_now = false;
+
+  static Routed answer(HttpReply reply, bool keep_alive) {
+    return Routed{std::move(reply), keep_alive, false};
+  }
+  static Routed answered(bool keep_alive) { return Routed{std::nullopt, keep_alive, false}; }
+  static Routed ended() { return Routed{std::nullopt, false, true}; }
+};
+
+using HeaderParser = http::request_parser<http::empty_body>;
+
+// An answer given without reading the request's body. A body left unread would be taken for
+// the next request, so a connection whose request has one is closed after the answer.
+Routed answer_unread(HttpReply reply, const HeaderParser& header) {
+  return Routed::answer(std::move(reply), header.get().keep_alive() && !has_body(header));
+}
+
+// POST /command (or /) and /mcp: the guards, the body, then the command, cancelled if its
+// client goes away. `header` is taken over by the body parser.
+asio::awaitable<Routed> serve_command(const StatePtr& state, beast::tcp_stream& stream,
+                                      beast::flat_buffer& buffer, HeaderParser& header,
+                                      bool mcp_route, bool squeezed) {
+  const auto& request = header.get();
+  const unsigned version = request.version();
+  const http::verb method = request.method();
+  const bool keep_alive = request.keep_alive();
+  // Requests from web pages, requests without the token when one is required, and requests
+  // past the connection cap are refused before their body is even read.
+  if (auto refusal = guard_request(header_value(request, http::field::host),
+                                   header_value(request, http::field::origin))) {
+    co_return answer_unread(std::move(*refusal), header);
+  }
+  if (state->require_agent_token &&
+      !has_bearer_token(header_value(request, http::field::authorization), state->token)) {
+    co_return answer_unread(bearer_required(), header);
+  }
+  if (squeezed) co_return Routed::answer(too_many_connections(), false);
+  // Otherwise the body is read before anything else is looked at.
+  if (header.content_length() && *header.content_length() > kMaxCommandBody) {
+    co_return Routed::answer(body_read_failure(true, {}), false);
+  }
+  if (beast::iequals(request[http::field::expect], "100-continue")) {
+    http::response<http::empty_body> go_on{http::status::continue_, version};
+    stream.expires_after(kWriteTimeout);
+    auto [wec, wn] = co_await http::async_write(stream, go_on, nothrow);
+    if (wec) co_return Routed::ended();
+  }
+  http::request_parser<http::string_body> full(std::move(header));
+  full.body_limit(kMaxCommandBody);
+  if (beast::error_code rec = co_await read_body(stream, buffer, full)) {
+    co_return Routed::answer(body_read_failure(rec == http::error::body_limit, rec.message()),
+                             false);
+  }
+  auto message = full.release();
+  const auto content_type = header_value(message, http::field::content_type);
+  // The command may take minutes; the client is not expected to send meanwhile.
+  stream.expires_never();
+  std::optional<HttpReply> reply;
+  if (mcp_route) {
+    // A tool call that reports progress is answered as an event stream, written as it runs.
+    HttpEventStream events(stream, version, keep_alive);
+    McpRequest mcp{method, content_type, header_value(message, http::field::accept),
+                   header_value(message, "Mcp-Session-Id"),
+                   header_value(message, "MCP-Protocol-Version"), std::move(message.body()), &events};
+    reply = co_await run_while_client_waits(stream, buffer,
+                                            handle_mcp(state, mcp_sessions(), std::move(mcp)));
+    if (reply && reply->streamed) co_return Routed::answered(events.reusable());
+  } else {
+    reply = co_await run_while_client_waits(
+        stream, buffer, handle_command(state, method, content_type, std::move(message.body())));
+  }
+  if (!reply) co_return Routed::ended();  // the client left; its socket is closed already
+  co_return Routed::answer(std::move(*reply), keep_alive);
+}
+
+// GET /health. The report names the open project: web pages may not read it either.
+asio::awaitable<Routed> serve_health(const StatePtr& state, const HeaderParser& header) {
+  const auto& request = header.get();
+  if (auto refusal = guard_request(header_value(request, http::field::host),
+                                   header_value(request, http::field::origin))) {
+    co_return answer_unread(std::move(*refusal), header);
+  }
+  HttpReply reply;
+  reply.content_type = "application/json";
+  reply.body = dump_compact(co_await health_report(state));
+  co_return answer_unread(std::move(reply), header);
+}
+
+// The part of a request target after the first '?', if any.
+std::string_view query_of(std::string_view target) {
+  const std::size_t question = target.find('?');
+  return question == std::string_view::npos ? std::string_view{} : target.substr(question + 1);
+}
+
+// GET /ws: a plug-in's upgrade. Once upgraded, the connection is the plug-in session's until
+// it ends. `header` is taken over by the body parser.
+asio::awaitable<Routed> serve_upgrade(const StatePtr& state, beast::tcp_stream& stream,
+                                      beast::flat_buffer& buffer, HeaderParser& header) {
+  // Copied: the header is taken over by the body parser.
+  const std::string query(query_of(header.get().target()));
+  http::request_parser<http::string_body> full(std::move(header));
+  full.body_limit(64 * 1024);
+  if (co_await read_body(stream, buffer, full)) co_return Routed::ended();
+  auto message = full.release();
+  if (auto refusal = check_upgrade(message, query, state->token)) {
+    co_return Routed::answer(text_reply(refusal->status, refusal->body), message.keep_alive());
+  }
+  std::optional<std::string> nonce = challenge_nonce(query);
+  co_await run_plugin_connection(state, std::move(stream), std::move(message), std::move(nonce));
+  co_return Routed::ended();
+}
+
+asio::awaitable<Routed> route(const StatePtr& state, beast::tcp_stream& stream,
+                              beast::flat_buffer& buffer, HeaderParser& header, bool squeezed) {
+  const std::string_view target = header.get().target();
+  // Copied: the header is taken over by the body parser of the routes that read a body.
+  const std::string path(target.substr(0, target.find('?')));
+  const http::verb method = header.get().method();
+
+  if (path == "/" || path == "/command" || path == "/mcp") {
+    co_return co_await serve_command(state, stream, buffer, header, path == "/mcp", squeezed);
+  }
+  if (path == "/ws" || path == "/health") {
+    if (method != http::verb::get && method != http::verb::head) {
+      co_return answer_unread(empty_reply(405, "GET,HEAD"), header);
+    }
+    if (path == "/health") co_return co_await serve_health(state, header);
+    co_return co_await serve_upgrade(state, stream, buffer, header);
+  }
+  // Unknown paths (and routes not served yet): 404 with an empty body.
+  co_return answer_unread(empty_reply(404), header);
+}
+
+// One connection: read a request's header, route it, send what the route answers, and go
+// on while the connection is kept alive.
 asio::awaitable<void> serve_connection(StatePtr state, beast::tcp_stream stream,
                                        CountedConnection counted) {
   beast::flat_buffer buffer;
   for (;;) {
-    http::request_parser<http::empty_body> header;
+    HeaderParser header;
     header.header_limit(kMaxHeaderBytes);
-    header.body_limit(boost::none);  // the command endpoint applies its own limit below
+    header.body_limit(boost::none);  // the command endpoint applies its own limit
     stream.expires_after(counted.squeezed() ? kSqueezedRequestTimeout : kRequestTimeout);
     auto [ec, n] = co_await http::async_read_header(stream, buffer, header, nothrow);
-    if (ec) {
-      // A request we cannot even parse gets a plain 400; a closed or idle connection ends.
-      if (is_http_parse_error(ec) && co_await send(stream, empty_reply(400), 11, false)) {
-        co_await lingering_close(stream);
-      }
+    // A request we cannot even parse gets a plain 400; a closed or idle connection ends.
+    if (ec && !is_http_parse_error(ec)) co_return;
+    // Taken before routing: a route may hand the header over to a body parser.
+    const unsigned version = ec ? 11 : header.get().version();
+    const bool head = !ec && header.get().method() == http::verb::head;
+    Routed routed = Routed::answer(empty_reply(400), false);
+    if (!ec) routed = co_await route(state, stream, buffer, header, counted.squeezed());
+    if (routed.end_now) co_return;
+    if (routed.reply &&
+        !co_await send(stream, std::move(*routed.reply), version, routed.keep_alive, head)) {
       co_return;
     }
-
-    const auto& request = header.get();
-    const unsigned version = request.version();
-    const std::string_view target = request.target();
-    const std::size_t question = target.find('?');
-    const std::string_view path = target.substr(0, question);
-    const std::string query(question == std::string_view::npos ? std::string_view{}
-                                                               : target.substr(question + 1));
-    const http::verb method = request.method();
-    const bool head = method == http::verb::head;
-    bool keep_alive = request.keep_alive();
-
-    if (path == "/" || path == "/command" || path == "/mcp") {
-      // Decided now: `path` views the header, which the body parser below takes over.
-      const bool mcp_route = path == "/mcp";
-      // Requests from web pages, requests without the token when one is required, and
-      // requests past the connection cap are refused before their body is even read.
-      std::optional<HttpReply> refusal = guard_request(header_value(request, http::field::host),
-                                                       header_value(request, http::field::origin));
-      if (!refusal && state->require_agent_token &&
-          !has_bearer_token(header_value(request, http::field::authorization), state->token)) {
-        refusal = bearer_required();
-      }
-      if (!refusal && counted.squeezed()) {
-        refusal = too_many_connections();
-        keep_alive = false;
-      }
-      if (refusal) {
-        const bool reuse = keep_alive && !has_body(header);
-        if (!co_await send(stream, std::move(*refusal), version, reuse, head)) co_return;
-        if (!reuse) break;
-        continue;
-      }
-      // Otherwise the body is read before anything else is looked at.
-      if (header.content_length() && *header.content_length() > kMaxCommandBody) {
-        if (co_await send(stream, body_read_failure(true, {}), version, false, head)) {
-          co_await lingering_close(stream);
-        }
-        co_return;
-      }
-      if (beast::iequals(request[http::field::expect], "100-continue")) {
-        http::response<http::empty_body> go_on{http::status::continue_, version};
-        stream.expires_after(kWriteTimeout);
-        auto [wec, wn] = co_await http::async_write(stream, go_on, nothrow);
-        if (wec) co_return;
-      }
-      http::request_parser<http::string_body> full(std::move(header));
-      full.body_limit(kMaxCommandBody);
-      beast::error_code rec = co_await read_body(stream, buffer, full);
-      if (rec) {
-        if (co_await send(stream, body_read_failure(rec == http::error::body_limit, rec.message()),
-                          version, false, head)) {
-          co_await lingering_close(stream);
-        }
-        co_return;
-      }
-      auto message = full.release();
-      const auto content_type = header_value(message, http::field::content_type);
-      // The command may take minutes; the client is not expected to send meanwhile.
-      stream.expires_never();
-      std::optional<HttpReply> reply;
-      if (mcp_route) {
-        // A tool call that reports progress is answered as an event stream, written as it runs.
-        HttpEventStream events(stream, version, keep_alive);
-        McpRequest mcp{method, content_type, header_value(message, http::field::accept),
-                       header_value(message, "Mcp-Session-Id"),
-                       header_value(message, "MCP-Protocol-Version"), std::move(message.body()), &events};
-        reply = co_await run_while_client_waits(
-            stream, buffer, handle_mcp(state, mcp_sessions(), std::move(mcp)));
-        if (reply && reply->streamed) {
-          if (!events.reusable()) break;
-          continue;
-        }
-      } else {
-        reply = co_await run_while_client_waits(
-            stream, buffer,
-            handle_command(state, method, content_type, std::move(message.body())));
-      }
-      if (!reply) co_return;  // the client left; its socket is closed already
-      if (!co_await send(stream, std::move(*reply), version, keep_alive, head)) co_return;
-      if (!keep_alive) break;
-      continue;
-    }
-
-    if (path == "/ws" || path == "/health") {
-      if (method != http::verb::get && method != http::verb::head) {
-        const bool reuse = keep_alive && !has_body(header);
-        if (!co_await send(stream, empty_reply(405, "GET,HEAD"), version, reuse)) co_return;
-        if (!reuse) break;
-        continue;
-      }
-    }
-
-    if (path == "/health") {
-      const bool reuse = keep_alive && !has_body(header);
-      // The report names the open project: web pages may not read it either.
-      if (auto refusal = guard_request(header_value(request, http::field::host),
-                                       header_value(request, http::field::origin))) {
-        if (!co_await send(stream, std::move(*refusal), version, reuse, head)) co_return;
-        if (!reuse) break;
-        continue;
-      }
-      HttpReply reply;
-      reply.content_type = "application/json";
-      reply.body = dump_compact(co_await health_report(state));
-      if (!co_await send(stream, std::move(reply), version, reuse, head)) co_return;
-      if (!reuse) break;
-      continue;
-    }
-
-    if (path == "/ws") {
-      http::request_parser<http::string_body> full(std::move(header));
-      full.body_limit(64 * 1024);
-      if (co_await read_body(stream, buffer, full)) co_return;
-      auto message = full.release();
-      if (auto refusal = check_upgrade(message, query, state->token)) {
-        if (!co_await send(stream, text_reply(refusal->status, refusal->body), version,
-                           keep_alive, head)) {
-          co_return;
-        }
-        if (!keep_alive) break;
-        continue;
-      }
-      co_await run_plugin_connection(std::move(state), std::move(stream), std::move(message),
-                                     challenge_nonce(query));
-      co_return;
-    }
-
-    // Unknown paths (and routes not served yet): 404 with an empty body. A body we do not
-    // read would be taken for the next request, so such a connection is closed.
-    const bool reuse = keep_alive && !has_body(header);
-    if (!co_await send(stream, empty_reply(404), version, reuse)) co_return;
-    if (!reuse) break;
+    if (!routed.keep_alive) break;
   }
   co_await lingering_close(stream);
 }
@@ -441,13 +456,6 @@ bool listener_closed(const boost::system::error_code& ec) {
   return ec == asio::error::operation_aborted || ec == asio::error::bad_descriptor;
 }
 
-// The context a new connection is served on. While a UXP plug-in is connected, agents'
-// connections join its context, so a forwarded call and its result stay on the thread
-// that reads and writes both; otherwise connections take turns.
-asio::io_context& place_connection(const BridgeState& state, WorkerPool& pool) {
-  return pool.context(pool.pick(state.registry.worker_of(PluginRuntime::Uxp)));
-}
-
 // Without its listener nobody can reach the bridge, so it ends, saying why.
 [[noreturn]] void end_without_listener(const std::string& why) {
   log_line("server: " + why);
@@ -455,86 +463,53 @@ asio::io_context& place_connection(const BridgeState& state, WorkerPool& pool) {
   std::_Exit(101);
 }
 
-// The listener lives in the accepting loop's frame, and the loop never ends but by handing
-// the listener to another worker: nothing stops the workers, and a closed listener ends
-// the process. Should an exception escape an accept (Asio then destroys the frame), the
-// bridge would run on with nobody able to reach it; it ends instead, as it does when the
-// listener is closed.
-struct EndWhenTheListenerGoes {
-  bool handed_over = false;
-  ~EndWhenTheListenerGoes() {
-    if (!handed_over) end_without_listener("stopped accepting after an unexpected error");
-  }
-};
-
-// The listener as an acceptor of `to`, or nothing when it could not be moved (it then
-// stays with `from`).
-std::optional<tcp::acceptor> move_listener(tcp::acceptor& from, asio::io_context& to) {
-  boost::system::error_code ec;
-  const tcp::endpoint local = from.local_endpoint(ec);
-  if (ec) return std::nullopt;
-  const auto native = from.release(ec);
-  if (ec) return std::nullopt;
-  tcp::acceptor moved(to);
-  moved.assign(local.protocol(), native, ec);
-  if (!ec) return moved;
-  from.assign(local.protocol(), native, ec);
-  if (ec) end_without_listener("lost the listener: " + ec.message());
-  return std::nullopt;
-}
-
-asio::awaitable<void> accept_loop(StatePtr state, tcp::acceptor acceptor, WorkerPool& pool,
+// Accepts connections for as long as the bridge runs. The listener lives in this frame.
+// Losing it ends the bridge, explicitly, where that is seen: a closed listener, or an
+// exception out of an accept step (nobody could reach the bridge any more). Destroying the
+// frame, as tearing down the io_context does, ends nothing.
+asio::awaitable<void> accept_loop(StatePtr state, tcp::acceptor acceptor,
                                   std::shared_ptr<ConnectionCounts> counts) {
-  EndWhenTheListenerGoes listener_guard;
-  auto ex = co_await asio::this_coro::executor;
-  asio::steady_timer backoff(ex);
-  auto pause = std::chrono::milliseconds(5);
-  for (;;) {
-    auto [ec, socket] =
-        co_await acceptor.async_accept(place_connection(*state, pool), nothrow);
-    if (ec) {
-      if (listener_closed(ec)) end_without_listener(ec.message());
-      // Others finish and free what ran short: wait a little longer each time, up to a
-      // second, rather than spin or stop serving. Said once per run of failures.
-      if (pause == std::chrono::milliseconds(5)) {
-        log_line("server: accept failed: " + ec.message() + "; accepting again shortly");
+  try {
+    auto ex = co_await asio::this_coro::executor;
+    asio::steady_timer backoff(ex);
+    auto pause = std::chrono::milliseconds(5);
+    for (;;) {
+      auto [ec, socket] = co_await acceptor.async_accept(nothrow);
+      if (ec) {
+        if (listener_closed(ec)) end_without_listener(ec.message());
+        // Others finish and free what ran short: wait a little longer each time, up to a
+        // second, rather than spin or stop serving. Said once per run of failures.
+        if (pause == std::chrono::milliseconds(5)) {
+          log_line("server: accept failed: " + ec.message() + "; accepting again shortly");
+        }
+        backoff.expires_after(pause);
+        co_await backoff.async_wait(nothrow);
+        pause = std::min(pause * 2, std::chrono::milliseconds(1000));
+        continue;
       }
-      backoff.expires_after(pause);
-      co_await backoff.async_wait(nothrow);
-      pause = std::min(pause * 2, std::chrono::milliseconds(1000));
-      continue;
-    }
-    pause = std::chrono::milliseconds(5);
-    std::optional<CountedConnection> counted = admit(counts);
-    if (!counted) {
-      // Past the cap and the squeezed few: closed at once, so it holds no descriptor.
-      socket.close(ec);
-    } else {
+      pause = std::chrono::milliseconds(5);
+      std::optional<CountedConnection> counted = admit(counts);
+      if (!counted) {
+        // Past the cap and the squeezed few: closed at once, so it holds no descriptor.
+        socket.close(ec);
+        continue;
+      }
       socket.set_option(tcp::no_delay(true), ec);
-      auto conn_ex = socket.get_executor();
-      spawn_logged(conn_ex, serve_connection(state, beast::tcp_stream(std::move(socket)),
-                                             std::move(*counted)));
+      spawn_logged(ex, serve_connection(state, beast::tcp_stream(std::move(socket)),
+                                        std::move(*counted)));
     }
-
-    // New connections are served on the UXP plug-in's worker while it is connected; the
-    // listener follows it there, so accepting a connection does not wake another thread.
-    const std::optional<unsigned> plugin_worker = state->registry.worker_of(PluginRuntime::Uxp);
-    if (plugin_worker && *plugin_worker < pool.size() && plugin_worker != WorkerPool::current()) {
-      if (auto moved = move_listener(acceptor, pool.context(*plugin_worker))) {
-        listener_guard.handed_over = true;
-        auto target = moved->get_executor();
-        spawn_logged(target, accept_loop(state, std::move(*moved), pool, counts));
-        co_return;
-      }
-    }
+  } catch (const std::exception& e) {
+    end_without_listener(std::string("stopped accepting after an unexpected error: ") + e.what());
+  } catch (...) {
+    end_without_listener("stopped accepting after an unexpected error");
   }
 }
 
 }  // namespace
 
-void start_http_server(StatePtr state, tcp::acceptor acceptor, WorkerPool& pool) {
+void start_http_server(StatePtr state, tcp::acceptor acceptor) {
   auto ex = acceptor.get_executor();
-  spawn_logged(ex, accept_loop(std::move(state), std::move(acceptor), pool,
+  spawn_logged(ex, accept_loop(std::move(state), std::move(acceptor),
                                std::make_shared<ConnectionCounts>()));
 }
 

@@ -99,7 +99,7 @@ class IdFinder final : public nlohmann::json_sax<json> {
     --depth_;
     return true;
   }
-  bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception&) override { return false; }
+  bool parse_error(std::size_t, const std::string&, const json::exception&) override { return false; }
 
  private:
   // A value at the top level ends the search when it was the id's (the id found, or an id

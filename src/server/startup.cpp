@@ -13,11 +13,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
-#include <thread>
 #include <vector>
 
 #include <boost/beast/core/string.hpp>
 
+#include <boost/asio/executor_work_guard.hpp>
 #include <boost/asio/signal_set.hpp>
 
 #include "catalog/catalog.hpp"
@@ -25,7 +25,7 @@
 #include "common/files.hpp"
 #include "common/log.hpp"
 #include "common/text.hpp"
-#include "common/worker_pool.hpp"
+#include "common/event_loop.hpp"
 #include "host/discovery.hpp"
 #include "hub/bridge_state.hpp"
 #include "server/command_line.hpp"
@@ -196,9 +196,11 @@ int run_bridge(int argc, char** argv) {
   }
 
   raise_descriptor_limit();
-  const unsigned threads = std::max(1u, std::thread::hardware_concurrency());
-  WorkerPool pool(threads);
-  asio::io_context& ioc = pool.context(0);
+  // One I/O thread serves every connection, agents' and plug-ins' alike, so a forwarded call
+  // and its result never change threads; file and CPU work goes to the blocking pool
+  // (common/blocking.hpp). bench/RESULTS.md has the measurements behind the choice.
+  asio::io_context ioc(1);
+  auto keep_running = asio::make_work_guard(ioc);
 
   const std::string host = bind_host_from_env();
   BindOutcome bound = bind_listener(ioc, host, options.port);
@@ -223,26 +225,31 @@ int run_bridge(int argc, char** argv) {
 
   write_connection_file(dir, port, state->token);
 
-  // An interrupt or terminate still ends the bridge at once, by the signal's own default
-  // action (so a parent sees how it ended), but first the connection file is taken back.
-  // Nothing else is torn down: no destructor runs on this path.
+  // An interrupt or terminate still ends the bridge by the signal's own default action (so
+  // a parent sees how it ended), but in order: the connection file is taken back, the I/O
+  // loop stops, and then the signal is raised again. Nothing is torn down after that.
+  int stopped_by = 0;
   asio::signal_set stop_signals(ioc, SIGINT, SIGTERM);
-  stop_signals.async_wait([dir](const boost::system::error_code& wait_ec, int signal_number) {
-    if (wait_ec) return;
-    remove_connection_file_if_ours(dir, static_cast<std::int64_t>(::getpid()));
-    flush_log();
-    std::signal(signal_number, SIG_DFL);
-    std::raise(signal_number);
-  });
+  stop_signals.async_wait(
+      [dir, &ioc, &stopped_by](const boost::system::error_code& wait_ec, int signal_number) {
+        if (wait_ec) return;
+        remove_connection_file_if_ours(dir, static_cast<std::int64_t>(::getpid()));
+        stopped_by = signal_number;
+        ioc.stop();
+      });
 
-  start_http_server(state, std::move(*bound.acceptor), pool);
+  start_http_server(state, std::move(*bound.acceptor));
   if (exit_with_stdin_requested()) exit_when_stdin_ends(ioc);
   // One write: a reader that parses the first line it sees never gets half of it.
   write_line_now("[cutrelay " + std::string(kVersion) + "] listening on " + host + ":" +
                  std::to_string(port) + " data=" + dir.string());
 
-  pool.run();
+  run_until_stopped(ioc);
   flush_log();
+  if (stopped_by != 0) {
+    std::signal(stopped_by, SIG_DFL);
+    std::raise(stopped_by);
+  }
   return 0;
 }
 

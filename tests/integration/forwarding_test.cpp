@@ -201,8 +201,7 @@ TEST_F(Forwarding, DisconnectMidCallAnswersAtOnce) {
   EXPECT_TRUE(bridge.wait_for_stderr("[cutrelay] uxp disconnected", 5s));
 }
 
-// New connections are accepted and served on the plug-in's worker, and the listener follows
-// each new plug-in there: plug-ins coming and going, on whichever worker, must never leave
+// Plug-ins coming and going, with agents' connections opened in between, must never leave
 // a request unanswered.
 TEST_F(Forwarding, PluginsComingAndGoingLeaveEveryRequestAnswered) {
   for (int round = 0; round < 6; ++round) {
@@ -211,8 +210,8 @@ TEST_F(Forwarding, PluginsComingAndGoingLeaveEveryRequestAnswered) {
       ASSERT_EQ(bridge.command("ping").at("success"), true) << "round " << round;
     }
     uxp->drop();
-    // Gone once a ping is refused for want of a plug-in; that and the next requests are
-    // served wherever the listener was left.
+    // Gone once a ping is refused for want of a plug-in; the requests after it are still
+    // answered.
     bool refused = false;
     for (int i = 0; i < 200 && !refused; ++i) {
       const json answer = bridge.command("ping", {{"timeoutSec", 1}});
@@ -298,12 +297,30 @@ TEST_F(Forwarding, WaitForPlugin) {
   EXPECT_EQ(answer.at("verb"), "premiere_wait_for_plugin");
   EXPECT_GE(ms, 900);
 
-  // A plug-in that turns up while the verb waits is reported.
-  auto waiting = std::async(std::launch::async, [&] { return bridge.command("wait_for_plugin", {{"timeoutSec", 10}}); });
-  std::this_thread::sleep_for(300ms);
+  // A plug-in that turns up while the verb waits is reported. Over MCP the verb says when it
+  // has begun to wait (its first progress notification), so the plug-in comes after that.
+  const HttpResult opened = http_request(
+      bridge.port(), boost::beast::http::verb::post, "/mcp",
+      R"({"jsonrpc":"2.0","id":1,"method":"initialize","params":{"protocolVersion":"2025-11-25","capabilities":{},"clientInfo":{"name":"t","version":"1"}}})",
+      {{"Content-Type", "application/json"}, {"Accept", "application/json, text/event-stream"}});
+  ASSERT_EQ(opened.status, 200u) << opened.body;
+  const std::string call =
+      R"({"jsonrpc":"2.0","id":2,"method":"tools/call","params":{"name":"premiere_wait_for_plugin","arguments":{"timeoutSec":10},"_meta":{"progressToken":"w"}}})";
+  StreamingConnection waiting(bridge.port());
+  waiting.send("POST /mcp HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: application/json\r\n"
+               "Accept: application/json, text/event-stream\r\nMcp-Session-Id: " +
+               opened.headers.at("mcp-session-id") + "\r\nContent-Length: " + std::to_string(call.size()) +
+               "\r\n\r\n" + call);
+  ASSERT_TRUE(waiting.read_until("Waiting up to 10s", 5s)) << waiting.received();
   auto cep = connect("cep");  // the helper does not count
   auto uxp = connect("uxp", {{"project", "Edit"}});
-  answer = waiting.get();
+  ASSERT_TRUE(waiting.read_until("\r\n0\r\n\r\n", 10s)) << waiting.received();  // the stream's last chunk
+  const std::string& stream = waiting.received();
+  const std::size_t data = stream.rfind("data: ", stream.find(R"("id":2,)"));
+  ASSERT_NE(data, std::string::npos) << stream;
+  const std::size_t line_end = stream.find('\n', data);
+  ASSERT_NE(line_end, std::string::npos) << stream;
+  answer = json::parse(stream.substr(data + 6, line_end - data - 6)).at("result").at("structuredContent");
   EXPECT_EQ(answer.at("connected"), true);
   EXPECT_EQ(answer.at("plugin").at("project"), "Edit");
   EXPECT_EQ(answer.at("_hint"), "Once connected, run your edit verbs.");

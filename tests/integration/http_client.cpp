@@ -131,6 +131,45 @@ json post_command(std::uint16_t port, const json& body) {
   return json::parse(result.body);
 }
 
+struct StreamingConnection::Impl {
+  asio::io_context ioc;
+  beast::tcp_stream stream{ioc};
+  std::string received;
+  char chunk[4096];
+  bool reading = false;
+  bool ended = false;
+};
+
+StreamingConnection::StreamingConnection(std::uint16_t port) : impl_(std::make_unique<Impl>()) {
+  impl_->stream.connect(tcp::endpoint(asio::ip::make_address("127.0.0.1"), port));
+}
+
+StreamingConnection::~StreamingConnection() = default;
+
+void StreamingConnection::send(const std::string& bytes) {
+  asio::write(impl_->stream.socket(), asio::buffer(bytes));
+}
+
+bool StreamingConnection::read_until(const std::string& text, std::chrono::milliseconds limit) {
+  Impl& s = *impl_;
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  while (s.received.find(text) == std::string::npos && !s.ended) {
+    if (s.ioc.stopped()) s.ioc.restart();  // it stops whenever a read completes
+    if (!s.reading) {
+      s.reading = true;
+      s.stream.socket().async_read_some(asio::buffer(s.chunk), [&s](beast::error_code ec, std::size_t n) {
+        s.reading = false;
+        s.received.append(s.chunk, n);
+        if (ec) s.ended = true;
+      });
+    }
+    if (s.ioc.run_one_until(deadline) == 0 && std::chrono::steady_clock::now() >= deadline) break;
+  }
+  return s.received.find(text) != std::string::npos;
+}
+
+const std::string& StreamingConnection::received() const { return impl_->received; }
+
 std::string raw_exchange(std::uint16_t port, const std::string& bytes,
                          std::chrono::milliseconds timeout, bool half_close) {
   asio::io_context ioc;

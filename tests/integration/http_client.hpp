@@ -51,6 +51,23 @@ HttpResult post_json(std::uint16_t port, const std::string& body, const std::str
 // POSTs a command body and parses the answer (throws unless it is 200 JSON).
 json post_command(std::uint16_t port, const json& body);
 
+// A connection that sends raw bytes and reads what comes back as it comes: for answers
+// that stream (MCP progress), where the test waits for one part before it acts.
+class StreamingConnection {
+ public:
+  explicit StreamingConnection(std::uint16_t port);
+  ~StreamingConnection();
+  void send(const std::string& bytes);
+  // Reads until what was received contains `text`; false when the time runs out or the
+  // peer closes first.
+  bool read_until(const std::string& text, std::chrono::milliseconds limit);
+  const std::string& received() const;
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
 // Sends raw bytes, then reads until the peer closes or the time runs out.
 std::string raw_exchange(std::uint16_t port, const std::string& bytes,
                          std::chrono::milliseconds timeout = std::chrono::seconds(5),

@@ -10,10 +10,10 @@ const { spawnSync } = require('child_process');
 const { WebSocketServer } = require('ws');
 const { createSim, HELPER_DIR } = require('../../sim');
 const { versionInRange, readManifest } = require('../../sim/cep/runtime');
-const { tempDir, editFixture, pollSync, writeConnection, challengeSocket } = require('./helpers');
+const { tempDir, editFixture, poll, writeConnection, challengeSocket } = require('./helpers');
 const { checkText } = require('./tools/check-es3');
 
-const until = (what, fn, ms = 5000) => pollSync(what, fn, ms);
+const until = (what, fn, ms = 5000) => poll(what, fn, ms);
 
 /**
  * A stand-in bridge that knows `token`, challenges each socket as the bridge does and

@@ -84,6 +84,33 @@ test('razor', async (t) => {
     assert.deepEqual(seq.audio[0].items.slice(0, 2).map(span), [[0, 0.8], [0.8, 4]]);
   });
 
+  await t.test('a reversed clip splits the same way under the razor and under a UXP insert or overwrite', async (t) => {
+    const { sim } = await gappedFixture(t);
+    await sim.cepOk('set_speed', { clip: 'V1:0', speed: 1, reverse: true });
+    await sim.cepOk('set_speed', { clip: 'V1:1', speed: 1, reverse: true });
+    const seq = sim.project().activeSequence;
+    const span = (ti) => [Number(ti.start) / TPS, Number(ti.end) / TPS, Number(ti.inPoint) / TPS, Number(ti.outPoint) / TPS];
+    await sim.cepOk('razor', { time: 3, tracks: ['V1'] });
+    await sim.ok('insert_clip', { item: 'b_4s_25fps.mp4', time: 1 });
+    await sim.ok('overwrite_clip', { item: 'b_4s_25fps.mp4', time: 13 });
+    // Played backwards, the earlier part on the timeline holds the later part of the source.
+    assert.deepEqual(seq.video[0].items.map(span), [
+      [0, 1, 3, 4], [1, 5, 0, 4], [5, 7, 1, 3], [7, 8, 0, 1], // a: inserted at 1, razored at 3
+      [12, 13, 3, 4], [13, 17, 0, 4], // c, reversed, overwritten from 13 by b
+      [17, 20, 1, 4], // d, forwards, its head overwritten
+    ]);
+  });
+
+  await t.test('the head transition stays on the left half and the tail one goes right', async (t) => {
+    const { sim } = await editFixture(t);
+    const ti = sim.project().activeSequence.video[0].items[0];
+    const dissolve = (at) => ({ matchName: 'ADBE Cross Dissolve (new)', duration: BigInt(TPS), alignment: at, singleSided: true });
+    ti.transitions = { start: dissolve(0), end: dissolve(1) };
+    await sim.cepOk('razor', { time: 6, tracks: ['V1'] });
+    const [a, b] = sim.project().activeSequence.video[0].items;
+    assert.deepEqual([!!a.transitions.start, !!a.transitions.end, !!b.transitions.start, !!b.transitions.end], [true, false, false, true]);
+  });
+
   await t.test('a QE razor is one undo step per track', async (t) => {
     const { sim } = await editFixture(t);
     await sim.cepOk('razor', { time: 5, tracks: ['V1'] });

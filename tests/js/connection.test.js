@@ -10,10 +10,10 @@ const net = require('net');
 const path = require('path');
 const { WebSocketServer } = require('ws');
 const { createSim, PLUGIN_DIR } = require('../../sim');
-const { tempDir, pollSync, writeConnection, challengeSocket } = require('./helpers');
+const { tempDir, poll, writeConnection, challengeSocket } = require('./helpers');
 
 // Generous: a bound on waiting, not a claim about speed (a loaded CI machine is slow).
-const until = (what, fn, ms = 10000) => pollSync(what, fn, ms);
+const until = (what, fn, ms = 10000) => poll(what, fn, ms);
 
 /**
  * A stand-in bridge that knows `token`: it challenges each socket as the bridge does and

@@ -6,7 +6,7 @@ const test = require('node:test');
 const assert = require('node:assert/strict');
 const fs = require('fs');
 const path = require('path');
-const { simFixture, makeMedia } = require('./helpers');
+const { simFixture, makeMedia, poll } = require('./helpers');
 const { decodePNG, encodePNG, renderSequence, renderProgramMonitor, colorsFor } = require('../../sim/render');
 
 const TPS = 254016000000;
@@ -160,7 +160,7 @@ test('export_sequence: arguments, Media Encoder, events, the rendered file', asy
     sim.plugin.conn.socket = { readyState: 1, send: (text) => sent.push(JSON.parse(text)) };
     t.after(() => { sim.plugin.conn.socket = null; });
     assert.deepEqual(await sim.ok('export_sequence', { output, preset }), { started: true, output, mode: 'immediate' });
-    for (let i = 0; i < 400 && !sent.some((m) => m.kind === 'export_complete'); i++) await new Promise((r) => setTimeout(r, 5));
+    await poll('export_complete', () => sent.some((m) => m.kind === 'export_complete'), 5000);
     assert.deepEqual(sent.filter((m) => m.type === 'event' && m.kind.startsWith('export_')).map((m) => [m.kind, m.data]),
       [['export_complete', { mode: 'immediate', state: 0, output }]], 'no encoder events: those are for Media Encoder jobs');
     const rendered = JSON.parse(fs.readFileSync(output, 'utf8'));
@@ -195,8 +195,7 @@ test('export_sequence to Media Encoder queues, starts the batch and sends events
   t.after(() => { sim.plugin.conn.socket = null; });
 
   assert.deepEqual(await sim.ok('export_sequence', { output, preset, mode: 'ame' }), { started: true, output, mode: 'ame' });
-  const until = async (pred) => { for (let i = 0; i < 400 && !pred(); i++) await new Promise((r) => setTimeout(r, 5)); };
-  await until(() => sent.some((m) => m.kind === 'export_complete'));
+  await poll('export_complete', () => sent.some((m) => m.kind === 'export_complete'), 5000);
   const exportKinds = () => sent.filter((m) => m.type === 'event' && m.kind.startsWith('export_')).map((m) => m.kind);
   assert.deepEqual(exportKinds(),
     ['export_queued', 'export_progress', 'export_progress', 'export_progress', 'export_progress', 'export_complete']);
@@ -210,7 +209,7 @@ test('export_sequence to Media Encoder queues, starts the batch and sends events
 
   sent.length = 0;
   assert.equal((await sim.ok('export_sequence', { output, preset, mode: 'queue' })).started, true);
-  await until(() => sent.some((m) => m.kind === 'export_queued'));
+  await poll('export_queued', () => sent.some((m) => m.kind === 'export_queued'), 5000);
   assert.deepEqual(exportKinds(), ['export_queued'], "Premiere's own queue waits for the user");
 });
 

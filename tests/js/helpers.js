@@ -10,13 +10,13 @@ const { createSim } = require('../../sim');
 const ROOT = path.resolve(__dirname, '..', '..');
 
 /**
- * Polls the synchronous `fn` every 10 ms until it answers something truthy, and answers
- * that; fails after `ms`. An exception from `fn` fails at once.
+ * Polls `fn` (synchronous or async) every 10 ms until it answers something truthy, and
+ * answers that; fails after `ms`. An exception from `fn` fails at once.
  */
-async function pollSync(what, fn, ms) {
+async function poll(what, fn, ms) {
   const end = Date.now() + ms;
   while (Date.now() < end) {
-    const v = fn();
+    const v = await fn();
     if (v) return v;
     await new Promise((r) => setTimeout(r, 10));
   }
@@ -92,5 +92,5 @@ function challengeSocket(ws, url, token, port) {
 }
 
 module.exports = {
-  ROOT, tempDir, makeMedia, simFixture, editFixture, pollSync, writeConnection, handshakeProof, challengeSocket,
+  ROOT, tempDir, makeMedia, simFixture, editFixture, poll, writeConnection, handshakeProof, challengeSocket,
 };

@@ -191,7 +191,7 @@ test('timeline edits', async (t) => {
   });
 
   await t.test('clip speed has one setter; at speed, trims move the source faster', async () => {
-    const { setTrackItemSpeed } = require('../../sim/premierepro/model');
+    const { setTrackItemSpeed } = require('../../sim/premierepro/timeline');
     const { peekModel } = require('../../sim/premierepro/internal');
     const [first] = (await s.seq.getVideoTrack(0)).getTrackItems(s.ppro.Constants.TrackItemType.CLIP, false);
     setTrackItemSpeed(peekModel(first), 2);

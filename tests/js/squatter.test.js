@@ -10,9 +10,9 @@ const fs = require('fs');
 const path = require('path');
 const { WebSocketServer } = require('ws');
 const { createSim } = require('../../sim');
-const { tempDir, pollSync, writeConnection, handshakeProof, challengeSocket } = require('./helpers');
+const { tempDir, poll, writeConnection, handshakeProof, challengeSocket } = require('./helpers');
 
-const until = (what, fn, ms = 10000) => pollSync(what, fn, ms);
+const until = (what, fn, ms = 10000) => poll(what, fn, ms);
 const TOKEN = 'squatters-never-see-this-token-0123456789abcdefgh';
 
 /**

@@ -6,7 +6,7 @@ const test = require('node:test');
 const assert = require('node:assert/strict');
 const fs = require('fs');
 const path = require('path');
-const { simFixture, editFixture, makeMedia } = require('./helpers');
+const { simFixture, editFixture, makeMedia, poll } = require('./helpers');
 const { compareVersions } = require('../../sim/premierepro/since');
 
 // The suite runs once per Premiere version: this file at the newest modelled version,
@@ -266,8 +266,11 @@ test('source in/out, subclips, metadata, transcripts', async (t) => {
     assert.deepEqual(failure(await sim.call('get_transcript', { item: clipId })),
       { ok: false, errorCode: 'no_transcript', error: 'No transcript yet — premiere_transcribe first (takes a while).' });
     assert.deepEqual(await sim.ok('transcribe', { item: clipId, language: 'en-US' }), { started: true });
-    await new Promise((r) => setTimeout(r, 30));
-    const { transcript } = await sim.ok('get_transcript', { item: clipId });
+    // Speech-to-text finishes after the verb answers.
+    const { transcript } = await poll('the transcript', async () => {
+      const r = await sim.call('get_transcript', { item: clipId });
+      return r.ok && r.result;
+    }, 5000);
     assert.equal(transcript.language, 'en-US');
     assert.ok(transcript.segments[0].words.length > 0);
   });

@@ -28,6 +28,7 @@
 
 #include "common/async.hpp"
 #include "common/crypto.hpp"
+#include "server/ws_upgrade.hpp"
 #include "hub/forwarding.hpp"
 #include "hub/plugin_hub.hpp"
 
