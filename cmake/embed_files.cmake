@@ -56,11 +56,5 @@ std::span<const EmbeddedFile> cep_helper_files() { return kCep; }
 }  // namespace cutrelay
 ")
 
-# Rewrite only on change, so an unrelated rebuild does not recompile the data.
-if(EXISTS "${OUT}")
-  file(READ "${OUT}" old)
-  if(old STREQUAL content)
-    return()
-  endif()
-endif()
-file(WRITE "${OUT}" "${content}")
+include("${CMAKE_CURRENT_LIST_DIR}/write_if_changed.cmake")
+write_if_changed("${OUT}" "${content}")

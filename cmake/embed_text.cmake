@@ -31,11 +31,5 @@ std::string_view ${FUNCTION}() { return std::string_view(kBytes, ${size}); }
 }  // namespace cutrelay
 ")
 
-# Rewrite only on change, so an unrelated rebuild does not recompile the data.
-if(EXISTS "${OUT}")
-  file(READ "${OUT}" old)
-  if(old STREQUAL content)
-    return()
-  endif()
-endif()
-file(WRITE "${OUT}" "${content}")
+include("${CMAKE_CURRENT_LIST_DIR}/write_if_changed.cmake")
+write_if_changed("${OUT}" "${content}")

@@ -51,9 +51,8 @@ struct ToolOptions {
 
 // Runs `program` (looked up on PATH unless it contains a '/') with `args`, standard input
 // from /dev/null, and collects its exit status and output. Never throws.
-boost::asio::awaitable<ToolResult> run_tool(std::string program, std::vector<std::string> args);
 boost::asio::awaitable<ToolResult> run_tool(std::string program, std::vector<std::string> args,
-                                            ToolOptions options);
+                                            ToolOptions options = {});
 
 // How a program started by start_detached opens its first window on Windows: as usual,
 // or minimised without taking the focus from the window the user is in. Elsewhere the

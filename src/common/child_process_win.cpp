@@ -260,10 +260,6 @@ std::string find_program(const std::string& program) {
   return {};
 }
 
-asio::awaitable<ToolResult> run_tool(std::string program, std::vector<std::string> args) {
-  co_return co_await run_tool(std::move(program), std::move(args), ToolOptions{});
-}
-
 asio::awaitable<ToolResult> run_tool(std::string program, std::vector<std::string> args,
                                      ToolOptions options) {
   ToolResult result;
