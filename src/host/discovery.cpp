@@ -4,9 +4,8 @@
 #include <cstdlib>
 #include <system_error>
 
-#include <mutex>
 
-#include <boost/asio/experimental/concurrent_channel.hpp>
+#include <boost/asio/experimental/channel.hpp>
 #include <boost/asio/this_coro.hpp>
 
 #include "common/async.hpp"
@@ -193,52 +192,39 @@ boost::asio::awaitable<std::vector<std::string>> premiere_processes() {
 
 namespace {
 
-using Waiter = boost::asio::experimental::concurrent_channel<void(boost::system::error_code)>;
+using Waiter = boost::asio::experimental::channel<void(boost::system::error_code)>;
 
 // One `ps` run that every request arriving while it is under way shares: a burst of
-// not-connected answers starts one `ps`, not one each.
+// not-connected answers starts one `ps`, not one each. Runs and waiters live on the
+// bridge's one I/O thread.
 struct PsRun {
   bool done = false;
   std::vector<std::string> lines;
   std::vector<std::shared_ptr<Waiter>> waiters;
 };
 
-std::mutex ps_mutex;                   // guards ps_current and every PsRun's members
-std::shared_ptr<PsRun> ps_current;     // the run under way, if any
+std::shared_ptr<PsRun> ps_current;  // the run under way, if any
 
 void finish_run(const std::shared_ptr<PsRun>& run, std::vector<std::string> lines) {
-  std::vector<std::shared_ptr<Waiter>> waiters;
-  {
-    std::lock_guard lock(ps_mutex);
-    if (ps_current == run) ps_current.reset();
-    run->lines = std::move(lines);
-    run->done = true;
-    waiters.swap(run->waiters);
-  }
-  for (const auto& waiter : waiters) waiter->try_send(boost::system::error_code{});
+  if (ps_current == run) ps_current.reset();
+  run->lines = std::move(lines);
+  run->done = true;
+  for (const auto& waiter : run->waiters) waiter->try_send(boost::system::error_code{});
+  run->waiters.clear();
 }
 
 }  // namespace
 
 boost::asio::awaitable<std::vector<std::string>> premiere_processes() {
   auto ex = co_await boost::asio::this_coro::executor;
-  std::shared_ptr<PsRun> run;
-  std::shared_ptr<Waiter> waiter;
-  {
-    std::lock_guard lock(ps_mutex);
-    if (ps_current) {
-      run = ps_current;
-      waiter = std::make_shared<Waiter>(ex, 1);
-      run->waiters.push_back(waiter);
-    } else {
-      run = ps_current = std::make_shared<PsRun>();
-    }
-  }
-  if (waiter) {
+  std::shared_ptr<PsRun> run = ps_current;
+  if (run) {
+    auto waiter = std::make_shared<Waiter>(ex, 1);
+    run->waiters.push_back(waiter);
     (void)co_await waiter->async_receive(nothrow);
-    std::lock_guard lock(ps_mutex);
     co_return run->lines;
   }
+  run = ps_current = std::make_shared<PsRun>();
 
   // Whatever happens below, the run ends and its waiters are woken.
   struct Finisher {

@@ -1,13 +1,12 @@
 #pragma once
 // The one shared record of a running bridge. Created once at start, shared by every
-// request and plug-in connection, never replaced.
-#include <atomic>
+// request and plug-in connection, never replaced. Only the bridge's one I/O thread reads
+// or changes it (docs/ARCHITECTURE.md, "Threads and executors").
 #include <chrono>
 #include <cstdint>
 #include <deque>
 #include <filesystem>
 #include <memory>
-#include <mutex>
 #include <string>
 
 #include "common/json_util.hpp"
@@ -23,18 +22,15 @@ struct BridgeState {
   std::filesystem::path data_dir;
   Clock::time_point started_at = Clock::now();
 
-  // Connected plug-ins and the calls waiting on them (their lock order is stated there).
+  // Connected plug-ins and the calls waiting on them.
   PluginRegistry registry;
 
-  std::atomic<std::uint64_t> next_call_id{1};
-  std::atomic<std::uint64_t> next_conn_id{1};
+  std::uint64_t next_call_id = 1;
+  std::uint64_t next_conn_id = 1;
 
-  // Numbered and appended under the one lock, so a poller told `lastSeq` n finds event n.
-  struct {
-    std::mutex mutex;
-    std::deque<json> log;
-  } events;
-  std::atomic<std::uint64_t> event_seq{0};
+  // The plug-ins' events, newest last, and the number of the newest ever recorded.
+  std::deque<json> events;
+  std::uint64_t event_seq = 0;
 
   // How long a plug-in connection stays quiet before the bridge sends a ping.
   std::chrono::milliseconds ping_interval = kPingInterval;

@@ -1,21 +1,19 @@
 #include "hub/call_slot.hpp"
 
-#include <boost/asio/associated_executor.hpp>
+#include <boost/asio/this_coro.hpp>
+
+#include "common/async.hpp"
 
 namespace cutrelay {
 
 namespace asio = boost::asio;
 
 bool CallSlot::settle(State to, json* message) {
-  ParkedWaiter waiter;
-  {
-    std::lock_guard lock(mutex_);
-    if (state_.load(std::memory_order_relaxed) != State::Waiting) return false;
-    if (message != nullptr) message_ = std::move(*message);
-    state_.store(to, std::memory_order_release);
-    waiter = std::move(waiter_);
-  }
-  waiter.wake();
+  if (state_ != State::Waiting) return false;
+  if (message != nullptr) message_ = std::move(*message);
+  state_ = to;
+  // The waiter resumes later, from the executor's queue, never inside the settler.
+  wake_.cancel();
   return true;
 }
 
@@ -25,23 +23,22 @@ void CallSlot::close() { settle(State::Closed, nullptr); }
 
 CallSlot::State CallSlot::give_up() {
   settle(State::GaveUp, nullptr);
-  return state();
+  return state_;
 }
 
-json CallSlot::take_message() {
-  std::lock_guard lock(mutex_);
-  return std::move(message_);
-}
-
-void CallSlot::park(ParkedWaiter waiter) {
-  {
-    std::lock_guard lock(mutex_);
-    if (state_.load(std::memory_order_relaxed) == State::Waiting) {
-      waiter_ = std::move(waiter);
-      return;
-    }
+asio::awaitable<CallSlot::State> CallSlot::settled(std::chrono::steady_clock::time_point deadline) {
+  wake_.expires_at(deadline);
+  // Checked before every wait: a slot settled before its waiter got here has nobody's
+  // wait to cancel, and must not be waited on until the deadline.
+  while (state_ == State::Waiting) {
+    auto [ec] = co_await wake_.async_wait(nothrow);
+    if (state_ != State::Waiting) break;
+    // Nobody settled the slot: either the deadline passed or the waiter was cancelled
+    // (its agent went away). Both mean giving up.
+    const auto cancelled = (co_await asio::this_coro::cancellation_state).cancelled();
+    if (!ec || cancelled != asio::cancellation_type::none) give_up();
   }
-  waiter.wake();
+  co_return state_;
 }
 
 }  // namespace cutrelay

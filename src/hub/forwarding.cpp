@@ -37,10 +37,10 @@ std::string call_text(std::uint64_t id, std::string_view verb, const json& args)
 asio::awaitable<CallOutcome> call_plugin(StatePtr state, PluginRuntime runtime,
                                          std::string_view verb, json args,
                                          std::chrono::seconds timeout) {
-  const std::uint64_t id = state->next_call_id.fetch_add(1);
-  // Serialised before any lock is taken: the arguments may be megabytes.
+  const std::uint64_t id = state->next_call_id++;
   auto text = std::make_shared<const std::string>(call_text(id, verb, args));
-  auto slot = std::make_shared<CallSlot>();
+  const auto executor = co_await asio::this_coro::executor;
+  auto slot = std::make_shared<CallSlot>(executor);
 
   // The one owner of the pending entry: whatever way this function is left (an outcome,
   // an exception, the coroutine destroyed), the entry goes. A delivered result or a
@@ -61,17 +61,10 @@ asio::awaitable<CallOutcome> call_plugin(StatePtr state, PluginRuntime runtime,
     co_return CallError{CallError::NotConnected};
   }
 
-  asio::steady_timer deadline(co_await asio::this_coro::executor);
-  deadline.expires_after(timeout);
-  deadline.async_wait([slot](boost::system::error_code ec) {
-    if (!ec) slot->give_up();
-  });
-  co_await slot->async_settled(asio::use_awaitable);
-  deadline.cancel();
-
   // Whatever woke the waiter, the slot's state decides: a result that landed as the
   // deadline passed still wins.
-  switch (slot->state()) {
+  const CallSlot::State outcome = co_await slot->settled(Clock::now() + timeout);
+  switch (outcome) {
     case CallSlot::State::Answered:
       co_return slot->take_message();
     case CallSlot::State::Closed:
@@ -341,7 +334,7 @@ asio::awaitable<json> forward_verb(StatePtr state, std::string verb, json args,
     // The plug-in pushes export events while it works; they are reported as they come.
     const std::string output = text_of(args, "output");
     report(progress, 0, 100, "Asking Premiere to export" + (output.empty() ? "" : " " + output));
-    std::uint64_t since = state->event_seq.load();
+    std::uint64_t since = state->event_seq;
     double percent = 0;
     co_await (call_into(outcome, state, target, verb, std::move(args), std::chrono::seconds(seconds)) ||
               watch_export_events(state, since, output, progress, percent));

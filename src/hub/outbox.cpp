@@ -2,74 +2,53 @@
 
 #include <algorithm>
 
-#include <boost/asio/associated_executor.hpp>
-#include <boost/asio/post.hpp>
+#include <boost/asio/this_coro.hpp>
+
+#include "common/async.hpp"
 
 namespace cutrelay {
 
 namespace asio = boost::asio;
 
+Outbox::Outbox(asio::any_io_executor ex)
+    : wake_(std::move(ex), asio::steady_timer::time_point::max()) {}
+
 bool Outbox::push(std::shared_ptr<const std::string> text, std::shared_ptr<CallSlot> call) {
-  ParkedWaiter writer;
-  {
-    std::lock_guard lock(mutex_);
-    if (closed_) return false;
-    queue_.push_back(OutgoingText{std::move(text), std::move(call)});
-    if (queue_.size() >= prune_at_) prune_locked();
-    writer = std::move(writer_);
-  }
-  writer.wake();
+  if (closed_) return false;
+  queue_.push_back(OutgoingText{std::move(text), std::move(call)});
+  if (queue_.size() >= prune_at_) prune();
+  // The writer resumes later, from the executor's queue, never inside the producer.
+  wake_.cancel();
   return true;
 }
 
-void Outbox::prune_locked() {
+void Outbox::prune() {
   std::erase_if(queue_, [](const OutgoingText& item) { return !item.live(); });
   // Next pass only after the queue has doubled, so pruning stays linear overall.
   prune_at_ = std::max<std::size_t>(64, queue_.size() * 2);
 }
 
 void Outbox::close() {
-  ParkedWaiter writer;
-  std::vector<OutgoingText> dropped;
-  {
-    std::lock_guard lock(mutex_);
-    closed_ = true;
-    dropped.swap(queue_);
-    writer = std::move(writer_);
-  }
-  // `dropped` is released here, outside the lock.
-  writer.wake();
-}
-
-bool Outbox::closed() const {
-  std::lock_guard lock(mutex_);
-  return closed_;
-}
-
-std::size_t Outbox::size() const {
-  std::lock_guard lock(mutex_);
-  return queue_.size();
+  closed_ = true;
+  std::vector<OutgoingText>().swap(queue_);
+  wake_.cancel();
 }
 
 void Outbox::drain(std::vector<OutgoingText>& out) {
   out.clear();
-  {
-    std::lock_guard lock(mutex_);
-    out.swap(queue_);
-    prune_at_ = 64;
-  }
+  out.swap(queue_);
+  prune_at_ = 64;
   std::erase_if(out, [](const OutgoingText& item) { return !item.live(); });
 }
 
-void Outbox::park(ParkedWaiter waiter) {
-  {
-    std::lock_guard lock(mutex_);
-    if (queue_.empty() && !closed_) {
-      writer_ = std::move(waiter);
-      return;
-    }
+asio::awaitable<void> Outbox::ready() {
+  while (queue_.empty() && !closed_) {
+    (void)co_await wake_.async_wait(nothrow);
+    // The timer never expires: the wait ended because something was queued, the box was
+    // closed, or the writer was cancelled.
+    const auto state = co_await asio::this_coro::cancellation_state;
+    if (state.cancelled() != asio::cancellation_type::none) close();
   }
-  waiter.wake();
 }
 
 }  // namespace cutrelay

@@ -1,22 +1,19 @@
 #pragma once
-// A connection's queue of outgoing texts: any number of producers, one writer. Pushing
-// never waits; it fails once the box is closed. A text that carries a call remembers the
-// call's slot, so the writer can skip calls whose caller has stopped waiting.
+// A connection's queue of outgoing texts: any number of producers, one writer, all on the
+// bridge's one I/O thread. Pushing never waits; it fails once the box is closed. A text
+// that carries a call remembers the call's slot, so the writer can skip calls whose caller
+// has stopped waiting. The writer sleeps on a timer that never expires and is woken by
+// cancelling it, as the writer of Asio's C++20 chat server is.
 #include <cstddef>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
-#include <boost/asio/any_completion_handler.hpp>
-#include <boost/asio/associated_cancellation_slot.hpp>
-#include <boost/asio/async_result.hpp>
-#include <boost/asio/associated_executor.hpp>
-#include <boost/asio/system_executor.hpp>
-#include <boost/system/error_code.hpp>
+#include <boost/asio/any_io_executor.hpp>
+#include <boost/asio/awaitable.hpp>
+#include <boost/asio/steady_timer.hpp>
 
 #include "hub/call_slot.hpp"
-#include "hub/parked_waiter.hpp"
 
 namespace cutrelay {
 
@@ -30,9 +27,12 @@ struct OutgoingText {
   bool live() const { return !call || call->waiting(); }
 };
 
-class Outbox : public std::enable_shared_from_this<Outbox> {
+class Outbox {
  public:
-  Outbox() = default;
+  // `ex` is the executor the connection's writer runs on.
+  explicit Outbox(boost::asio::any_io_executor ex);
+  Outbox(const Outbox&) = delete;
+  Outbox& operator=(const Outbox&) = delete;
 
   // Queues a text; false when the box is closed.
   bool push(std::shared_ptr<const std::string> text, std::shared_ptr<CallSlot> call = nullptr);
@@ -41,39 +41,28 @@ class Outbox : public std::enable_shared_from_this<Outbox> {
   // Stops the box: queued texts are dropped, later pushes fail, the writer wakes up.
   void close();
 
-  bool closed() const;
+  bool closed() const { return closed_; }
 
   // Moves whatever is queued now into `out` (emptied first), without waiting. Calls whose
   // caller has given up are left out.
   void drain(std::vector<OutgoingText>& out);
 
-  // Writer side: completes once texts are queued or the box is closed. Cancelling the wait
-  // closes the box, since the writer is then ending.
-  template <typename Token>
-  auto async_ready(Token&& token) {
-    return boost::asio::async_initiate<Token, void()>(
-        [self = shared_from_this()](auto handler) {
-          self->park(park_handler(std::move(handler), [weak = std::weak_ptr<Outbox>(self)] {
-            if (auto box = weak.lock()) box->close();
-          }));
-        },
-        token);
-  }
+  // The writer's side: completes once texts are queued or the box is closed. A cancelled
+  // writer closes the box, since the writer is then ending. The box must outlive the wait.
+  boost::asio::awaitable<void> ready();
 
   // How many texts are queued (tests and diagnostics).
-  std::size_t size() const;
+  std::size_t size() const { return queue_.size(); }
 
  private:
-  void park(ParkedWaiter waiter);
   // Drops calls nobody waits for any more; keeps a stalled peer's queue from growing
   // without bound while callers time out.
-  void prune_locked();
+  void prune();
 
-  mutable std::mutex mutex_;
   std::vector<OutgoingText> queue_;
   std::size_t prune_at_ = 64;
   bool closed_ = false;
-  ParkedWaiter writer_;
+  boost::asio::steady_timer wake_;
 };
 
 }  // namespace cutrelay

@@ -63,8 +63,8 @@ const std::shared_ptr<const std::string>& ping_text() {
 }
 
 void deliver_result(BridgeState& state, std::uint64_t id, json message) {
-  // The entry is removed under the lock; the caller is woken outside it. A caller that
-  // already gave up finds its slot settled and the message is dropped.
+  // A caller that already gave up has no entry any more, or finds its slot settled: the
+  // message is dropped.
   if (auto slot = state.registry.take_call(id)) slot->deliver(std::move(message));
 }
 
@@ -170,7 +170,9 @@ constexpr std::size_t kMaxBatchBytes = 64 * 1024;
 
 struct PluginSession : std::enable_shared_from_this<PluginSession> {
   PluginSession(StatePtr s, beast::tcp_stream stream)
-      : state(std::move(s)), ws(std::move(stream)), outbox(std::make_shared<Outbox>()) {}
+      : state(std::move(s)),
+        ws(std::move(stream)),
+        outbox(std::make_shared<Outbox>(ws.get_executor())) {}
 
   StatePtr state;
   websocket::stream<BatchingStream<beast::tcp_stream>> ws;
@@ -212,7 +214,7 @@ struct PluginSession : std::enable_shared_from_this<PluginSession> {
   asio::awaitable<void> write_loop() {
     std::vector<OutgoingText> batch;
     for (;;) {
-      co_await outbox->async_ready(asio::use_awaitable);
+      co_await outbox->ready();
       outbox->drain(batch);
       if (batch.empty()) {
         if (outbox->closed()) co_return;
@@ -324,7 +326,7 @@ asio::awaitable<void> run_plugin_connection(StatePtr state, beast::tcp_stream st
   auto [ec] = co_await session->ws.async_accept(request, nothrow);
   if (ec) co_return;
 
-  session->conn_id = session->state->next_conn_id.fetch_add(1);
+  session->conn_id = session->state->next_conn_id++;
   FinishGuard guard{*session};
   if (!plugin_nonce) {
     co_await (contained(session->read_loop(), "reader") ||

@@ -36,7 +36,7 @@ boost::asio::awaitable<void> run_plugin_connection(
 enum class HandshakeStep { Passed, Ignored, Refused };
 HandshakeStep check_handshake_message(const json& message, std::string_view expected_proof);
 
-// Registry queries for other parts of the bridge. Each takes the registry lock briefly.
+// Registry queries for other parts of the bridge.
 // A runtime named by text other than "uxp" or "cep" is never connected.
 bool is_connected(BridgeState& state, PluginRuntime runtime);
 bool is_connected(BridgeState& state, std::string_view runtime);

@@ -19,33 +19,25 @@ std::size_t slot_of(PluginRuntime runtime) { return static_cast<std::size_t>(run
 }  // namespace
 
 std::shared_ptr<Outbox> PluginRegistry::file(PluginRecord record) {
-  std::optional<PluginRecord> replaced;
-  std::shared_ptr<Outbox> superseded;
-  {
-    std::lock_guard lock(plugins_mutex_);
-    auto& entry = plugins_[slot_of(record.runtime)];
-    replaced = std::move(entry);
-    const std::uint64_t conn_id = record.conn_id;
-    entry = std::move(record);
-    if (replaced && replaced->conn_id != conn_id &&
-        std::none_of(plugins_.begin(), plugins_.end(), [&](const auto& other) {
-          return other && other->conn_id == replaced->conn_id;
-        })) {
-      superseded = replaced->outbox;
-    }
+  auto& entry = plugins_[slot_of(record.runtime)];
+  std::optional<PluginRecord> replaced = std::move(entry);
+  const std::uint64_t conn_id = record.conn_id;
+  entry = std::move(record);
+  if (replaced && replaced->conn_id != conn_id &&
+      std::none_of(plugins_.begin(), plugins_.end(), [&](const auto& other) {
+        return other && other->conn_id == replaced->conn_id;
+      })) {
+    return replaced->outbox;
   }
-  // The replaced record (its hello may be large) is released outside the lock.
-  return superseded;
+  return nullptr;
 }
 
 bool PluginRegistry::is_connected(PluginRuntime runtime) const {
-  std::lock_guard lock(plugins_mutex_);
   return plugins_[slot_of(runtime)].has_value();
 }
 
 std::optional<std::pair<json, std::uint64_t>> PluginRegistry::hello_of(
     PluginRuntime runtime) const {
-  std::lock_guard lock(plugins_mutex_);
   const auto& entry = plugins_[slot_of(runtime)];
   if (!entry) return std::nullopt;
   const auto age =
@@ -55,14 +47,12 @@ std::optional<std::pair<json, std::uint64_t>> PluginRegistry::hello_of(
 
 std::optional<std::pair<std::shared_ptr<Outbox>, std::uint64_t>> PluginRegistry::lookup(
     PluginRuntime runtime) const {
-  std::lock_guard lock(plugins_mutex_);
   const auto& entry = plugins_[slot_of(runtime)];
   if (!entry) return std::nullopt;
   return std::pair{entry->outbox, entry->conn_id};
 }
 
 void PluginRegistry::amend_hello(std::uint64_t conn_id, const json& fields) {
-  std::lock_guard lock(plugins_mutex_);
   for (auto& entry : plugins_) {
     if (!entry || entry->conn_id != conn_id) continue;
     if (fields.is_object() && entry->hello.is_object()) {
@@ -74,52 +64,32 @@ void PluginRegistry::amend_hello(std::uint64_t conn_id, const json& fields) {
 
 std::vector<PluginRuntime> PluginRegistry::end_connection(std::uint64_t conn_id) {
   std::vector<PluginRuntime> removed;
-  std::vector<PluginRecord> records;
-  {
-    std::lock_guard lock(plugins_mutex_);
-    for (auto& entry : plugins_) {
-      if (entry && entry->conn_id == conn_id) {
-        removed.push_back(entry->runtime);
-        records.push_back(std::move(*entry));
-        entry.reset();
-      }
+  for (auto& entry : plugins_) {
+    if (entry && entry->conn_id == conn_id) {
+      removed.push_back(entry->runtime);
+      entry.reset();
     }
   }
   if (removed.empty()) return removed;
-  std::vector<std::shared_ptr<CallSlot>> cut_off;
-  {
-    std::lock_guard lock(pending_mutex_);
-    for (auto it = pending_.begin(); it != pending_.end();) {
-      if (it->second.conn_id == conn_id) {
-        cut_off.push_back(std::move(it->second.slot));
-        it = pending_.erase(it);
-      } else {
-        ++it;
-      }
-    }
-  }
-  for (const auto& slot : cut_off) slot->close();
+  // A closed slot only wakes its waiter later, from the executor's queue.
+  std::erase_if(pending_, [conn_id](const auto& item) {
+    if (item.second.conn_id != conn_id) return false;
+    item.second.slot->close();
+    return true;
+  });
   return removed;
 }
 
 bool PluginRegistry::file_call(PluginRuntime runtime, std::uint64_t id,
                                const std::shared_ptr<CallSlot>& slot,
                                std::shared_ptr<const std::string> text) {
-  std::lock_guard plugins(plugins_mutex_);
   const auto& entry = plugins_[slot_of(runtime)];
-  if (!entry) return false;
-  {
-    std::lock_guard pending(pending_mutex_);
-    pending_.insert_or_assign(id, PendingCall{entry->conn_id, slot});
-  }
-  if (entry->outbox->push(std::move(text), slot)) return true;
-  std::lock_guard pending(pending_mutex_);
-  pending_.erase(id);
-  return false;
+  if (!entry || !entry->outbox->push(std::move(text), slot)) return false;
+  pending_.insert_or_assign(id, PendingCall{entry->conn_id, slot});
+  return true;
 }
 
 std::shared_ptr<CallSlot> PluginRegistry::take_call(std::uint64_t id) {
-  std::lock_guard lock(pending_mutex_);
   const auto it = pending_.find(id);
   if (it == pending_.end()) return nullptr;
   auto slot = std::move(it->second.slot);
@@ -127,19 +97,10 @@ std::shared_ptr<CallSlot> PluginRegistry::take_call(std::uint64_t id) {
   return slot;
 }
 
-void PluginRegistry::forget_call(std::uint64_t id) {
-  std::lock_guard lock(pending_mutex_);
-  pending_.erase(id);
-}
+void PluginRegistry::forget_call(std::uint64_t id) { pending_.erase(id); }
 
-bool PluginRegistry::is_pending(std::uint64_t id) const {
-  std::lock_guard lock(pending_mutex_);
-  return pending_.contains(id);
-}
+bool PluginRegistry::is_pending(std::uint64_t id) const { return pending_.contains(id); }
 
-std::size_t PluginRegistry::pending_count() const {
-  std::lock_guard lock(pending_mutex_);
-  return pending_.size();
-}
+std::size_t PluginRegistry::pending_count() const { return pending_.size(); }
 
 }  // namespace cutrelay

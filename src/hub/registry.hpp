@@ -1,14 +1,13 @@
 #pragma once
-// The registry of connected plug-ins and the table of calls waiting for a result.
+// The registry of connected plug-ins and the table of calls waiting for a result. Only the
+// bridge's one I/O thread touches it, so nothing here locks.
 //
-// Lock order: `plugins_` before `pending_`, never the reverse. Only file_call holds both,
-// so that neither a newer hello nor the end of the connection can come between filing a
-// call and queueing it. No section waits on the network, and nobody is woken under a lock.
+// The table of calls is one for all connections, not one per connection: a plug-in that
+// reconnects (Premiere reloaded it) may answer, by id, calls filed on its old connection.
 #include <array>
 #include <chrono>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -85,10 +84,7 @@ class PluginRegistry {
     std::shared_ptr<CallSlot> slot;
   };
 
-  mutable std::mutex plugins_mutex_;
   std::array<std::optional<PluginRecord>, 2> plugins_;  // indexed by PluginRuntime
-
-  mutable std::mutex pending_mutex_;
   std::unordered_map<std::uint64_t, PendingCall> pending_;
 };
 

@@ -1,6 +1,5 @@
 #include "server/http_server.hpp"
 
-#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
@@ -151,11 +150,11 @@ HttpReply empty_reply(unsigned status, std::string allow = {}) {
 
 // Agents' connections, counted so that their number stays below what the descriptor limit
 // allows, whatever clients do: a full table of descriptors would stop the listener, and
-// with it /health and the plug-ins' reconnections.
+// with it /health and the plug-ins' reconnections. Counted on the I/O thread only.
 struct ConnectionCounts {
-  std::atomic<std::size_t> open{0};      // served in full
-  std::atomic<std::size_t> squeezed{0};  // let in past the cap: /health and /ws only
-  std::atomic<bool> full{false};         // said once per spell at the cap
+  std::size_t open = 0;      // served in full
+  std::size_t squeezed = 0;  // let in past the cap: /health and /ws only
+  bool full = false;         // said once per spell at the cap
 };
 
 enum class Admission { Full, Squeezed };
@@ -171,7 +170,7 @@ class CountedConnection {
   CountedConnection& operator=(const CountedConnection&) = delete;
   ~CountedConnection() {
     if (!counts_) return;
-    (admission_ == Admission::Full ? counts_->open : counts_->squeezed).fetch_sub(1);
+    --(admission_ == Admission::Full ? counts_->open : counts_->squeezed);
   }
   bool squeezed() const { return admission_ == Admission::Squeezed; }
 
@@ -192,20 +191,21 @@ std::size_t agent_connection_cap() {
 // A place for a new connection: in full below the cap, squeezed past it, none past that.
 std::optional<CountedConnection> admit(const std::shared_ptr<ConnectionCounts>& counts) {
   const std::size_t cap = agent_connection_cap();
-  if (counts->open.fetch_add(1) < cap) {
+  if (counts->open < cap) {
+    ++counts->open;
     counts->full = false;
     return CountedConnection(counts, Admission::Full);
   }
-  counts->open.fetch_sub(1);
-  if (!counts->full.exchange(true)) {
+  if (!counts->full) {
+    counts->full = true;
     log_line("server: " + std::to_string(cap) +
              " connections are open, as many as the descriptor limit leaves room for; new "
              "ones are served /health and the plug-ins only until some close");
   }
-  if (counts->squeezed.fetch_add(1) < kMaxSqueezedConnections) {
+  if (counts->squeezed < kMaxSqueezedConnections) {
+    ++counts->squeezed;
     return CountedConnection(counts, Admission::Squeezed);
   }
-  counts->squeezed.fetch_sub(1);
   return std::nullopt;
 }
 

@@ -90,7 +90,6 @@ json jsonrpc_error(const json& id, int code, std::string message) {
 
 std::string McpSessions::open(std::string revision) {
   std::string id = make_token();
-  std::lock_guard lock(mutex_);
   if (sessions_.size() >= capacity_) {
     auto oldest = std::min_element(sessions_.begin(), sessions_.end(), [](const auto& a, const auto& b) {
       return a.second.used < b.second.used;
@@ -102,7 +101,6 @@ std::string McpSessions::open(std::string revision) {
 }
 
 std::optional<std::string> McpSessions::revision(const std::string& id) {
-  std::lock_guard lock(mutex_);
   auto it = sessions_.find(id);
   if (it == sessions_.end()) return std::nullopt;
   it->second.used = ++clock_;
@@ -110,7 +108,6 @@ std::optional<std::string> McpSessions::revision(const std::string& id) {
 }
 
 bool McpSessions::close(const std::string& id) {
-  std::lock_guard lock(mutex_);
   return sessions_.erase(id) > 0;
 }
 

@@ -3,7 +3,6 @@
 // tool, each call run through the same dispatch as the command endpoint.
 #include <chrono>
 #include <cstddef>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -44,7 +43,7 @@ json jsonrpc_error(const json& id, int code, std::string message);
 
 // The sessions opened by `initialize`: an id handed to the client and the revision agreed.
 // Only the most recently used ones are kept, so clients that never end their sessions
-// cannot make the table grow without bound.
+// cannot make the table grow without bound. Used on the bridge's I/O thread only.
 class McpSessions {
  public:
   explicit McpSessions(std::size_t capacity = 4096) : capacity_(capacity) {}
@@ -58,7 +57,6 @@ class McpSessions {
     std::string revision;
     std::uint64_t used = 0;
   };
-  std::mutex mutex_;
   std::unordered_map<std::string, Session> sessions_;
   std::uint64_t clock_ = 0;
   std::size_t capacity_;

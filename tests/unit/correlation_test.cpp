@@ -4,13 +4,12 @@
 #include <gtest/gtest.h>
 
 #include <optional>
-#include <thread>
 
 #include <boost/asio/bind_cancellation_slot.hpp>
 #include <boost/asio/cancellation_signal.hpp>
 #include <boost/asio/co_spawn.hpp>
 #include <boost/asio/io_context.hpp>
-#include <boost/asio/strand.hpp>
+#include <boost/asio/steady_timer.hpp>
 
 #include "hub/event_feed.hpp"
 #include "hub/forwarding.hpp"
@@ -26,7 +25,7 @@ class Correlation : public ::testing::Test {
  protected:
   asio::io_context ioc;
   StatePtr state = std::make_shared<BridgeState>();
-  std::shared_ptr<Outbox> box = std::make_shared<Outbox>();
+  std::shared_ptr<Outbox> box = std::make_shared<Outbox>(ioc.get_executor());
   std::optional<CallOutcome> outcome;
 
   void SetUp() override {
@@ -166,7 +165,7 @@ TEST_F(Correlation, StaleCallsDoNotPileUpWhilePremiereStalls) {
 // can take no more calls (its connection is ending), the call goes to the UXP plug-in
 // instead of failing as "cep_not_connected" while the UXP plug-in is right there.
 TEST_F(Correlation, RazorFallsBackToUxpWhenTheHelperGoesBeforeTheCallIsFiled) {
-  auto helper = std::make_shared<Outbox>();
+  auto helper = std::make_shared<Outbox>(ioc.get_executor());
   handle_plugin_message(*state, 2, helper, R"({"type":"hello","runtime":"cep"})");
   helper->close();
   ASSERT_TRUE(is_connected(*state, PluginRuntime::Cep));
@@ -192,7 +191,8 @@ TEST_F(Correlation, RazorFallsBackToUxpWhenTheHelperGoesBeforeTheCallIsFiled) {
 }
 
 TEST(Outbox, KeepsOrderAndRefusesOnceClosed) {
-  auto box = std::make_shared<Outbox>();
+  asio::io_context ioc;
+  auto box = std::make_shared<Outbox>(ioc.get_executor());
   for (int i = 0; i < 5; ++i) EXPECT_TRUE(box->push(std::to_string(i)));
   std::vector<OutgoingText> items;
   box->drain(items);
@@ -205,87 +205,121 @@ TEST(Outbox, KeepsOrderAndRefusesOnceClosed) {
   EXPECT_TRUE(items.empty());
 }
 
+// Runs `box->ready()` as the writer does; `woke` counts its completions.
+void wait_ready(asio::io_context& ioc, const std::shared_ptr<Outbox>& box, int& woke,
+                std::optional<asio::cancellation_slot> cancel = std::nullopt) {
+  auto done = [&woke](std::exception_ptr error) {
+    if (error) std::rethrow_exception(error);
+    ++woke;
+  };
+  if (cancel) {
+    asio::co_spawn(ioc, box->ready(), asio::bind_cancellation_slot(*cancel, done));
+  } else {
+    asio::co_spawn(ioc, box->ready(), done);
+  }
+}
+
 TEST(Outbox, WriterWakesForTextsAndForClosing) {
   asio::io_context ioc;
-  auto box = std::make_shared<Outbox>();
+  auto box = std::make_shared<Outbox>(ioc.get_executor());
   int wakes = 0;
-  box->async_ready(asio::bind_executor(ioc, [&] { ++wakes; }));
+  wait_ready(ioc, box, wakes);
   ioc.poll();
   ioc.restart();
-  EXPECT_EQ(wakes, 0);  // parked until something is queued
+  EXPECT_EQ(wakes, 0);  // waits until something is queued
   box->push("x");
+  EXPECT_EQ(wakes, 0) << "woken later, from the queue, not inside push";
   ioc.run_for(5s);      // returns as soon as the wake-up has run
   EXPECT_EQ(wakes, 1);
   ioc.restart();
-  box->async_ready(asio::bind_executor(ioc, [&] { ++wakes; }));
+  wait_ready(ioc, box, wakes);
   ioc.run_for(5s);      // texts are still queued: completes at once
   EXPECT_EQ(wakes, 2);
+  ioc.restart();
+  std::vector<OutgoingText> items;
+  box->drain(items);
+  wait_ready(ioc, box, wakes);
+  ioc.poll();
+  ioc.restart();
+  EXPECT_EQ(wakes, 2);
+  box->close();
+  ioc.run_for(5s);
+  EXPECT_EQ(wakes, 3);
 }
 
 TEST(Outbox, CancellingTheWriterClosesTheBox) {
   asio::io_context ioc;
-  auto box = std::make_shared<Outbox>();
+  auto box = std::make_shared<Outbox>(ioc.get_executor());
   asio::cancellation_signal cancel;
-  bool woke = false;
-  box->async_ready(asio::bind_cancellation_slot(
-      cancel.slot(), asio::bind_executor(ioc, [&] { woke = true; })));
+  int woke = 0;
+  wait_ready(ioc, box, woke, cancel.slot());
+  ioc.poll();
+  ioc.restart();
   cancel.emit(asio::cancellation_type::terminal);
   ioc.run_for(5s);
-  EXPECT_TRUE(woke);
+  EXPECT_EQ(woke, 1);
   EXPECT_TRUE(box->closed());
 }
 
-TEST(CallSlotRace, FirstOutcomeWins) {
+TEST(CallSlotOutcome, FirstOutcomeWins) {
+  asio::io_context ioc;
   {
-    auto slot = std::make_shared<CallSlot>();
-    EXPECT_TRUE(slot->deliver(json{{"n", 1}}));
-    EXPECT_EQ(slot->give_up(), CallSlot::State::Answered);
-    EXPECT_FALSE(slot->deliver(json{{"n", 2}}));
-    EXPECT_EQ(slot->take_message().at("n"), 1);
+    CallSlot slot(ioc.get_executor());
+    EXPECT_TRUE(slot.deliver(json{{"n", 1}}));
+    EXPECT_EQ(slot.give_up(), CallSlot::State::Answered);
+    EXPECT_FALSE(slot.deliver(json{{"n", 2}}));
+    EXPECT_EQ(slot.take_message().at("n"), 1);
   }
   {
-    auto slot = std::make_shared<CallSlot>();
-    EXPECT_EQ(slot->give_up(), CallSlot::State::GaveUp);
-    EXPECT_FALSE(slot->deliver(json{{"n", 1}}));
-    slot->close();
-    EXPECT_EQ(slot->state(), CallSlot::State::GaveUp);
+    CallSlot slot(ioc.get_executor());
+    EXPECT_EQ(slot.give_up(), CallSlot::State::GaveUp);
+    EXPECT_FALSE(slot.deliver(json{{"n", 1}}));
+    slot.close();
+    EXPECT_EQ(slot.state(), CallSlot::State::GaveUp);
   }
 }
 
-TEST(CallSlotRace, ConcurrentResultAndDeadlineSettleOnce) {
-  for (int round = 0; round < 200; ++round) {
-    auto slot = std::make_shared<CallSlot>();
-    bool delivered = false;
-    std::thread reader([&] { delivered = slot->deliver(json{{"n", round}}); });
-    const CallSlot::State seen = slot->give_up();
-    reader.join();
-    // Whoever won, the waiter's view and the reader's agree.
-    EXPECT_EQ(seen == CallSlot::State::Answered, delivered);
-  }
+// The waiter is woken by cancelling its timer, which only reaches a wait already made: an
+// outcome that came before the waiter began must not leave it waiting for its deadline.
+TEST(CallSlotOutcome, OutcomeBeforeTheWaitEndsItAtOnce) {
+  asio::io_context ioc;
+  auto slot = std::make_shared<CallSlot>(ioc.get_executor());
+  slot->close();
+  std::optional<CallSlot::State> seen;
+  asio::co_spawn(ioc, slot->settled(std::chrono::steady_clock::now() + 1h),
+                 [&](std::exception_ptr error, CallSlot::State state) {
+                   if (error) std::rethrow_exception(error);
+                   seen = state;
+                 });
+  ioc.run_for(5s);
+  ASSERT_TRUE(seen) << "the waiter slept on after the slot was settled";
+  EXPECT_EQ(*seen, CallSlot::State::Closed);
 }
 
-TEST(EventsUnderLoad, LastSeqNeverNamesAMissingEvent) {
-  BridgeState state;
-  std::atomic<bool> stop{false};
-  std::vector<std::thread> writers;
-  for (int w = 0; w < 2; ++w) {
-    writers.emplace_back([&] {
-      for (int i = 0; i < 20000 && !stop; ++i) record_event(state, json{{"kind", "k"}});
-    });
+// Each settler wakes a waiting waiter with the state it set, and the waiter does not run
+// inside the settler.
+TEST(CallSlotOutcome, EachSettlerWakesTheWaiter) {
+  for (const auto settle : {+[](CallSlot& s) { s.deliver(json{{"n", 1}}); },
+                            +[](CallSlot& s) { s.close(); },
+                            +[](CallSlot& s) { s.give_up(); }}) {
+    asio::io_context ioc;
+    auto slot = std::make_shared<CallSlot>(ioc.get_executor());
+    std::optional<CallSlot::State> seen;
+    asio::co_spawn(ioc, slot->settled(std::chrono::steady_clock::now() + 1h),
+                   [&](std::exception_ptr error, CallSlot::State state) {
+                     if (error) std::rethrow_exception(error);
+                     seen = state;
+                   });
+    ioc.poll();
+    ioc.restart();
+    ASSERT_FALSE(seen);
+    settle(*slot);
+    EXPECT_FALSE(seen);
+    ioc.run_for(5s);
+    ASSERT_TRUE(seen);
+    EXPECT_EQ(*seen, slot->state());
+    EXPECT_NE(*seen, CallSlot::State::Waiting);
   }
-  for (int poll = 0; poll < 2000; ++poll) {
-    const json answer = events_answer(state, json{{"sinceSeq", 0}});
-    const auto last = answer.at("lastSeq").get<std::uint64_t>();
-    const auto& events = answer.at("events");
-    if (last == 0) continue;
-    // The newest kept event carries lastSeq; with numbering and storing under one lock
-    // there is never a number handed out whose event is not in the log yet.
-    std::uint64_t newest = 0;
-    for (const json& e : events) newest = std::max(newest, e.at("seq").get<std::uint64_t>());
-    ASSERT_EQ(newest, last);
-  }
-  stop = true;
-  for (auto& t : writers) t.join();
 }
 
 }  // namespace

@@ -14,15 +14,15 @@ class Registry : public ::testing::Test {
  protected:
   boost::asio::io_context ioc;
   BridgeState state;
-  std::shared_ptr<Outbox> box1 = std::make_shared<Outbox>();
-  std::shared_ptr<Outbox> box2 = std::make_shared<Outbox>();
+  std::shared_ptr<Outbox> box1 = std::make_shared<Outbox>(ioc.get_executor());
+  std::shared_ptr<Outbox> box2 = std::make_shared<Outbox>(ioc.get_executor());
 
   void say(std::uint64_t conn, const std::shared_ptr<Outbox>& box, const json& message) {
     handle_plugin_message(state, conn, box, message.dump());
   }
   // Files call `id` for the plug-in now registered under `runtime`.
   std::shared_ptr<CallSlot> pend(std::uint64_t id, PluginRuntime runtime = PluginRuntime::Uxp) {
-    auto slot = std::make_shared<CallSlot>();
+    auto slot = std::make_shared<CallSlot>(ioc.get_executor());
     EXPECT_TRUE(state.registry.file_call(runtime, id, slot,
                                          std::make_shared<const std::string>("call")));
     return slot;
@@ -152,8 +152,8 @@ TEST_F(Registry, UnusableMessagesAreIgnored) {
 
 TEST_F(Registry, EventsAreNumbered) {
   say(1, box1, {{"type", "event"}, {"kind", "project_dirty"}});
-  EXPECT_EQ(state.event_seq.load(), 1u);
-  EXPECT_EQ(state.events.log.front().at("seq"), 1);
+  EXPECT_EQ(state.event_seq, 1u);
+  EXPECT_EQ(state.events.front().at("seq"), 1);
 }
 
 }  // namespace

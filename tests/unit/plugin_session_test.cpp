@@ -14,6 +14,7 @@
 
 #include <boost/asio/co_spawn.hpp>
 #include <boost/asio/experimental/awaitable_operators.hpp>
+#include <boost/asio/executor_work_guard.hpp>
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/steady_timer.hpp>
@@ -45,6 +46,8 @@ using namespace std::chrono_literals;
 class Session : public ::testing::Test {
  public:
   asio::io_context ioc;
+  // Keeps the bridge's thread running after its connection ended, for on_loop.
+  asio::executor_work_guard<asio::io_context::executor_type> work = asio::make_work_guard(ioc);
   StatePtr state = std::make_shared<BridgeState>();
   std::thread runner;
   tcp::acceptor acceptor{ioc, tcp::endpoint(asio::ip::make_address("127.0.0.1"), 0)};
@@ -105,6 +108,22 @@ class Session : public ::testing::Test {
     return json::parse(beast::buffers_to_string(buffer.data()), nullptr, false);
   }
 
+  // Runs `f` on the bridge's thread and returns what it returns: the bridge's state is
+  // only ever touched there.
+  template <typename F>
+  auto on_loop(F f) {
+    auto task = std::make_shared<std::packaged_task<decltype(f())()>>(std::move(f));
+    auto result = task->get_future();
+    asio::post(ioc, [task] { (*task)(); });
+    return result.get();
+  }
+  bool connected(PluginRuntime runtime) {
+    return on_loop([&] { return is_connected(*state, runtime); });
+  }
+  std::shared_ptr<Outbox> outbox_of(PluginRuntime runtime) {
+    return on_loop([&] { return state->registry.lookup(runtime)->first; });
+  }
+
   // Waits (bounded) until the bridge side sees `done`.
   template <typename Pred>
   bool eventually(Pred done) {
@@ -134,12 +153,12 @@ TEST_F(Session, WriterStoppingEndsTheConnectionAndItsCalls) {
       asio::make_strand(ioc),
       call_plugin(state, PluginRuntime::Uxp, "ping", json::object(), 3600s), asio::use_future);
   ASSERT_EQ(receive().at("verb"), "ping");
-  state->registry.lookup(PluginRuntime::Uxp)->first->close();
+  on_loop([&] { state->registry.lookup(PluginRuntime::Uxp)->first->close(); });
   ASSERT_EQ(call.wait_for(10s), std::future_status::ready);
   const CallOutcome outcome = call.get();
   ASSERT_TRUE(std::holds_alternative<CallError>(outcome));
   EXPECT_EQ(std::get<CallError>(outcome).kind, CallError::Disconnected);
-  EXPECT_FALSE(is_connected(*state, PluginRuntime::Uxp));
+  EXPECT_FALSE(connected(PluginRuntime::Uxp));
   EXPECT_EQ(receive(), nullptr);  // the socket is released
 }
 
@@ -149,7 +168,7 @@ TEST_F(Session, TextsQueuedTogetherArriveWholeAndInOrder) {
   open();
   send({{"type", "hello"}, {"runtime", "uxp"}});
   ASSERT_EQ(receive().at("type"), "welcome");
-  auto outbox = state->registry.lookup(PluginRuntime::Uxp)->first;
+  auto outbox = outbox_of(PluginRuntime::Uxp);
   const std::string big(100 * 1024, 'x');
   std::vector<json> sent;
   for (int i = 0; i < 40; ++i) {
@@ -183,7 +202,7 @@ TEST_F(Session, PingsWhileBatchesWaitForTheReaderNeverBreakAFrame) {
   open();
   send({{"type", "hello"}, {"runtime", "uxp"}});
   ASSERT_EQ(receive().at("type"), "welcome");
-  auto outbox = state->registry.lookup(PluginRuntime::Uxp)->first;
+  auto outbox = outbox_of(PluginRuntime::Uxp);
   // Far more than the socket buffers hold, queued at once so that they leave in batches
   // and the writer soon waits on a full socket.
   const std::string pad(12 * 1024, 'p');
@@ -207,9 +226,9 @@ TEST_F(Session, PeerClosingUnregistersAtOnce) {
   open();
   send({{"type", "hello"}, {"runtime", "cep"}});
   ASSERT_EQ(receive().at("type"), "welcome");
-  EXPECT_TRUE(is_connected(*state, PluginRuntime::Cep));
+  EXPECT_TRUE(connected(PluginRuntime::Cep));
   client.close(websocket::close_code::normal);
-  EXPECT_TRUE(eventually([&] { return !is_connected(*state, PluginRuntime::Cep); }));
+  EXPECT_TRUE(eventually([&] { return !connected(PluginRuntime::Cep); }));
 }
 
 // The plug-ins' challenge (hub/handshake.hpp), worked out here from its description.
@@ -240,7 +259,7 @@ TEST_F(Session, ChallengedConnectionCountsOnlyOnceItsProofChecksOut) {
   send({{"type", "hello"}, {"runtime", "uxp"}, {"project", "P"},
         {"proof", proof_over("quor-plugin-proof", bridge_nonce, kPluginNonce)}});
   EXPECT_EQ(receive().at("type"), "welcome");
-  const auto record = plugin_record(*state, PluginRuntime::Uxp);
+  const auto record = on_loop([&] { return plugin_record(*state, PluginRuntime::Uxp); });
   ASSERT_TRUE(record);
   EXPECT_EQ(record->first, (json{{"type", "hello"}, {"runtime", "uxp"}, {"project", "P"}}))
       << "the spent proof is not kept";
@@ -261,7 +280,7 @@ bool refused(Session& session, const std::function<json(const json& challenge)>&
   const json challenge = session.receive();
   if (!challenge.is_object() || challenge.value("type", "") != "challenge") return false;
   session.send(reply(challenge));
-  return session.receive() == nullptr && !is_connected(*session.state, PluginRuntime::Uxp);
+  return session.receive() == nullptr && !session.connected(PluginRuntime::Uxp);
 }
 
 TEST_F(Session, ProofMadeWithAnotherTokenIsRefused) {
@@ -292,7 +311,7 @@ TEST_F(Session, ChallengedConnectionThatStaysSilentIsClosedAfterTheHandshakeTime
   open("/ws?nonce=" + std::string(kPluginNonce));
   EXPECT_EQ(receive().at("type"), "challenge");
   EXPECT_EQ(receive(), nullptr);
-  EXPECT_FALSE(is_connected(*state, PluginRuntime::Uxp));
+  EXPECT_FALSE(connected(PluginRuntime::Uxp));
 }
 
 // A hello that replaces another connection's record ends that connection; its calls are
@@ -301,11 +320,12 @@ TEST_F(Session, ReplacedConnectionIsClosed) {
   open();
   send({{"type", "hello"}, {"runtime", "uxp"}});
   ASSERT_EQ(receive().at("type"), "welcome");
-  auto newer = std::make_shared<Outbox>();
+  auto newer = std::make_shared<Outbox>(ioc.get_executor());
   asio::post(ioc, [&] { handle_plugin_message(*state, 99, newer, R"({"type":"hello","runtime":"uxp"})"); });
   EXPECT_EQ(receive(), nullptr) << "the replaced connection is closed";
   EXPECT_TRUE(eventually([&] { return served.load(); }));
-  EXPECT_EQ(state->registry.lookup(PluginRuntime::Uxp)->second, 99u) << "the newer one stays";
+  EXPECT_EQ(on_loop([&] { return state->registry.lookup(PluginRuntime::Uxp)->second; }), 99u)
+      << "the newer one stays";
 }
 
 // A connection task that throws must end the race like one that returns; a throwing
