@@ -15,7 +15,10 @@
 
 namespace cutrelay {
 
-// The process-wide pool for blocking calls; made on first use, never destroyed before exit.
+inline constexpr int kBlockingThreads = 2;
+
+// The process-wide pool for blocking calls (kBlockingThreads threads); made on first use,
+// never destroyed before exit.
 boost::asio::thread_pool& blocking_pool();
 
 // Runs `work()` on the blocking pool and resumes the caller on its own executor with the

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <future>
+#include <latch>
+#include <memory>
 #include <stdexcept>
 #include <thread>
 
@@ -19,6 +21,18 @@ namespace {
 namespace asio = boost::asio;
 using namespace std::chrono_literals;
 
+// Returns once every thread of the blocking pool has finished what it was running. A pool
+// thread that handed a result back may still be inside the io_context's wake-up call after
+// the caller has resumed; the io_context must outlive that call.
+void wait_until_the_pool_is_idle() {
+  // Each task holds its thread until all have started, so all threads run one each.
+  auto started = std::make_shared<std::latch>(kBlockingThreads + 1);
+  for (int i = 0; i < kBlockingThreads; ++i) {
+    asio::post(blocking_pool(), [started] { started->arrive_and_wait(); });
+  }
+  started->arrive_and_wait();
+}
+
 // The bridge's io_context on a thread of its own for the length of a test.
 struct RunningLoop {
   asio::io_context ioc{1};
@@ -27,6 +41,7 @@ struct RunningLoop {
   ~RunningLoop() {
     ioc.stop();
     runner.join();
+    wait_until_the_pool_is_idle();
   }
 };
 
