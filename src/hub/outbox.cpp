@@ -2,7 +2,9 @@
 
 #include <algorithm>
 
+#include <boost/asio/post.hpp>
 #include <boost/asio/this_coro.hpp>
+#include <boost/asio/use_awaitable.hpp>
 
 #include "common/async.hpp"
 
@@ -42,10 +44,19 @@ void Outbox::drain(std::vector<OutgoingText>& out) {
 }
 
 asio::awaitable<void> Outbox::ready() {
+  if (!queue_.empty() || closed_) {
+    // Texts are queued already, yet the writer still lets the handlers queued before it
+    // run first: agents' requests just read add their calls to this batch, which is then
+    // written at once rather than in many small writes.
+    const auto executor = co_await asio::this_coro::executor;
+    co_await asio::post(executor, asio::use_awaitable);
+    co_return;
+  }
   while (queue_.empty() && !closed_) {
     (void)co_await wake_.async_wait(nothrow);
     // The timer never expires: the wait ended because something was queued, the box was
-    // closed, or the writer was cancelled.
+    // closed, or the writer was cancelled. The wake-up came through the executor's queue
+    // like any other handler, so texts queued meanwhile are here already.
     const auto state = co_await asio::this_coro::cancellation_state;
     if (state.cancelled() != asio::cancellation_type::none) close();
   }

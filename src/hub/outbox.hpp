@@ -47,8 +47,10 @@ class Outbox {
   // caller has given up are left out.
   void drain(std::vector<OutgoingText>& out);
 
-  // The writer's side: completes once texts are queued or the box is closed. A cancelled
-  // writer closes the box, since the writer is then ending. The box must outlive the wait.
+  // The writer's side: completes once texts are queued or the box is closed, always by way
+  // of the executor's queue, so that what the handlers queued before it add joins the
+  // batch. A cancelled writer closes the box, since the writer is then ending. The box must
+  // outlive the wait.
   boost::asio::awaitable<void> ready();
 
   // How many texts are queued (tests and diagnostics).

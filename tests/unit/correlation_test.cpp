@@ -3,13 +3,14 @@
 // io_context with a deadline, so a bug fails the case instead of hanging the suite.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <optional>
 
 #include <boost/asio/bind_cancellation_slot.hpp>
 #include <boost/asio/cancellation_signal.hpp>
 #include <boost/asio/co_spawn.hpp>
+#include <boost/asio/detached.hpp>
 #include <boost/asio/io_context.hpp>
-#include <boost/asio/steady_timer.hpp>
 
 #include "hub/event_feed.hpp"
 #include "hub/forwarding.hpp"
@@ -245,6 +246,27 @@ TEST(Outbox, WriterWakesForTextsAndForClosing) {
   box->close();
   ioc.run_for(5s);
   EXPECT_EQ(wakes, 3);
+}
+
+// Calls that agents' requests queue in the same turn of the loop leave in one batch: a
+// writer that finds texts already queued still lets the handlers queued before it run.
+TEST(Outbox, WriterLetsQueuedHandlersAddToItsBatch) {
+  asio::io_context ioc;
+  auto box = std::make_shared<Outbox>(ioc.get_executor());
+  box->push("a");
+  std::size_t batch = 0;
+  asio::co_spawn(
+      ioc,
+      [](std::shared_ptr<Outbox> box, std::size_t& batch) -> asio::awaitable<void> {
+        co_await box->ready();
+        std::vector<OutgoingText> items;
+        box->drain(items);
+        batch = items.size();
+      }(box, batch),
+      asio::detached);
+  asio::post(ioc, [&] { box->push("b"); });  // queued after the writer's start
+  ioc.run_for(5s);
+  EXPECT_EQ(batch, 2u);
 }
 
 TEST(Outbox, CancellingTheWriterClosesTheBox) {
