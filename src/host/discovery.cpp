@@ -198,7 +198,6 @@ using Waiter = boost::asio::experimental::channel<void(boost::system::error_code
 // not-connected answers starts one `ps`, not one each. Runs and waiters live on the
 // bridge's one I/O thread.
 struct PsRun {
-  bool done = false;
   std::vector<std::string> lines;
   std::vector<std::shared_ptr<Waiter>> waiters;
 };
@@ -208,7 +207,6 @@ std::shared_ptr<PsRun> ps_current;  // the run under way, if any
 void finish_run(const std::shared_ptr<PsRun>& run, std::vector<std::string> lines) {
   if (ps_current == run) ps_current.reset();
   run->lines = std::move(lines);
-  run->done = true;
   for (const auto& waiter : run->waiters) waiter->try_send(boost::system::error_code{});
   run->waiters.clear();
 }
