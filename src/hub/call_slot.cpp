@@ -35,8 +35,8 @@ asio::awaitable<CallSlot::State> CallSlot::settled(std::chrono::steady_clock::ti
     if (state_ != State::Waiting) break;
     // Nobody settled the slot: either the deadline passed or the waiter was cancelled
     // (its agent went away). Both mean giving up.
-    const auto cancelled = (co_await asio::this_coro::cancellation_state).cancelled();
-    if (!ec || cancelled != asio::cancellation_type::none) give_up();
+    const auto state = co_await asio::this_coro::cancellation_state;
+    if (!ec || state.cancelled() != asio::cancellation_type::none) give_up();
   }
   co_return state_;
 }
